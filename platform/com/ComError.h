@@ -1,0 +1,39 @@
+// _com_error: an HRESULT with an optional error-information object; thrown by
+// value when a COM call fails (see ThrowIfFailed).
+#pragma once
+
+#include "ComPtr.h"
+
+class _com_error {
+ public:
+  explicit _com_error(HRESULT hr, IErrorInfo* perrinfo = nullptr, bool fAddRef = false);
+  _com_error(const _com_error& that);
+  _com_error& operator=(const _com_error& that);
+  ~_com_error();
+
+  HRESULT Error() const { return m_hr; }
+  IErrorInfo* ErrorInfo() const;  // AddRef'ed for the caller, or nullptr
+  // The description of the error information object; a null BSTR when there is none.
+  BSTR Description() const;
+
+ private:
+  HRESULT m_hr;
+  IErrorInfo* m_perrinfo;
+};
+
+// Raises the COM error for a failed HRESULT (no error information).
+inline void ThrowIfFailed(HRESULT hr) {
+  if (FAILED(hr)) throw _com_error(hr);
+}
+
+// Raises the COM error for a failed call on pObject, carrying the error
+// information the object offers for iid (through ISupportErrorInfo and
+// GetErrorInfo).
+void ThrowComFailure(HRESULT hr, IUnknown* pObject, REFIID iid);
+
+// Per-thread error information, as set by SetErrorInfo and taken (once) by GetErrorInfo.
+HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+// A simple error-information object with the given description and source.
+HRESULT CreateSimpleErrorInfo(std::string_view description, std::string_view source,
+                              IErrorInfo** out);

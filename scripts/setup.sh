@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian packages, as root) and builds the
+# project. KV_BUILD_DIR (default build) and KV_CMAKE_ARGS choose the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
+          libgtest-dev libbenchmark-dev duktape-dev ccache)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    sudo apt-get update -qq
+    sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+fi
+
+build_dir=${KV_BUILD_DIR:-build}
+# shellcheck disable=SC2086
+cmake -S . -B "$build_dir" -G Ninja ${KV_CMAKE_ARGS:-} >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"

@@ -1,0 +1,9 @@
+// printf-style formatting into std::string: SQL texts and trace lines are
+// built from fixed templates with the C runtime's rules.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatV(const char* format, va_list args);

@@ -1,0 +1,64 @@
+// CKvDRPump: the paged result pump. Init counts a query, opens it with a sort
+// clause and skips to the first row of the page; the page then walks the
+// rows and reads values, also translated into a language.
+#pragma once
+
+#include <string>
+
+#include "../common/LangTexts.h"
+#include "../outside/HostObjects.h"
+#include "../outside/KvDbal.h"
+#include "IKvDRPump.h"
+
+class CKvDRPump final : public IKvDRPump {
+ public:
+  CKvDRPump();
+  CKvDRPump(const CKvDRPump&) = delete;
+  CKvDRPump& operator=(const CKvDRPump&) = delete;
+
+  // Creates an object with reference count 1 (and one module lock). With
+  // pUnkOuter the object is created inside that aggregate and *ppv receives
+  // the inner (non-delegating) IUnknown; riid must then be IID_IUnknown.
+  static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
+
+  // IUnknown (delegating to the outer object when aggregated)
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IDispatch (from the module's type library)
+  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                        DISPID* rgDispId) override;
+  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  // IKvDRPump
+  HRESULT Init(IDispatch* p_pSession, BSTR p_bstrQuery, BSTR p_bstrSorter, LONG p_lStart,
+               VARIANT_BOOL p_bDistinct, LONG* pVal) override;
+  HRESULT MoveNext() override;
+  HRESULT get_IsEOF(LONG* pVal) override;
+  HRESULT Close() override;
+  HRESULT get_Value(BSTR p_bstrField, VARIANT* pVal) override;
+  HRESULT MoveFirst() override;
+  HRESULT MoveLast() override;
+  HRESULT MovePrevious() override;
+  HRESULT get_IsBOF(LONG* pVal) override;
+  HRESULT get_ValueEx(BSTR p_bstrField, LONG p_lLCID, VARIANT* pVal) override;
+
+  const CLangTextMap& LangTexts() const { return m_mapLangTexts; }
+
+ private:
+  ~CKvDRPump();
+
+  ULONG m_cRef = 0;
+  IUnknown* m_pOuter = nullptr;  // controlling unknown when aggregated (not counted)
+  ComPtr<IHostSession> m_pSession;
+  CKvDbRowset m_rowset;
+  CLangTextMap m_mapLangTexts;
+};
+
+// Cuts the text at the last occurrence of keyword (searched in a lower-case
+// copy) unless that occurrence lies before the text's last apostrophe.
+std::string CutLastClause(const std::string& text, const std::string& keyword);

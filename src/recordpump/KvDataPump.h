@@ -1,0 +1,133 @@
+// CKvDataPump: the record pump. One object binds to one form (Init), works
+// on one record of the form's data table at a time (MoveTo), keeps a store of
+// pending field values, and runs an ad-hoc query cursor beside it.
+//
+// The implementation is split by concern: KvDataPump.cpp (object, MoveTo,
+// IObjectControl), Binding.cpp (Init), Fields.cpp (reading and setting
+// values), Save.cpp, Delete.cpp, Files.cpp (file fields), Cascade.cpp,
+// Clone.cpp, Query.cpp (query cursor), Lookups.cpp, JoinSql.cpp.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../common/LangTexts.h"
+#include "../outside/HostObjects.h"
+#include "../outside/KvDbal.h"
+#include "IKvDataPump.h"
+
+// One pending field value: the name exactly as the caller passed it and an
+// own copy of the value.
+struct FieldValue {
+  std::string strName;
+  CComVariant vValue;
+};
+
+using FieldValueList = std::vector<std::unique_ptr<FieldValue>>;
+
+class CKvDataPump final : public IObjectControl, public IKvDataPump {
+ public:
+  CKvDataPump();
+  CKvDataPump(const CKvDataPump&) = delete;
+  CKvDataPump& operator=(const CKvDataPump&) = delete;
+
+  // Creates an object with reference count 1 (and one module lock).
+  static HRESULT CreateInstance(REFIID riid, void** ppv);
+
+  // IUnknown
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IDispatch (from the module's type library)
+  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                        DISPID* rgDispId) override;
+  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  // IObjectControl
+  HRESULT Activate() override;
+  void Deactivate() override;
+  BOOL CanBePooled() override;
+
+  // IKvDataPump
+  HRESULT Init(IDispatch* p_pSession, LONG p_lFormId) override;
+  HRESULT MoveTo(LONG p_lId) override;
+  HRESULT SaveFieldValues(LONG* pVal) override;
+  HRESULT ValueByFieldName(BSTR p_pszField, VARIANT p_vDefault, VARIANT* pVal) override;
+  HRESULT CompareByFieldName(BSTR p_pszField, VARIANT p_vValue, VARIANT p_vTrueValue,
+                             VARIANT p_vFalseValue, VARIANT* pVal) override;
+  HRESULT SetFieldValue(BSTR p_pszField, VARIANT p_vData) override;
+  HRESULT CleanFieldValues() override;
+  HRESULT Delete() override;
+  HRESULT CascadeDelete(BSTR p_pszIdField, BSTR p_pszParentField, VARIANT_BOOL p_bKillChildren,
+                        VARIANT_BOOL p_bInternal) override;
+  HRESULT GetValueDirect(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszField, VARIANT* pVal) override;
+  HRESULT QueryInit(IDispatch* p_pSession, BSTR p_pszQuery) override;
+  HRESULT CloseQuery() override;
+  HRESULT get_IsEOF(VARIANT_BOOL* pVal) override;
+  HRESULT MoveNext(LONG* p_lId) override;
+  HRESULT get_Value(BSTR p_pszField, VARIANT* pVal) override;
+  HRESULT Clone(BSTR p_pszIdField, BSTR p_pszParentField, VARIANT_BOOL p_bCloneFiles,
+                LONG* pVal) override;
+  HRESULT ClearFileField(LONG p_lId, BSTR p_szField) override;
+  HRESULT SetFieldValueEx(BSTR p_pszField, LONG p_lLCID, VARIANT p_vData) override;
+  HRESULT MoveFirst(LONG* p_lId) override;
+  HRESULT MovePrevious(LONG* p_lId) override;
+  HRESULT MoveLast(LONG* p_lId) override;
+  HRESULT ValueByFieldNameEx(BSTR p_pszField, VARIANT p_vDefault, LONG p_lLCID,
+                             VARIANT* pVal) override;
+  HRESULT ClearFileFieldEx(LONG p_lId, BSTR p_szField, LONG p_lLCID) override;
+  HRESULT DeleteEx(LONG p_lLCID) override;
+  HRESULT GetValueDirectEx(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszField, LONG p_lLCID,
+                           VARIANT* pVal) override;
+  HRESULT GetSQLJoinSelect(LONG p_lDatapackId, LONG p_lLCID, VARIANT p_vDistinct,
+                           VARIANT* p_pvFields, BSTR* pSelect) override;
+  HRESULT GetSQLJoinWhere(LONG p_lDatapackId, BSTR p_pszWhere, LONG p_lLCID,
+                          BSTR* pWhere) override;
+  HRESULT get_ValueEx(BSTR p_pszField, LONG p_lLCID, VARIANT* pVal) override;
+
+  // Read-only views for tests and diagnostics.
+  LONG CurrentId() const { return m_lId; }
+  LONG DatapackId() const { return m_lDatapackId; }
+  LONG LangDatapackId() const { return m_lLangDatapackId; }
+  LONG AppId() const { return m_lAppId; }
+  const std::string& Table() const { return m_strTable; }
+  const std::string& LangTable() const { return m_strLangTable; }
+  const CLangTextMap& LangTexts() const { return m_mapLangTexts; }
+  const FieldValueList& Fields() const { return m_arrFields; }
+  const std::map<LONG, std::unique_ptr<FieldValueList>>& LangFields() const {
+    return m_mapLangFields;
+  }
+  bool HasOpenQuery() const { return m_pQueryRowset != nullptr; }
+
+ private:
+  ~CKvDataPump();
+
+  // The read guard of the reading, deleting and cloning methods: session set
+  // and valid, data table bound, current record id 1 or more.
+  bool ReadGuard();
+
+  // ---- Save.cpp ----
+  // ---- Files.cpp / Cascade.cpp / Clone.cpp ----
+  // ---- Query.cpp / Lookups.cpp / JoinSql.cpp ----
+
+  ULONG m_cRef = 0;
+  ComPtr<IHostSession> m_pSession;
+  FieldValueList m_arrFields;
+  std::map<LONG, std::unique_ptr<FieldValueList>> m_mapLangFields;
+  LONG m_lId = -1;
+  LONG m_lDatapackId = -1;
+  LONG m_lLangDatapackId = -1;
+  LONG m_lAppId = -1;
+  std::string m_strTable;
+  std::string m_strLangTable;
+  CLangTextMap m_mapLangTexts;
+  std::unique_ptr<CKvDbConnection> m_pQueryConnection;
+  std::unique_ptr<CKvDbRowset> m_pQueryRowset;
+  ComPtr<IObjectContext> m_spObjectContext;
+};
