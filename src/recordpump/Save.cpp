@@ -1,0 +1,4 @@
+#include "KvDataPump.h"
+
+// Placeholder until saving lands.
+HRESULT CKvDataPump::SaveFieldValues(LONG*) { return E_NOTIMPL; }
