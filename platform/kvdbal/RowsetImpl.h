@@ -12,7 +12,24 @@
 
 namespace kvdbal {
 
-class FieldImpl;
+// A field is a column index into its rowset; every operation asks the
+// rowset, which knows whether a row is current and where its value lives.
+class RowsetImpl;
+class FieldImpl final : public CKvDbField {
+ public:
+  FieldImpl(RowsetImpl* rowset, int index) : m_rowset(rowset), m_index(index) {}
+  CComVariant GetValue() override;
+  long GetLongValue() override;
+  std::string GetStringValue() override;
+  void SetValue(const VARIANT& value) override;
+  void AppendChunk(const VARIANT& chunk) override;
+  long GetAttributes() override;
+  std::string GetName() override;
+
+ private:
+  RowsetImpl* m_rowset;
+  int m_index;
+};
 
 // A value written to the current row and not yet, or already, stored.
 struct PendingValue {
@@ -86,7 +103,7 @@ class RowsetImpl {
 
   RowSource m_source = RowSource::Cursor;
   std::vector<PendingValue> m_pending;  // empty while nothing was written
-  std::vector<std::unique_ptr<FieldImpl>> m_fields;
+  std::vector<FieldImpl> m_fields;  // one per column, kept for the next Open
 };
 
 }  // namespace kvdbal

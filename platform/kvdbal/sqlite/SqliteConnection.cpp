@@ -85,11 +85,11 @@ void SqliteConnection::RunSimple(const char* sql) {
   if (rc != SQLITE_OK) Raise(rc);
 }
 
-std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const std::string& sql) {
+std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
   NotifyStatement(sql);
   StatementGuard guard;
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &guard.stmt, &tail);
+  int rc = sqlite3_prepare_v2(m_db, sql, -1, &guard.stmt, &tail);
   if (rc != SQLITE_OK) Raise(rc);
   if (!guard.stmt) throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "the statement is empty");
   if (!IsBlank(tail))
@@ -188,6 +188,12 @@ long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vect
   }
   if (rc != SQLITE_DONE) Raise(rc);
   return sqlite3_changes(m_db);
+}
+
+std::string SqliteConnection::Placeholder(int n) const {
+  std::string mark = std::to_string(n);
+  mark.insert(mark.begin(), '?');
+  return mark;
 }
 
 void SqliteConnection::Begin() {

@@ -29,13 +29,13 @@ class SqliteConnection final : public EngineConnection {
   explicit SqliteConnection(const ConnectionSpec& spec);
   ~SqliteConnection() override;
 
-  std::unique_ptr<Cursor> OpenCursor(const std::string& sql) override;
+  std::unique_ptr<Cursor> OpenCursor(const char* sql) override;
   long Execute(const std::string& sql) override;
   long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
   void Begin() override;
   void Commit() override;
   void Rollback() override;
-  std::string Placeholder(int n) const override { return "?" + std::to_string(n); }
+  std::string Placeholder(int n) const override;
   const char* RowIdentity() const override { return "rowid"; }
   const std::vector<std::string>& PrimaryKey(const std::string& table) override;
   eKvDbServerType NativeServerType() const override { return kvDbServerSQLite; }

@@ -13,17 +13,17 @@ SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3
     : m_connection(std::move(connection)),
       m_statement(statement),
       m_columnCount(sqlite3_column_count(statement)),
-      m_columns(m_columnCount),
-      m_described(m_columnCount, false) {}
+      m_columns(m_columnCount) {}
 
 SqliteCursor::~SqliteCursor() { sqlite3_finalize(m_statement); }
 
 const ColumnInfo& SqliteCursor::Column(int index) {
-  if (!m_described[index]) {
-    m_columns[index] = ClassifySqliteType(sqlite3_column_decltype(m_statement, index));
-    m_described[index] = true;
+  DescribedColumn& column = m_columns[index];
+  if (!column.described) {
+    column.info = ClassifySqliteType(sqlite3_column_decltype(m_statement, index));
+    column.described = true;
   }
-  return m_columns[index];
+  return column.info;
 }
 
 const std::string& SqliteCursor::ColumnName(int index) {

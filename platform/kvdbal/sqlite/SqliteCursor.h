@@ -31,8 +31,11 @@ class SqliteCursor final : public Cursor {
   sqlite3_stmt* m_statement;
   int m_columnCount;
   // Described on first use: a wide SELECT * read by one column pays for one.
-  std::vector<ColumnInfo> m_columns;
-  std::vector<bool> m_described;
+  struct DescribedColumn {
+    ColumnInfo info;
+    bool described = false;
+  };
+  std::vector<DescribedColumn> m_columns;
   std::vector<std::string> m_names;
 };
 
