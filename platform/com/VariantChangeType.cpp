@@ -223,6 +223,29 @@ HRESULT ToInterface(const VARIANT& v, VARTYPE vt, VARIANT* out) {
   return S_OK;
 }
 
+constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
+
+// The value of an object's default property (DISPID_VALUE), as automation
+// clients read it when an object stands where a scalar is expected.
+HRESULT DefaultValueOf(IDispatch* object, LCID lcid, VARIANT* out) {
+  VariantInit(out);
+  if (!object) return DISP_E_TYPEMISMATCH;
+  DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
+  const HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &noArgs, out, nullptr,
+                                    nullptr);
+  if (FAILED(hr)) {
+    VariantClear(out);
+    // Whatever kept the object from answering, it has no value to convert.
+    return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+  }
+  // A default property that yields another object is not a value.
+  if (out->vt == VT_DISPATCH || out->vt == VT_UNKNOWN || (out->vt & (VT_BYREF | VT_ARRAY))) {
+    VariantClear(out);
+    return DISP_E_TYPEMISMATCH;
+  }
+  return S_OK;
+}
+
 // Converts a by-value source into a fresh variant of type vt.
 HRESULT Convert(const VARIANT& v, VARTYPE vt, VARIANT* out) {
   VariantInit(out);
@@ -262,7 +285,7 @@ HRESULT Convert(const VARIANT& v, VARTYPE vt, VARIANT* out) {
 
 }  // namespace
 
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID /*lcid*/, USHORT /*wFlags*/,
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags,
                             VARTYPE vt) {
   if (!pvargDest || !pvarSrc) return E_POINTER;
   if (vt != VT_VARIANT && !kvcom::IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
@@ -274,6 +297,14 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LC
   VariantInit(&value);
   HRESULT hr = VariantCopyInd(&value, pvarSrc);
   if (FAILED(hr)) return hr;
+  if (value.vt == VT_DISPATCH && vt != VT_DISPATCH && vt != VT_UNKNOWN && vt != VT_EMPTY && vt != VT_VARIANT &&
+      !(wFlags & VARIANT_NOVALUEPROP)) {
+    VARIANT property;
+    hr = DefaultValueOf(value.pdispVal, lcid, &property);
+    VariantClear(&value);
+    if (FAILED(hr)) return hr;
+    value = property;
+  }
   VARIANT result;
   if (vt == VT_VARIANT || (vt & (VT_BYREF | VT_ARRAY))) {
     // Only a change to the variant's own type is possible for these.

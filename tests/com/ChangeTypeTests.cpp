@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cmath>
 
+#include "CountingObject.h"
 #include "platform/com/ComPtr.h"
 
 namespace {
@@ -202,6 +203,48 @@ TEST(ChangeType, ByReferenceSourcesAndInPlaceChange) {
 
   EXPECT_EQ(Change(CComVariant(LONG{1}), VT_VOID, &out), DISP_E_BADVARTYPE);
   EXPECT_EQ(VariantChangeType(nullptr, &out, 0, VT_I4), E_POINTER);
+}
+
+// An object whose default property yields a fixed variant.
+class ValueObject : public CountingObject {
+ public:
+  explicit ValueObject(VARIANT value) : m_value(value) {}
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    return VariantCopy(result, &m_value);
+  }
+
+ private:
+  CComVariant m_value;
+};
+
+TEST(ChangeType, ObjectsConvertThroughTheirDefaultProperty) {
+  auto* object = new ValueObject(Text("15"));
+  CComVariant holder;
+  holder.vt = VT_DISPATCH;
+  holder.pdispVal = object;  // takes the creation reference
+  CComVariant out;
+  ASSERT_EQ(Change(holder, VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, 15);
+  ASSERT_EQ(Change(holder, VT_BSTR, &out), S_OK);
+  EXPECT_EQ(Utf8FromBstr(out.bstrVal), "15");
+  EXPECT_EQ(VariantChangeType(&out, &holder, 0x1 /* no value property */, VT_I4), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(Change(holder, VT_UNKNOWN, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_UNKNOWN);
+  EXPECT_EQ(object->Refs(), 2u);
+  out.Clear();
+  EXPECT_EQ(object->Refs(), 1u) << "no reference is left behind by the conversions";
+
+  // Neither an object without a default property nor one whose value is
+  // null is a number.
+  CComVariant plain;
+  plain.vt = VT_DISPATCH;
+  plain.pdispVal = new CountingObject();
+  EXPECT_EQ(Change(plain, VT_I4, &out), DISP_E_TYPEMISMATCH);
+  plain.Clear();
+  plain.vt = VT_DISPATCH;
+  plain.pdispVal = new ValueObject(CComVariant::Null());
+  EXPECT_EQ(Change(plain, VT_I4, &out), DISP_E_TYPEMISMATCH);
 }
 
 TEST(Dates, PartsRoundTripIncludingDatesBeforeTheEpoch) {

@@ -42,8 +42,10 @@ class CountingObject : public IDispatch {
 
   ULONG Refs() const { return m_refs; }
 
- private:
+ protected:
   virtual ~CountingObject() = default;
+
+ private:
   std::atomic<ULONG> m_refs{1};
   bool* m_destroyed;
 };
