@@ -19,10 +19,12 @@ TEST(Trace, LinesArePrintfFormattedWithoutLengthLimit) {
   const std::string big(100000, 'x');
   TraceText("%s|%d|%#08X\n", big.c_str(), -3, 5u);
   TraceHeading("heading");
-  ASSERT_EQ(trace.Lines().size(), 2u);
-  EXPECT_EQ(trace.Lines()[0].text, big + "|-3|0X000005\n");
-  EXPECT_FALSE(trace.Lines()[0].heading);
-  EXPECT_EQ(trace.Text(), "[heading]\n");
+  const auto lines = trace.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_FALSE(lines[0].heading);
+  EXPECT_EQ(lines[0].text.size(), big.size() + 13);
+  EXPECT_TRUE(lines[0].text == big + "|-3|0X000005\n");
+  EXPECT_EQ(trace.Text().substr(lines[0].text.size()), "[heading]\n");
 }
 
 TEST(Trace, EveryLineUsesAFreshSinkThatIsRunAndReleased) {
