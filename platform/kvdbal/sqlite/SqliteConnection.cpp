@@ -27,16 +27,6 @@ bool IsBlank(const char* text) {
   return true;
 }
 
-// Statements that change the schema make the cached table keys stale.
-bool ChangesSchema(std::string_view sql) {
-  size_t i = sql.find_first_not_of(" \t\r\n");
-  if (i == std::string_view::npos) return false;
-  sql.remove_prefix(i);
-  for (std::string_view word : {"CREATE", "DROP", "ALTER"})
-    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word)) return true;
-  return false;
-}
-
 }  // namespace
 
 std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec) {
