@@ -128,6 +128,17 @@ TEST_P(NavigationTest, OpenRowsetOutlivesItsConnectionObjects) {
   EXPECT_TRUE(rs.IsEOF());
 }
 
+TEST_P(NavigationTest, OpenRowsetNeitherBlocksWritesNorHidesOtherWriters) {
+  // m_rs stands on its first row. Another connection writes meanwhile.
+  Connect()->Execute("INSERT INTO nav (id, name) VALUES (6, 'other')", nullptr, 1);
+  m_db->BeginTrans();
+  Exec("INSERT INTO nav (id, name) VALUES (7, 'ours')");
+  m_db->CommitTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nav"), 7);
+  m_rs.MoveNext();
+  EXPECT_EQ(Id(), 2);
+}
+
 TEST_P(NavigationTest, FailedOpenLeavesTheRowsetClosed) {
   EXPECT_KVDB_ERROR(m_rs.Open("SELECT nothing FROM nav", m_db.get(), -1, -1, 0), KVDB_E_ERRORSINCOMMAND);
   EXPECT_FALSE(m_rs.IsOpen());

@@ -9,13 +9,19 @@
 
 namespace kvdbal {
 
-SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3_stmt* statement)
+SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3* db, bool reader,
+                           sqlite3_stmt* statement)
     : m_connection(std::move(connection)),
+      m_db(db),
+      m_reader(reader),
       m_statement(statement),
       m_columnCount(sqlite3_column_count(statement)),
       m_columns(m_columnCount) {}
 
-SqliteCursor::~SqliteCursor() { sqlite3_finalize(m_statement); }
+SqliteCursor::~SqliteCursor() {
+  sqlite3_finalize(m_statement);
+  if (m_reader) m_connection->ReleaseReader(m_db);
+}
 
 const ColumnInfo& SqliteCursor::Column(int index) {
   DescribedColumn& column = m_columns[index];
@@ -47,7 +53,7 @@ long long SqliteCursor::Advance(long long n) {
       sqlite3_reset(m_statement);
       return landed;
     }
-    std::string message = sqlite3_errmsg(m_connection->Db());
+    std::string message = sqlite3_errmsg(m_db);
     sqlite3_reset(m_statement);
     throw CKvDbException(SqliteResultToHresult(rc, message), message);
   }
