@@ -10,7 +10,7 @@
 //   bench::PrintPeak("thing_memory", probe.GrowthMiB(), 8);
 #pragma once
 
-#include <chrono>
+#include <time.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,12 +19,20 @@
 
 namespace bench {
 
-// Wall-clock seconds one call of work takes.
+// CPU seconds (user and system) the calling thread spends on one call of
+// work. Time the thread waits while other processes run does not count, so
+// a busy shared machine disturbs the comparison far less than wall time.
+inline double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 template <typename Work>
 double Seconds(Work&& work) {
-  auto start = std::chrono::steady_clock::now();
+  double start = ThreadCpuSeconds();
   work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return ThreadCpuSeconds() - start;
 }
 
 // The fastest of repeats runs: the least disturbed by other load on the machine.

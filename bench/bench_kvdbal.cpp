@@ -43,7 +43,7 @@ std::unique_ptr<CKvDbConnection> Connect(const std::string& path) {
 }
 
 void OpenGetValue() {
-  const int rows = 10000, iterations = 20000;
+  const int rows = 10000, iterations = 5000;
   std::string path = bench::ScratchPath("kvdbal_open_getvalue");
   sqlite3* raw = nullptr;
   Check(sqlite3_open(path.c_str(), &raw), raw);
@@ -76,7 +76,7 @@ void OpenGetValue() {
   };
   ours();  // warm both caches
   engine();
-  double ratio = bench::CompareBest(9, ours, engine);
+  double ratio = bench::CompareBest(25, ours, engine);
   connection.reset();
   sqlite3_close(raw);
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);

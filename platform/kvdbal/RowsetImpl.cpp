@@ -20,7 +20,9 @@ void FieldImpl::AppendChunk(const VARIANT& chunk) { m_rowset->AppendChunk(m_inde
 long FieldImpl::GetAttributes() { return m_rowset->Attributes(m_index); }
 std::string FieldImpl::GetName() { return m_rowset->Name(m_index); }
 
-RowsetImpl::RowsetImpl() = default;
+RowsetImpl::RowsetImpl()
+    : m_inlineFields{{this, 0}, {this, 1}, {this, 2}, {this, 3},
+                     {this, 4}, {this, 5}, {this, 6}, {this, 7}} {}
 RowsetImpl::~RowsetImpl() = default;
 
 void RowsetImpl::Open(const char* sql, CKvDbConnection* connection, eKvDbCursorType cursorType,
@@ -171,13 +173,17 @@ void RowsetImpl::CheckColumn(int index) const {
 
 CKvDbField* RowsetImpl::FieldAt(int index) {
   CheckColumn(index);
-  if (m_fields.size() <= static_cast<size_t>(index)) {
+  if (index < kInlineFields) return &m_inlineFields[index];
+  size_t slot = static_cast<size_t>(index - kInlineFields);
+  if (m_moreFields.size() <= slot) {
+    // Grown once for all columns of this result, so pointers handed out
+    // stay valid until the rowset closes.
     int count = m_cursor->ColumnCount();
-    m_fields.clear();
-    m_fields.reserve(count);
-    for (int i = 0; i < count; ++i) m_fields.emplace_back(this, i);
+    m_moreFields.clear();
+    m_moreFields.reserve(count - kInlineFields);
+    for (int i = kInlineFields; i < count; ++i) m_moreFields.emplace_back(this, i);
   }
-  return &m_fields[index];
+  return &m_moreFields[slot];
 }
 
 CKvDbField* RowsetImpl::FieldNamed(std::string_view name) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,8 @@ class RowsetImpl {
  public:
   RowsetImpl();
   ~RowsetImpl();
+  RowsetImpl(const RowsetImpl&) = delete;  // its fields point back at it
+  RowsetImpl& operator=(const RowsetImpl&) = delete;
 
   void Open(const char* sql, CKvDbConnection* connection, eKvDbCursorType cursorType,
             eKvDbLockType lockType);
@@ -103,7 +106,11 @@ class RowsetImpl {
 
   RowSource m_source = RowSource::Cursor;
   std::vector<PendingValue> m_pending;  // empty while nothing was written
-  std::vector<FieldImpl> m_fields;  // one per column, kept for the next Open
+  // One field per column. The first ones live inside the rowset, so that the
+  // common narrow query allocates nothing for its fields.
+  static constexpr int kInlineFields = 8;
+  FieldImpl m_inlineFields[kInlineFields];
+  std::vector<FieldImpl> m_moreFields;  // columns from kInlineFields on
 };
 
 }  // namespace kvdbal

@@ -51,7 +51,10 @@ ParamText ParamFrom(const BoundValue& value) {
       p.isNull = true;
       break;
     case VT_BOOL:
-      p.text = value.kind == ValueKind::Boolean ? (v->boolVal ? "t" : "f") : (v->boolVal ? "1" : "0");
+      if (value.kind == ValueKind::Boolean)
+        p.text.assign(1, v->boolVal ? 't' : 'f');
+      else
+        p.text.assign(1, v->boolVal ? '1' : '0');
       break;
     case VT_R4:
     case VT_R8: {
@@ -66,7 +69,10 @@ ParamText ParamFrom(const BoundValue& value) {
     default:
       p.text = StringFromVariant(*v);
       // Numbers given for a flag column: any non-zero value is true.
-      if (value.kind == ValueKind::Boolean && v->vt != VT_BSTR) p.text = p.text == "0" ? "f" : "t";
+      if (value.kind == ValueKind::Boolean && v->vt != VT_BSTR) {
+        bool isTrue = p.text != "0";
+        p.text.assign(1, isTrue ? 't' : 'f');
+      }
   }
   return p;
 }

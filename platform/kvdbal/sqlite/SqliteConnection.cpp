@@ -33,11 +33,12 @@ std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec) {
   return std::make_shared<SqliteConnection>(spec);
 }
 
-sqlite3* SqliteConnection::OpenHandle(bool readOnly) {
+// Readers are opened for writing as well, although they never write: a
+// read-only handle takes a slower path through the WAL index on every query.
+sqlite3* SqliteConnection::OpenHandle() {
   sqlite3* db = nullptr;
-  int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-              SQLITE_OPEN_NOMUTEX;
-  int rc = sqlite3_open_v2(m_spec.target.c_str(), &db, flags, nullptr);
+  int rc = sqlite3_open_v2(m_spec.target.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
@@ -49,7 +50,7 @@ sqlite3* SqliteConnection::OpenHandle(bool readOnly) {
 }
 
 sqlite3* SqliteConnection::AcquireReader() {
-  if (m_idleReaders.empty()) return OpenHandle(true);
+  if (m_idleReaders.empty()) return OpenHandle();
   sqlite3* reader = m_idleReaders.back();
   m_idleReaders.pop_back();
   return reader;
@@ -65,7 +66,7 @@ void SqliteConnection::ReleaseReader(sqlite3* reader) {
 
 SqliteConnection::SqliteConnection(const ConnectionSpec& spec) : m_spec(spec) {
   m_readersShareData = spec.target != ":memory:";
-  m_db = OpenHandle(false);
+  m_db = OpenHandle();
   try {
     if (m_readersShareData) {
       // Switching to WAL needs a moment of exclusive access; processes that

@@ -54,7 +54,7 @@ class SqliteConnection final : public EngineConnection {
   void ReleaseReader(sqlite3* reader);
 
  private:
-  sqlite3* OpenHandle(bool readOnly);
+  sqlite3* OpenHandle();
   void RunSimple(const char* sql);
   void Bind(sqlite3_stmt* stmt, int index, const BoundValue& value);
 

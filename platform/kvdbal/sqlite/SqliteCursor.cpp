@@ -16,7 +16,8 @@ SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3
       m_reader(reader),
       m_statement(statement),
       m_columnCount(sqlite3_column_count(statement)),
-      m_columns(m_columnCount) {}
+      m_moreColumns(m_columnCount > kInlineColumns ? m_columnCount : 0),
+      m_columns(m_columnCount > kInlineColumns ? m_moreColumns.data() : m_inlineColumns) {}
 
 SqliteCursor::~SqliteCursor() {
   sqlite3_finalize(m_statement);

@@ -40,7 +40,10 @@ class SqliteCursor final : public Cursor {
     ColumnInfo info;
     bool described = false;
   };
-  std::vector<DescribedColumn> m_columns;
+  static constexpr int kInlineColumns = 16;
+  DescribedColumn m_inlineColumns[kInlineColumns];
+  std::vector<DescribedColumn> m_moreColumns;  // for wider results
+  DescribedColumn* m_columns;
   std::vector<std::string> m_names;
 };
 

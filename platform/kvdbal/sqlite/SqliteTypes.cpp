@@ -21,6 +21,16 @@ ColumnInfo ClassifySqliteType(const char* declaredType) {
   for (; declaredType[n] && n < sizeof t - 1; ++n)
     t[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(declaredType[n])));
   t[n] = '\0';
+  // The names almost every schema uses, without the search below.
+  static const struct {
+    const char* name;
+    ColumnInfo info;
+  } kCommon[] = {{"INTEGER", {ValueKind::Integer, false}}, {"INT", {ValueKind::Integer, false}},
+                 {"TEXT", {ValueKind::Text, true}},        {"BLOB", {ValueKind::Binary, true}},
+                 {"REAL", {ValueKind::Real, false}},       {"DATETIME", {ValueKind::Date, false}},
+                 {"TIMESTAMP", {ValueKind::Date, false}}};
+  for (const auto& common : kCommon)
+    if (std::strcmp(t, common.name) == 0) return common.info;
   bool sized = std::strchr(t, '(') != nullptr;
   if (std::strncmp(t, "BOOL", 4) == 0 || std::strcmp(t, "BIT") == 0) {
     info.kind = ValueKind::Boolean;
