@@ -1,6 +1,7 @@
 #include "PgCursor.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -106,7 +107,9 @@ void PgCursor::TakeBatch(PgResult batch) {
 }
 
 long long PgCursor::MoveForward(long long count) {
-  PgResult moved = m_connection->Run("MOVE FORWARD " + std::to_string(count) + " IN " + m_name);
+  // The server takes counts that fit 32 bits; a longer way means to the end.
+  std::string how = count > std::numeric_limits<int32_t>::max() ? "ALL" : std::to_string(count);
+  PgResult moved = m_connection->Run("MOVE FORWARD " + how + " IN " + m_name);
   long long done = 0;
   ParseInteger(PQcmdTuples(moved.get()), &done);
   return done;
