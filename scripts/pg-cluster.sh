@@ -3,6 +3,7 @@
 #   pg-cluster.sh start DIR   initialises DIR/data when absent, starts the
 #                             server listening only on a unix socket in DIR,
 #                             creates the database kvtest and prints its URI
+#                             (postgresql:///kvtest?host=DIR&port=PORT&user=postgres)
 #   pg-cluster.sh stop DIR    stops the server
 # Run as root, the server runs as the user postgres, who then owns DIR.
 set -euo pipefail
@@ -12,7 +13,6 @@ usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 command=$1
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
-data=$dir/data
 
 bindir=""
 for candidate in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
@@ -33,41 +33,53 @@ as_server() {
 
 running() { as_server "$bindir/pg_ctl" -D "$data" status >/dev/null 2>&1; }
 
+# The cluster lives in DIR itself when the server's user can reach it there;
+# otherwise (DIR below a directory closed to others) in a directory under
+# /tmp whose name DIR/location keeps.
+home=$dir
+if [ -f "$dir/location" ]; then
+  home=$(cat "$dir/location")
+elif [ "$command" = start ] && [ "$(id -u)" -eq 0 ]; then
+  chown postgres:postgres "$dir"
+  if ! runuser -u postgres -- test -x "$dir"; then
+    home=$(mktemp -d /tmp/kv-pg.XXXXXX)
+    chown postgres:postgres "$home"
+    echo "$home" >"$dir/location"
+  fi
+fi
+data=$home/data
+
 case $command in
   start)
-    if [ "$(id -u)" -eq 0 ]; then
-      chown postgres:postgres "$dir"
-      # The server must be able to reach DIR through its parents.
-      if ! runuser -u postgres -- test -x "$dir"; then
-        echo "pg-cluster: user postgres cannot enter $dir" >&2
-        exit 1
-      fi
-    fi
     if [ ! -f "$data/PG_VERSION" ]; then
-      as_server "$bindir/initdb" -D "$data" -U postgres --auth=trust -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 ||
-        { cat "$dir/initdb.log" >&2; exit 1; }
+      as_server "$bindir/initdb" -D "$data" -U postgres --auth=trust -E UTF8 --no-locale >"$home/initdb.log" 2>&1 ||
+        { cat "$home/initdb.log" >&2; exit 1; }
     fi
     if running; then
-      port=$(cat "$dir/port")
+      port=$(cat "$home/port")
     else
-      # Only a unix socket in DIR: the port just names the socket file, so
-      # any number not in use in DIR will do.
+      # Only a unix socket in the cluster's directory: the port just names
+      # the socket file, so any number not in use there will do.
       port=$((50000 + RANDOM % 10000))
-      while [ -e "$dir/.s.PGSQL.$port" ]; do port=$((port + 1)); done
-      echo "$port" >"$dir/port"
-      as_server "$bindir/pg_ctl" -D "$data" -l "$dir/server.log" -w -t 60 \
-        -o "-k $dir -p $port -c listen_addresses=''" start >/dev/null ||
-        { cat "$dir/server.log" >&2; exit 1; }
+      while [ -e "$home/.s.PGSQL.$port" ]; do port=$((port + 1)); done
+      echo "$port" >"$home/port"
+      as_server "$bindir/pg_ctl" -D "$data" -l "$home/server.log" -w -t 60 \
+        -o "-k $home -p $port -c listen_addresses=''" start >/dev/null ||
+        { cat "$home/server.log" >&2; exit 1; }
     fi
-    if ! as_server "$bindir/psql" -h "$dir" -p "$port" -U postgres -d postgres -tAc \
+    if ! as_server "$bindir/psql" -h "$home" -p "$port" -U postgres -d postgres -tAc \
          "SELECT 1 FROM pg_database WHERE datname = 'kvtest'" | grep -q 1; then
-      as_server "$bindir/createdb" -h "$dir" -p "$port" -U postgres kvtest
+      as_server "$bindir/createdb" -h "$home" -p "$port" -U postgres kvtest
     fi
-    echo "postgresql:///kvtest?host=$dir&port=$port&user=postgres"
+    echo "postgresql:///kvtest?host=$home&port=$port&user=postgres"
     ;;
   stop)
     if [ -f "$data/PG_VERSION" ] && running; then
       as_server "$bindir/pg_ctl" -D "$data" -m fast -w stop >/dev/null
+    fi
+    # A cluster kept under /tmp is not left behind.
+    if [ "$home" != "$dir" ]; then
+      rm -rf "$home" "$dir/location"
     fi
     ;;
   *)
