@@ -206,6 +206,9 @@ TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
   EXPECT_EQ(megabyte, OrderText("strmemo", 1));
   EXPECT_EQ(70000, db->QueryLong("SELECT length(blobdata) FROM krorder WHERE lid=1"));
   EXPECT_EQ((1 << 20) + 1, db->QueryLong("SELECT length(strmemo_l) FROM krorder_l"));
+  ASSERT_EQ(S_OK, pump->MoveTo(1));
+  EXPECT_EQ(megabyte, TextOf(Read("strmemo")));
+  EXPECT_EQ(megabyte + "!", TextOf(ReadEx("strmemo_l", 1031)));
 
   // An empty text is set, not appended: the field becomes empty, not NULL.
   ASSERT_EQ(S_OK, pump->CleanFieldValues());
@@ -231,6 +234,60 @@ TEST_F(CoreSaveTest, LanguageValuesWithoutALanguageTableRollTheMainRowBack) {
   char returning[64];
   std::snprintf(returning, sizeof returning, "Returning: %#08X", static_cast<unsigned>(hr));
   EXPECT_TRUE(TraceHas(returning)) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, RefusedRowIsRolledBackAndReportedWithTheDatabaseCode) {
+  // A refusal that is no collision: the language row of the new record is
+  // refused after its main row was written.
+  db->Exec("CREATE TRIGGER krorder_l_refuse BEFORE INSERT ON krorder_l WHEN NEW.strtitle = 'bad' "
+           "BEGIN SELECT RAISE(ABORT, 'title refused'); END");
+  Set("strno", Str("main"));
+  Set("strtitle", Str("bad"), 1031);
+  LONG id = -77;
+  const HRESULT hr = pump->SaveFieldValues(&id);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_NE(E_FAIL, hr);
+  EXPECT_EQ(-77, id);
+  EXPECT_EQ(0, db->Count("krorder"));
+  EXPECT_EQ(0, db->Count("krorder_l"));
+  EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+  EXPECT_TRUE(TraceHas("title refused")) << trace.Text();
+  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
+  EXPECT_FALSE(TraceHas("collision")) << trace.Text();
+}
+
+// Values no column can hold: the save either skips them with a report and
+// keeps the rest, or is refused as a whole with a report and writes nothing.
+// Never half a record, never silence.
+TEST_F(CoreSaveTest, ValuesNoColumnCanHoldNeverLeaveHalfARecord) {
+  CComVariant error;
+  error.vt = VT_ERROR;
+  error.scode = DISP_E_PARAMNOTFOUND;
+  CComVariant variants;
+  variants.vt = VT_ARRAY | VT_VARIANT;
+  variants.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  ASSERT_NE(nullptr, variants.parray);
+  for (const CComVariant* odd : {&error, &variants}) {
+    for (const char* column : {"lamount", "strmemo"}) {
+      SCOPED_TRACE(std::string(column) + " vt " + std::to_string(odd->vt));
+      trace.Clear();
+      db->Exec("DELETE FROM krorder");
+      ASSERT_EQ(S_OK, pump->CleanFieldValues());
+      Set("strno", Str("rest"));
+      Set(column, *odd);
+      LONG id = -77;
+      const HRESULT hr = pump->SaveFieldValues(&id);
+      EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+      if (SUCCEEDED(hr)) {
+        EXPECT_EQ(1, id);
+        EXPECT_EQ("rest", OrderText("strno", 1));
+        EXPECT_TRUE(db->QueryIsNull("SELECT " + std::string(column) + " FROM krorder WHERE lid=1"));
+      } else {
+        EXPECT_EQ(-77, id);
+        EXPECT_EQ(0, db->Count("krorder"));
+      }
+    }
+  }
 }
 
 class CoreSaveRetryTest : public CoreSaveTest {
