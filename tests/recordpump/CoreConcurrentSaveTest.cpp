@@ -1,15 +1,12 @@
 // Several processes inserting into one table of one database file at once:
 // ids are picked as MAX(lid)+1 without a lock, so writers collide, and every
 // collision must end in a retry, never in a lost or doubled record.
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,89 +17,72 @@ namespace {
 constexpr int kWriters = 4;
 constexpr int kRecordsPerWriter = 500;
 
-void WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
-
-// Runs in the child: saves the records, each marked with the writer's number,
-// and reports one line per saved id, then "failures N collisions N".
-void RunWriter(TestDatabase& db, int writer, int fd) {
+// What a writer sends back through its pipe: the ids it was given, then its
+// count of failed saves and of collision lines in its trace.
+struct WriterReport {
+  std::vector<LONG> ids;
   int failures = 0;
   int collisions = 0;
-  {
-    TraceCapture trace;
-    ComPtr<IDispatch> session = db.NewSession(writer + 1);
-    ComPtr<IKvDataPump> pump;
-    if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
-        FAILED(pump->Init(session.Get(), kOrderEditForm))) {
-      WriteAll(fd, "failures 1 collisions 0\n");
-      return;
-    }
-    CComBSTR strno("strno");
-    CComBSTR lamount("lamount");
-    for (int i = 0; i < kRecordsPerWriter; ++i) {
-      pump->CleanFieldValues();
-      pump->SetFieldValue(strno.Get(), Str("w" + std::to_string(writer) + "-" + std::to_string(i)));
-      pump->SetFieldValue(lamount.Get(), I4(writer));
-      LONG id = -1;
-      if (pump->SaveFieldValues(&id) != S_OK || id <= 0) {
-        ++failures;
-        continue;
-      }
-      WriteAll(fd, std::to_string(id) + "\n");
-    }
-    for (const auto& line : trace.Lines()) {
-      if (line.text.rfind("Data save collision. ID: ", 0) == 0) {
-        ++collisions;
-      } else if (!line.heading) {
-        ++failures;  // any other report is a failure of the save
-        WriteAll(fd, "trace " + line.text);
-      }
-    }
-  }
-  WriteAll(fd, "failures " + std::to_string(failures) + " collisions " +
-                   std::to_string(collisions) + "\n");
-}
-
-struct WriterReport {
-  std::vector<long> ids;
-  int failures = -1;
-  int collisions = 0;
-  std::string other;
 };
 
-WriterReport ParseReport(const std::string& text) {
+// Runs in the child: saves the records, each marked with the writer's number.
+WriterReport RunWriter(TestDatabase& db, int writer) {
   WriterReport report;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("failures ", 0) == 0) {
-      std::sscanf(line.c_str(), "failures %d collisions %d", &report.failures, &report.collisions);
-    } else if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
-      report.ids.push_back(std::stol(line));
+  TraceCapture trace;
+  ComPtr<IDispatch> session = db.NewSession(writer + 1);
+  ComPtr<IKvDataPump> pump;
+  if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
+      FAILED(pump->Init(session.Get(), kOrderEditForm))) {
+    report.failures = kRecordsPerWriter;
+    return report;
+  }
+  CComBSTR strno("strno"), lamount("lamount");
+  for (int i = 0; i < kRecordsPerWriter; ++i) {
+    pump->CleanFieldValues();
+    pump->SetFieldValue(strno.Get(), Str("w" + std::to_string(writer) + "-" + std::to_string(i)));
+    pump->SetFieldValue(lamount.Get(), I4(writer));
+    LONG id = -1;
+    if (pump->SaveFieldValues(&id) == S_OK && id > 0) {
+      report.ids.push_back(id);
     } else {
-      report.other += line + "\n";
+      ++report.failures;
+    }
+  }
+  for (const auto& line : trace.Lines()) {
+    if (line.text.rfind("Data save collision. ID: ", 0) == 0) {
+      ++report.collisions;
+    } else if (!line.heading) {
+      ++report.failures;  // any other report is a failure of the save
     }
   }
   return report;
+}
+
+void Send(int fd, const WriterReport& report) {
+  const int header[3] = {static_cast<int>(report.ids.size()), report.failures, report.collisions};
+  if (write(fd, header, sizeof header) != sizeof header) return;
+  const ssize_t bytes = static_cast<ssize_t>(report.ids.size() * sizeof(LONG));
+  if (bytes > 0 && write(fd, report.ids.data(), static_cast<size_t>(bytes)) != bytes) return;
+}
+
+bool ReadFully(int fd, void* data, size_t size) {
+  auto* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = read(fd, p, size);
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool Receive(int fd, WriterReport* report) {
+  int header[3];
+  if (!ReadFully(fd, header, sizeof header)) return false;
+  report->ids.resize(static_cast<size_t>(header[0]));
+  report->failures = header[1];
+  report->collisions = header[2];
+  return ReadFully(fd, report->ids.data(), report->ids.size() * sizeof(LONG));
 }
 
 TEST(CoreConcurrentSave, FourProcessesSaveEveryRecordOnceUnderItsOwnId) {
@@ -118,9 +98,7 @@ TEST(CoreConcurrentSave, FourProcessesSaveEveryRecordOnceUnderItsOwnId) {
     ASSERT_NE(-1, pid);
     if (pid == 0) {
       close(pipeFds[0]);
-      for (int fd : fds) close(fd);
-      RunWriter(*db, writer, pipeFds[1]);
-      close(pipeFds[1]);
+      Send(pipeFds[1], RunWriter(*db, writer));
       _exit(0);  // no test teardown, no exit handlers in the child
     }
     close(pipeFds[1]);
@@ -128,9 +106,9 @@ TEST(CoreConcurrentSave, FourProcessesSaveEveryRecordOnceUnderItsOwnId) {
     fds.push_back(pipeFds[0]);
   }
 
-  std::vector<WriterReport> reports;
+  std::vector<WriterReport> reports(kWriters);
   for (int writer = 0; writer < kWriters; ++writer) {
-    reports.push_back(ParseReport(ReadAll(fds[writer])));
+    EXPECT_TRUE(Receive(fds[writer], &reports[writer])) << "writer " << writer;
     close(fds[writer]);
     int status = 0;
     ASSERT_EQ(pids[writer], waitpid(pids[writer], &status, 0));
@@ -138,30 +116,24 @@ TEST(CoreConcurrentSave, FourProcessesSaveEveryRecordOnceUnderItsOwnId) {
   }
 
   int collisions = 0;
-  std::set<long> allIds;
+  std::set<LONG> allIds;
   for (int writer = 0; writer < kWriters; ++writer) {
     const WriterReport& report = reports[writer];
-    EXPECT_EQ(0, report.failures) << "writer " << writer << "\n" << report.other;
+    EXPECT_EQ(0, report.failures) << "writer " << writer;
     EXPECT_EQ(static_cast<size_t>(kRecordsPerWriter), report.ids.size()) << "writer " << writer;
     collisions += report.collisions;
     allIds.insert(report.ids.begin(), report.ids.end());
-
     // The ids a writer was given are exactly the rows carrying its mark.
-    std::vector<long> reported = report.ids;
-    std::sort(reported.begin(), reported.end());
     const std::string mark = "lamount=" + std::to_string(writer);
-    ASSERT_EQ(static_cast<long>(reported.size()), db->Count("krorder", mark));
-    for (long id : reported) {
+    EXPECT_EQ(static_cast<long>(report.ids.size()), db->Count("krorder", mark));
+    for (LONG id : report.ids) {
       ASSERT_EQ(writer, db->QueryLong("SELECT lamount FROM krorder WHERE lid=" + std::to_string(id)))
           << "id " << id;
     }
   }
   EXPECT_EQ(static_cast<size_t>(kWriters * kRecordsPerWriter), allIds.size());
   EXPECT_EQ(kWriters * kRecordsPerWriter, db->Count("krorder"));
-  EXPECT_EQ(kWriters * kRecordsPerWriter,
-            db->QueryLong("SELECT COUNT(DISTINCT lid) FROM krorder"));
-  EXPECT_EQ(kWriters * kRecordsPerWriter,
-            db->QueryLong("SELECT COUNT(DISTINCT strno) FROM krorder"));
+  EXPECT_EQ(kWriters * kRecordsPerWriter, db->QueryLong("SELECT COUNT(DISTINCT strno) FROM krorder"));
   // Competing writers did meet: some saves were refused and retried.
   EXPECT_GT(collisions, 0);
   ::testing::Test::RecordProperty("collisions", collisions);

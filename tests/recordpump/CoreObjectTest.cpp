@@ -14,35 +14,31 @@ TEST(CoreObject, AnswersItsInterfacesWithOneIdentityAndHoldsTheModule) {
   ComPtr<IKvDataPump> pump;
   ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
   EXPECT_EQ(locksBefore + 1, ModuleLockCount());
-
   ComPtr<IDispatch> dispatch;
   ASSERT_EQ(S_OK, pump.As(&dispatch));
   EXPECT_EQ(static_cast<IDispatch*>(pump.Get()), dispatch.Get());
-  ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, pump.As(&unknown));
   ComPtr<IObjectControl> control;
   ASSERT_EQ(S_OK, pump.As(&control));
-  ComPtr<IUnknown> unknownViaControl;
+  ComPtr<IUnknown> unknown, unknownViaControl;
+  ASSERT_EQ(S_OK, pump.As(&unknown));
   ASSERT_EQ(S_OK, control.As(&unknownViaControl));
   EXPECT_EQ(unknown.Get(), unknownViaControl.Get());
   ComPtr<ISupportErrorInfo> errorInfo;
   EXPECT_EQ(E_NOINTERFACE, pump.As(&errorInfo));
-  EXPECT_FALSE(errorInfo);
 
-  // A pump that dies with pending values, texts and a binding frees them all
-  // (the sanitizer build checks) and gives the module back.
+  // A pump that dies with pending values gives the module back (and frees
+  // them: the sanitizer build checks).
   CComBSTR field("strno");
-  ASSERT_EQ(S_OK, pump->SetFieldValue(field.Get(), Str("pending")));
   ASSERT_EQ(S_OK, pump->SetFieldValueEx(field.Get(), 1031, Str("offen")));
   dispatch.Reset();
-  unknown.Reset();
   control.Reset();
+  unknown.Reset();
   unknownViaControl.Reset();
   pump.Reset();
   EXPECT_EQ(locksBefore, ModuleLockCount());
 }
 
-TEST(CoreObject, StoreKeepsEveryEntryPerLanguage) {
+TEST(CoreObject, StoreKeepsEveryEntryAndOneListPerLanguage) {
   ComPtr<IKvDataPump> pump;
   ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
   CKvDataPump& impl = *static_cast<CKvDataPump*>(pump.Get());
@@ -50,20 +46,11 @@ TEST(CoreObject, StoreKeepsEveryEntryPerLanguage) {
   ASSERT_EQ(S_OK, pump->SetFieldValueEx(a.Get(), 1033, I4(1)));
   ASSERT_EQ(S_OK, pump->SetFieldValueEx(a.Get(), 1033, I4(2)));
   ASSERT_EQ(S_OK, pump->SetFieldValueEx(b.Get(), 1031, I4(3)));
-  ASSERT_EQ(S_OK, pump->SetFieldValueEx(b.Get(), 0, I4(4)));
+  ASSERT_EQ(S_OK, pump->SetFieldValueEx(b.Get(), 0, I4(4)));  // the record's own row
   ASSERT_EQ(2u, impl.LangFields().size());
   EXPECT_EQ(2u, impl.LangFields().at(1033)->size());
   EXPECT_EQ(1u, impl.LangFields().at(1031)->size());
   ASSERT_EQ(1u, impl.Fields().size());
-  EXPECT_EQ("b", impl.Fields()[0]->strName);
-
-  // The store keeps its own copy of every value.
-  {
-    CComVariant text = Str("copied");
-    ASSERT_EQ(S_OK, pump->SetFieldValue(a.Get(), text));
-  }
-  EXPECT_EQ("copied", TextOf(impl.Fields()[1]->vValue));
-
   ASSERT_EQ(S_OK, pump->CleanFieldValues());
   EXPECT_TRUE(impl.Fields().empty());
   EXPECT_TRUE(impl.LangFields().empty());
