@@ -72,6 +72,7 @@ TEST_F(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
 }
 
 TEST_F(JoinSqlTest, DistinctFlagAndCallerFields) {
+  BindSession(session.Get());
   CComVariant city = FieldArray({"strnote"});
   EXPECT_EQ(Select(14, kDistinct, &city), "SELECT DISTINCT krlinenote.strnote as strnote FROM krlinenote");
   EXPECT_EQ(Select(14, kDistinct), "SELECT DISTINCT  FROM krlinenote");
