@@ -1,90 +1,34 @@
-// The shared plumbing of the host's data pack and file copier components: a
-// thread-safe reference count, an IDispatch for objects that callers reach
-// by vtable only, error information for their failures, and a class factory
-// that makes a fresh object for every CreateInstance.
+// What the host's data pack and file copier components share beyond the
+// common host object: leaving error information for a failure, and a class
+// object that makes a fresh component for every CreateInstance.
 #pragma once
 
-#include <atomic>
 #include <new>
 #include <string>
 
 #include "../com/ComError.h"
 #include "../com/ObjBase.h"
-#include "../com/Unknwn.h"
+#include "HostObject.h"
 
 namespace kvhost {
 
-// Reference count and the error-information support of one host component.
-// Derived classes list their interfaces and answer QueryInterface.
-class CComponentBase : public ISupportErrorInfo {
- public:
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override {
-    const ULONG c = --m_cRef;
-    if (c == 0) delete this;
-    return c;
-  }
+// Leaves an error-information object with the description for the caller
+// (read through ISupportErrorInfo and GetErrorInfo) and returns hr.
+inline HRESULT Fail(HRESULT hr, const std::string& description, const char* source) {
+  ComPtr<IErrorInfo> info;
+  CreateSimpleErrorInfo(description, source, info.ReleaseAndGetAddressOf());
+  SetErrorInfo(0, info.Get());
+  return hr;
+}
 
- protected:
-  CComponentBase() = default;
-  virtual ~CComponentBase() = default;
-
-  // Leaves an error-information object with the description for the caller
-  // (read through ISupportErrorInfo and GetErrorInfo) and returns hr.
-  static HRESULT Fail(HRESULT hr, const std::string& description, const char* source) {
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(CreateSimpleErrorInfo(description, source, &info)) && info) {
-      SetErrorInfo(0, info);
-      info->Release();
-    }
-    return hr;
-  }
-
- private:
-  std::atomic<ULONG> m_cRef{1};
-};
-
-// IDispatch members of a component without type information.
-#define KV_HOST_COMPONENT_DISPATCH                                                               \
-  HRESULT GetTypeInfoCount(UINT* pctinfo) override {                                             \
-    if (!pctinfo) return E_POINTER;                                                              \
-    *pctinfo = 0;                                                                                \
-    return S_OK;                                                                                 \
-  }                                                                                              \
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {                                \
-    if (ppTInfo) *ppTInfo = nullptr;                                                             \
-    return E_NOTIMPL;                                                                            \
-  }                                                                                              \
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT cNames, LCID, DISPID* rgDispId) override {       \
-    for (UINT i = 0; rgDispId && i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;                  \
-    return DISP_E_UNKNOWNNAME;                                                                   \
-  }                                                                                              \
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
-    return DISP_E_MEMBERNOTFOUND;                                                                \
-  }                                                                                              \
-  ULONG AddRef() override { return kvhost::CComponentBase::AddRef(); }                           \
-  ULONG Release() override { return kvhost::CComponentBase::Release(); }
-
-// Class object of component T: every CreateInstance makes a new T (created
-// with one reference) and hands out the requested interface.
 template <typename T>
-class CClassFactory final : public IClassFactory {
+class CClassFactory final : public KvHostObject<IClassFactory> {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
     *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) return Offer(static_cast<IClassFactory*>(this), ppv);
     return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override {
-    const ULONG c = --m_cRef;
-    if (c == 0) delete this;
-    return c;
   }
   HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -97,9 +41,6 @@ class CClassFactory final : public IClassFactory {
     return hr;
   }
   HRESULT LockServer(BOOL) override { return S_OK; }
-
- private:
-  std::atomic<ULONG> m_cRef{1};
 };
 
 // Registers the class object of T in-process for clsid; the cookie, or 0

@@ -45,16 +45,11 @@ void KvHostDataPackFailNone() {
 
 HRESULT CKvHostDataPack::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostDataPack::kIid) {
-    *ppv = static_cast<IHostDataPack*>(this);
-  } else if (riid == IID_ISupportErrorInfo) {
-    *ppv = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  *ppv = nullptr;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostDataPack::kIid)
+    return Offer(static_cast<IHostDataPack*>(this), ppv);
+  if (riid == IID_ISupportErrorInfo) return Offer(static_cast<ISupportErrorInfo*>(this), ppv);
+  return E_NOINTERFACE;
 }
 
 HRESULT CKvHostDataPack::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -63,13 +58,13 @@ HRESULT CKvHostDataPack::InterfaceSupportsErrorInfo(REFIID riid) {
 
 HRESULT CKvHostDataPack::Load(IDispatch* pSession, LONG lDatapackId) {
   m_bLoaded = false;
-  if (!pSession) return Fail(E_POINTER, "No session to load a data pack with", kSource);
+  if (!pSession) return kvhost::Fail(E_POINTER, "No session to load a data pack with", kSource);
   if (LoadIsMadeToFail(lDatapackId))
-    return Fail(E_FAIL, Text("Data pack %d cannot be loaded", lDatapackId), kSource);
+    return kvhost::Fail(E_FAIL, Text("Data pack %d cannot be loaded", lDatapackId), kSource);
   try {
     return LoadFromRepository(pSession, lDatapackId);
   } catch (const CKvDbException& e) {
-    return Fail(e.GetResult(), e.Message(), kSource);
+    return kvhost::Fail(e.GetResult(), e.Message(), kSource);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -78,18 +73,18 @@ HRESULT CKvHostDataPack::Load(IDispatch* pSession, LONG lDatapackId) {
 HRESULT CKvHostDataPack::LoadFromRepository(IDispatch* pSession, LONG lDatapackId) {
   ComPtr<IHostSession> session;
   HRESULT hr = pSession->QueryInterface(IHostSession::kIid, session.ReleaseAndGetVoidAddress());
-  if (FAILED(hr)) return Fail(hr, "The object given as session is no host session", kSource);
+  if (FAILED(hr)) return kvhost::Fail(hr, "The object given as session is no host session", kSource);
   ComPtr<IDispatch> sessionConnection;
   hr = session->get_Connection(sessionConnection.ReleaseAndGetAddressOf());
   if (FAILED(hr) || !sessionConnection)
-    return Fail(FAILED(hr) ? hr : E_POINTER, "The session has no connection", kSource);
+    return kvhost::Fail(FAILED(hr) ? hr : E_POINTER, "The session has no connection", kSource);
   CKvDbConnection connection(sessionConnection.Get(), true);
   sessionConnection.Reset();
 
   CKvDbRowset rowset;
   rowset.Open(Text("SELECT strtable FROM krappdatapack WHERE lid=%d", lDatapackId).c_str(),
               &connection, -1, -1, 0);
-  if (rowset.IsEOF()) return Fail(E_INVALIDARG, Text("There is no data pack %d", lDatapackId), kSource);
+  if (rowset.IsEOF()) return kvhost::Fail(E_INVALIDARG, Text("There is no data pack %d", lDatapackId), kSource);
   std::string table = rowset.GetField(0)->GetStringValue();
   rowset.Close();
 
@@ -115,19 +110,19 @@ HRESULT CKvHostDataPack::LoadFromRepository(IDispatch* pSession, LONG lDatapackI
 }
 
 HRESULT CKvHostDataPack::get_Table(BSTR* pVal) {
-  if (!m_bLoaded) return Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
+  if (!m_bLoaded) return kvhost::Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
   return ReturnText(m_strTable, pVal);
 }
 
 HRESULT CKvHostDataPack::get_LangTable(BSTR* pVal) {
-  if (!m_bLoaded) return Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
+  if (!m_bLoaded) return kvhost::Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
   return ReturnText(m_strLangTable, pVal);
 }
 
 HRESULT CKvHostDataPack::get_Children(IHostDataPackList** pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  if (!m_bLoaded) return Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
+  if (!m_bLoaded) return kvhost::Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
   try {
     *pVal = new CKvHostDataPackList(m_pSession, m_arrChildIds);
   } catch (const std::bad_alloc&) {
@@ -138,23 +133,18 @@ HRESULT CKvHostDataPack::get_Children(IHostDataPackList** pVal) {
 
 HRESULT CKvHostDataPack::get_Id(LONG* pVal) {
   if (!pVal) return E_POINTER;
-  if (!m_bLoaded) return Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
+  if (!m_bLoaded) return kvhost::Fail(E_UNEXPECTED, "The data pack is not loaded", kSource);
   *pVal = m_lId;
   return S_OK;
 }
 
 HRESULT CKvHostDataPackList::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostDataPackList::kIid) {
-    *ppv = static_cast<IHostDataPackList*>(this);
-  } else if (riid == IID_ISupportErrorInfo) {
-    *ppv = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  *ppv = nullptr;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostDataPackList::kIid)
+    return Offer(static_cast<IHostDataPackList*>(this), ppv);
+  if (riid == IID_ISupportErrorInfo) return Offer(static_cast<ISupportErrorInfo*>(this), ppv);
+  return E_NOINTERFACE;
 }
 
 HRESULT CKvHostDataPackList::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -171,7 +161,7 @@ HRESULT CKvHostDataPackList::Item(LONG lIndex, IHostDataPack** pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
   if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_arrIds.size())
-    return Fail(DISP_E_BADINDEX, Text("No child data pack at index %d", lIndex), kSource);
+    return kvhost::Fail(DISP_E_BADINDEX, Text("No child data pack at index %d", lIndex), kSource);
   CKvHostDataPack* child = new (std::nothrow) CKvHostDataPack();
   if (!child) return E_OUTOFMEMORY;
   // The child's error information, if any, stays for the caller of Item.

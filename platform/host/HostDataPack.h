@@ -12,12 +12,12 @@
 #include "HostComponentBase.h"
 #include "HostInterfaces.h"
 
-class CKvHostDataPack final : public IHostDataPack, public kvhost::CComponentBase {
+class CKvHostDataPack final : public KvHostObject<IHostDataPack, ISupportErrorInfo> {
  public:
   CKvHostDataPack() = default;
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  KV_HOST_COMPONENT_DISPATCH
+  KV_HOST_MINIMAL_DISPATCH
   HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
   HRESULT Load(IDispatch* pSession, LONG lDatapackId) override;
@@ -38,13 +38,13 @@ class CKvHostDataPack final : public IHostDataPack, public kvhost::CComponentBas
 };
 
 // The child data packs of one data pack; each item is loaded when asked for.
-class CKvHostDataPackList final : public IHostDataPackList, public kvhost::CComponentBase {
+class CKvHostDataPackList final : public KvHostObject<IHostDataPackList, ISupportErrorInfo> {
  public:
   CKvHostDataPackList(ComPtr<IDispatch> pSession, std::vector<LONG> ids)
       : m_pSession(std::move(pSession)), m_arrIds(std::move(ids)) {}
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  KV_HOST_COMPONENT_DISPATCH
+  KV_HOST_MINIMAL_DISPATCH
   HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
   HRESULT get_Count(LONG* pVal) override;

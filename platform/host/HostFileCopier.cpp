@@ -17,16 +17,11 @@ bool IsPlainFileName(const std::string& name) {
 
 HRESULT CKvHostFileCopier::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostFileCopier::kIid) {
-    *ppv = static_cast<IHostFileCopier*>(this);
-  } else if (riid == IID_ISupportErrorInfo) {
-    *ppv = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  *ppv = nullptr;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IHostFileCopier::kIid)
+    return Offer(static_cast<IHostFileCopier*>(this), ppv);
+  if (riid == IID_ISupportErrorInfo) return Offer(static_cast<ISupportErrorInfo*>(this), ppv);
+  return E_NOINTERFACE;
 }
 
 HRESULT CKvHostFileCopier::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -52,7 +47,7 @@ HRESULT CKvHostFileCopier::Init(IDispatch* /*pSession*/, BSTR bstrDirectory, LON
 HRESULT CKvHostFileCopier::UniqueName(BSTR bstrBase, BSTR bstrExtension, BSTR* pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  if (!m_bInitialised) return Fail(E_UNEXPECTED, "The file copier has no directory", kSource);
+  if (!m_bInitialised) return kvhost::Fail(E_UNEXPECTED, "The file copier has no directory", kSource);
   try {
     const std::string base = Utf8FromBstr(bstrBase);
     const std::string extension = Utf8FromBstr(bstrExtension);
@@ -66,13 +61,13 @@ HRESULT CKvHostFileCopier::UniqueName(BSTR bstrBase, BSTR bstrExtension, BSTR* p
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  return Fail(E_FAIL, "No unused name is left for this file", kSource);
+  return kvhost::Fail(E_FAIL, "No unused name is left for this file", kSource);
 }
 
 HRESULT CKvHostFileCopier::Copy(BSTR bstrSource, BSTR bstrTarget, LONG* pVal) {
   if (!pVal) return E_POINTER;
   *pVal = 0;
-  if (!m_bInitialised) return Fail(E_UNEXPECTED, "The file copier has no directory", kSource);
+  if (!m_bInitialised) return kvhost::Fail(E_UNEXPECTED, "The file copier has no directory", kSource);
   try {
     const std::string source = Utf8FromBstr(bstrSource);
     const std::string target = Utf8FromBstr(bstrTarget);

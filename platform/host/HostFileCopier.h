@@ -9,12 +9,12 @@
 #include "HostComponentBase.h"
 #include "HostInterfaces.h"
 
-class CKvHostFileCopier final : public IHostFileCopier, public kvhost::CComponentBase {
+class CKvHostFileCopier final : public KvHostObject<IHostFileCopier, ISupportErrorInfo> {
  public:
   CKvHostFileCopier() = default;
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  KV_HOST_COMPONENT_DISPATCH
+  KV_HOST_MINIMAL_DISPATCH
   HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
   // *pVal is 1 when the directory exists, else 0.

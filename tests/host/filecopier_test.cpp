@@ -8,6 +8,7 @@
 
 #include "platform/com/ObjBase.h"
 #include "platform/host/HostComponents.h"
+#include "platform/host/HostInterfaces.h"
 #include "tests/fixture/TestDatabase.h"
 
 namespace {

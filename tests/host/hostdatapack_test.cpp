@@ -2,8 +2,10 @@
 // tables and child packs, created by class id, and its failures.
 #include <gtest/gtest.h>
 
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/host/HostComponents.h"
+#include "platform/host/HostInterfaces.h"
 #include "tests/fixture/TestDatabase.h"
 
 namespace {
