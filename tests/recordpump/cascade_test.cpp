@@ -43,7 +43,7 @@ class CascadeTest : public FilesPumpTest {
     EXPECT_EQ(1, db->Count("krorderline", "lid=13"));
     EXPECT_EQ(1, db->Count("krorderline_l", "lid=131"));
     EXPECT_EQ(1, db->Count("krlinenote", "lid=24"));
-    EXPECT_EQ(1, db->Count("kruploadfile", "lid IN (2, 6)"));
+    EXPECT_EQ(2, db->Count("kruploadfile", "lid IN (2, 6)"));
     EXPECT_TRUE(db->FileExists("files/o6.pdf"));
     EXPECT_TRUE(db->FileExists("files/lines/l13.pdf"));
   }

@@ -117,8 +117,8 @@ TEST_F(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   EXPECT_TRUE(FieldIsNull("krorder_l", "lfile_l", 30));
 
   // The language row is matched by its own id and its language.
-  statements.Clear();
   db->Exec("UPDATE krorder_l SET lfile_l=2 WHERE lid=30");
+  statements.Clear();
   EXPECT_EQ(S_OK, ClearEx(30, "lfile_l", 1033));
   EXPECT_EQ(1u, statements.Statements().size());
   EXPECT_TRUE(db->FileExists("files/a6.pdf"));
