@@ -8,6 +8,7 @@ class CascadeTest : public FilesPumpTest {
  protected:
   void SetUp() override {
     FilesPumpTest::SetUp();
+    if (!Ready()) return;
     BuildOrderTree();
   }
 
@@ -49,7 +50,7 @@ class CascadeTest : public FilesPumpTest {
   }
 };
 
-TEST_F(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
+TEST_P(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, Cascade(true, false));
@@ -89,7 +90,7 @@ TEST_F(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
                                  "SELECT krorder_l.lid FROM krorder_l WHERE krorder_l.lparentid=5"));
 }
 
-TEST_F(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
+TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
   db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (7, 5, 'child of 5')");
   db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (8, 7, 'grandchild of 5')");
   db->Exec("INSERT INTO krorderline (lid, lparentid, strname) VALUES (14, 7, 'line of 7')");
@@ -105,7 +106,7 @@ TEST_F(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(CascadeTest, WithoutKillChildrenNothingIsDeleted) {
+TEST_P(CascadeTest, WithoutKillChildrenNothingIsDeleted) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, Cascade(false, false));
@@ -121,7 +122,7 @@ TEST_F(CascadeTest, WithoutKillChildrenNothingIsDeleted) {
   EXPECT_EQ(2, db->Count("krorder"));
 }
 
-TEST_F(CascadeTest, FailingSecondChildPackLeavesTheFirstSubtreeDeleted) {
+TEST_P(CascadeTest, FailingSecondChildPackLeavesTheFirstSubtreeDeleted) {
   AddTagPack();
   KvHostDataPackFailFor(15);
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
@@ -144,7 +145,7 @@ TEST_F(CascadeTest, FailingSecondChildPackLeavesTheFirstSubtreeDeleted) {
   EXPECT_TRUE(TraceHas("Description: Data pack 15 cannot be loaded\n")) << trace.Text();
 }
 
-TEST_F(CascadeTest, FailingTopPackDeletesNothing) {
+TEST_P(CascadeTest, FailingTopPackDeletesNothing) {
   KvHostDataPackFailFor(10);
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   StatementCapture statements;
@@ -164,7 +165,7 @@ TEST_F(CascadeTest, FailingTopPackDeletesNothing) {
   EXPECT_EQ(2, db->Count("krorder"));
 }
 
-TEST_F(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
+TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
   std::remove((db->BasePath() + "files/lines/l12.pdf").c_str());
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   EXPECT_EQ(S_OK, Cascade(true, false));
@@ -174,7 +175,7 @@ TEST_F(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
   EXPECT_EQ((std::vector<LONG>{2, 6}), Ids("kruploadfile"));
 }
 
-TEST_F(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
+TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
   const std::string app = db->BasePath() + "site/app/";
   db->WriteFile("site/app/keep.txt", "x");
   db->WriteFile("outside.txt", "precious");
@@ -189,7 +190,7 @@ TEST_F(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
   EXPECT_EQ(0, db->Count("krorder", "lid=5"));
 }
 
-TEST_F(CascadeTest, LeafRecordWithoutLanguageOrFilesIsDeletedAlone) {
+TEST_P(CascadeTest, LeafRecordWithoutLanguageOrFilesIsDeletedAlone) {
   ASSERT_EQ(S_OK, Bind(kNoteForm, 22));
   StatementCapture statements;
   EXPECT_EQ(S_OK, Cascade(true, false));
@@ -198,5 +199,7 @@ TEST_F(CascadeTest, LeafRecordWithoutLanguageOrFilesIsDeletedAlone) {
   EXPECT_EQ((std::vector<LONG>{21, 23, 24}), Ids("krlinenote"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
+
+KV_FILES_ENGINES(CascadeTest);
 
 }  // namespace

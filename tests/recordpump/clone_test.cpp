@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "files_fixture.h"
+#include "platform/host/HostSession.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ class CloneTest : public FilesPumpTest {
  protected:
   void SetUp() override {
     FilesPumpTest::SetUp();
+    if (!Ready()) return;
     BuildOrderTree();
     ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   }
@@ -60,7 +62,7 @@ class CloneTest : public FilesPumpTest {
   }
 };
 
-TEST_F(CloneTest, TreeIsCopiedWithNewIdsAndParentsPointingToTheCopies) {
+TEST_P(CloneTest, TreeIsCopiedWithNewIdsAndParentsPointingToTheCopies) {
   StatementCapture statements;
   const LONG newId = Clone(false);
   EXPECT_EQ(7, newId) << "MAX(lid)+1 of krorder";
@@ -104,7 +106,7 @@ TEST_F(CloneTest, TreeIsCopiedWithNewIdsAndParentsPointingToTheCopies) {
   EXPECT_EQ(0u, inserts[2].find("INSERT INTO krlinenote")) << "a line's notes follow it at once";
 }
 
-TEST_F(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
+TEST_P(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
   db->WriteFile("files/o5_1.pdf", "taken");
   const std::time_t before = std::time(nullptr);
   const LONG newId = Clone(true);
@@ -154,7 +156,7 @@ TEST_F(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
   EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5.pdf"));
 }
 
-TEST_F(CloneTest, UncopiableOrEmptyFileFieldsKeepTheSourceValue) {
+TEST_P(CloneTest, UncopiableOrEmptyFileFieldsKeepTheSourceValue) {
   std::remove((db->BasePath() + "files/o5.pdf").c_str());
   db->Exec("UPDATE krorderline SET lfile=0 WHERE lid=11");
   Clone(true);
@@ -166,7 +168,7 @@ TEST_F(CloneTest, UncopiableOrEmptyFileFieldsKeepTheSourceValue) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
+TEST_P(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
   db->Exec("UPDATE krappdatapack SET ldatapackid=12 WHERE lid=13");
   Clone(false);
   for (LONG line : {11, 12}) {
@@ -181,7 +183,7 @@ TEST_F(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(CloneTest, FailedRowCopyStillHandsOutItsIdAndChildrenFollowIt) {
+TEST_P(CloneTest, FailedRowCopyStillHandsOutItsIdAndChildrenFollowIt) {
   // A field the table does not have makes the lines' INSERT fail.
   db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
            "lprecision2) VALUES (1299, 12, 'lmissing', 0, 'INTEGER', 0, 0)");
@@ -193,7 +195,7 @@ TEST_F(CloneTest, FailedRowCopyStillHandsOutItsIdAndChildrenFollowIt) {
   EXPECT_EQ(1, db->Count("krorder", "lid=7"));
 }
 
-TEST_F(CloneTest, NamedColumnsAndGuards) {
+TEST_P(CloneTest, NamedColumnsAndGuards) {
   // A failing read guard leaves the result alone.
   pump->MoveTo(0);
   EXPECT_EQ(-77, Clone(false));
@@ -215,5 +217,29 @@ TEST_F(CloneTest, NamedColumnsAndGuards) {
                                    "SELECT 25 AS LID, LPARENTID AS LPARENTID, "));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
+
+TEST_P(CloneTest, FileStepFailureKeepsTheRowAndTheSourceUploads) {
+  // Without a file copier each file field's copy fails inside its row copy.
+  CoRevokeClassObject(fileCopierCookie);
+  fileCopierCookie = 0;
+  EXPECT_EQ(7, Clone(true));
+  EXPECT_EQ(1, Value("krorder", "lfile", 7));
+  ExpectTreeCopied(7);
+  EXPECT_EQ(4, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
+  EXPECT_EQ(7, db->Count("kruploadfile"));
+  EXPECT_EQ(3, HeadingCount("COM error")) << trace.Text();
+  EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
+}
+
+TEST_P(CloneTest, SessionWithoutUserClonesNothing) {
+  KvConfigureHostSession(session.Get(), [](KvHostSessionConfig& c) { c.user = KvHostUserKind::None; });
+  StatementCapture statements;
+  EXPECT_EQ(-77, Clone(true));
+  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
+  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
+  EXPECT_EQ(2, db->Count("krorder"));
+}
+
+KV_FILES_ENGINES(CloneTest);
 
 }  // namespace

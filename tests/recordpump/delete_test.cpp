@@ -8,6 +8,7 @@ class DeleteTest : public FilesPumpTest {
  protected:
   void SetUp() override {
     FilesPumpTest::SetUp();
+    if (!Ready()) return;
     db->Exec("INSERT INTO krorder (lid, strno, lfile) VALUES (5, 'A5', 1)");
     db->Exec("INSERT INTO krorder (lid, strno) VALUES (6, 'A6')");
     for (int lcid : {1031, 1033, 1036})
@@ -19,7 +20,7 @@ class DeleteTest : public FilesPumpTest {
   }
 };
 
-TEST_F(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
+TEST_P(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, pump->Delete());
@@ -37,7 +38,7 @@ TEST_F(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
+TEST_P(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   EXPECT_EQ(S_OK, pump->DeleteEx(1031));
   EXPECT_EQ(0, db->Count("krorder_l", "lparentid=5 AND llcid=1031"));
@@ -51,7 +52,7 @@ TEST_F(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(DeleteTest, NothingHappensWithoutAPositionedValidBinding) {
+TEST_P(DeleteTest, NothingHappensWithoutAPositionedValidBinding) {
   StatementCapture statements;
   // No Init at all.
   EXPECT_EQ(S_OK, pump->Delete());
@@ -71,14 +72,14 @@ TEST_F(DeleteTest, NothingHappensWithoutAPositionedValidBinding) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(DeleteTest, MissingRecordIsNoFailure) {
+TEST_P(DeleteTest, MissingRecordIsNoFailure) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 77));
   EXPECT_EQ(S_OK, pump->Delete());
   EXPECT_EQ(2, db->Count("krorder"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(DeleteTest, FormWithoutLanguageTableLosesTheRowAndTracesTheSecondStatement) {
+TEST_P(DeleteTest, FormWithoutLanguageTableLosesTheRowAndTracesTheSecondStatement) {
   db->Exec("INSERT INTO krlinenote (lid, lparentid) VALUES (3, 1)");
   ASSERT_EQ(S_OK, Bind(kNoteForm, 3));
   EXPECT_EQ(S_OK, pump->Delete());
@@ -95,5 +96,7 @@ TEST_F(DeleteTest, FormWithoutLanguageTableLosesTheRowAndTracesTheSecondStatemen
   EXPECT_EQ(1, db->Count("krlinenote"));
   EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
 }
+
+KV_FILES_ENGINES(DeleteTest);
 
 }  // namespace

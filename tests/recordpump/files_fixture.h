@@ -2,7 +2,8 @@
 // demo database, a session whose application directory is a real temporary
 // directory, the host's data pack and file copier components, a trace
 // capture and one record pump. Records and uploads are created with real
-// rows and real files.
+// rows and real files. Every test runs on SQLite and, when KV_TEST_PG names
+// a server, on PostgreSQL.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,19 +21,22 @@
 #include "src/recordpump/KvDataPump.h"
 #include "tests/fixture/TestDatabase.h"
 
-class FilesPumpTest : public ::testing::Test {
+class FilesPumpTest : public ::testing::TestWithParam<TestDatabase::Engine> {
  protected:
   static constexpr LONG kOrderForm = 100;  // krorder, language table krorder_l
   static constexpr LONG kLineForm = 102;   // krorderline, language table krorderline_l
   static constexpr LONG kNoteForm = 103;   // krlinenote, no language table
 
   void SetUp() override {
+    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
+      GTEST_SKIP() << "KV_TEST_PG is not set";
     dataPackCookie = KvRegisterHostDataPack();
     fileCopierCookie = KvRegisterHostFileCopier();
     ASSERT_NE(0u, dataPackCookie);
     ASSERT_NE(0u, fileCopierCookie);
     m_savedRoots = KvGetFileRoots();
-    db = TestDatabase::Create();
+    m_rootsSaved = true;
+    db = TestDatabase::Create(GetParam());
     ASSERT_TRUE(db);
     // Deleting below the application directory only.
     KvSetFileRoots({db->BasePath()});
@@ -40,11 +44,14 @@ class FilesPumpTest : public ::testing::Test {
     ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
   }
 
+  // For the set-up of derived fixtures: false when the test does not run.
+  bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
   void TearDown() override {
     if (dataPackCookie) CoRevokeClassObject(dataPackCookie);
     if (fileCopierCookie) CoRevokeClassObject(fileCopierCookie);
     KvHostDataPackFailNone();
-    KvSetFileRoots(m_savedRoots);
+    if (m_rootsSaved) KvSetFileRoots(m_savedRoots);
   }
 
   HRESULT Bind(LONG formId, LONG recordId = -1) {
@@ -152,4 +159,15 @@ class FilesPumpTest : public ::testing::Test {
 
  private:
   std::vector<std::string> m_savedRoots;
+  bool m_rootsSaved = false;
 };
+
+inline std::string FilesEngineName(const ::testing::TestParamInfo<TestDatabase::Engine>& info) {
+  return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
+}
+
+#define KV_FILES_ENGINES(suite)                                                                \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                     \
+                           ::testing::Values(TestDatabase::Engine::SQLite,                     \
+                                             TestDatabase::Engine::Postgres),                  \
+                           FilesEngineName)

@@ -10,6 +10,7 @@ class ClearFileFieldTest : public FilesPumpTest {
  protected:
   void SetUp() override {
     FilesPumpTest::SetUp();
+    if (!Ready()) return;
     db->Exec("INSERT INTO krorder (lid, strno, lfile) VALUES (5, 'A5', 1)");
     db->Exec("INSERT INTO krorder (lid, strno, lfile) VALUES (6, 'A6', 2)");
     db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, lfile_l) VALUES (30, 5, 1031, 3)");
@@ -38,7 +39,7 @@ class ClearFileFieldTest : public FilesPumpTest {
   }
 };
 
-TEST_F(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
+TEST_P(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
   // Each statement is seen together with whether the file is still there.
   std::vector<std::pair<std::string, bool>> seen;
   KvDbSetStatementObserver([&](const std::string& sql) {
@@ -65,7 +66,7 @@ TEST_F(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(ClearFileFieldTest, MissingFileGivesOneWarningAndChangesNothing) {
+TEST_P(ClearFileFieldTest, MissingFileGivesOneWarningAndChangesNothing) {
   std::remove((db->BasePath() + "files/a5.pdf").c_str());
   StatementCapture statements;
   EXPECT_EQ(S_OK, Clear(5, "lfile"));
@@ -83,7 +84,7 @@ TEST_F(ClearFileFieldTest, MissingFileGivesOneWarningAndChangesNothing) {
   EXPECT_NE(std::string::npos, body.find(message)) << body;
 }
 
-TEST_F(ClearFileFieldTest, EmptyFieldsAndMissingRecordsDoNothing) {
+TEST_P(ClearFileFieldTest, EmptyFieldsAndMissingRecordsDoNothing) {
   db->Exec("INSERT INTO krorder (lid, lfile) VALUES (7, 0)");
   db->Exec("INSERT INTO krorder (lid, lfile) VALUES (8, -3)");
   db->Exec("INSERT INTO krorder (lid) VALUES (9)");
@@ -94,7 +95,7 @@ TEST_F(ClearFileFieldTest, EmptyFieldsAndMissingRecordsDoNothing) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(ClearFileFieldTest, MissingUploadRowAimsAtTheBaseDirectory) {
+TEST_P(ClearFileFieldTest, MissingUploadRowAimsAtTheBaseDirectory) {
   db->Exec("INSERT INTO krorder (lid, lfile) VALUES (7, 55)");
   EXPECT_EQ(S_OK, Clear(7, "lfile"));
   EXPECT_EQ(55, db->QueryLong("SELECT lfile FROM krorder WHERE lid=7"));
@@ -105,7 +106,7 @@ TEST_F(ClearFileFieldTest, MissingUploadRowAimsAtTheBaseDirectory) {
       << trace.Text();
 }
 
-TEST_F(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
+TEST_P(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   StatementCapture statements;
   EXPECT_EQ(S_OK, ClearEx(30, "lfile_l", 1031));
   EXPECT_EQ((std::vector<std::string>{"SELECT lfile_l FROM krorder_l WHERE lid=30 AND llcid=1031",
@@ -134,7 +135,7 @@ TEST_F(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(ClearFileFieldTest, UnboundPumpKeepsThePreviousLanguageTable) {
+TEST_P(ClearFileFieldTest, UnboundPumpKeepsThePreviousLanguageTable) {
   ASSERT_EQ(S_OK, Bind(0));
   EXPECT_EQ(S_OK, Clear(5, "lfile"));
   EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
@@ -145,7 +146,7 @@ TEST_F(ClearFileFieldTest, UnboundPumpKeepsThePreviousLanguageTable) {
   EXPECT_TRUE(FieldIsNull("krorder_l", "lfile_l", 30));
 }
 
-TEST_F(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
+TEST_P(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
   // The application lives two levels below the directory that holds the
   // victim, and the file services are confined to the application.
   const std::string app = db->BasePath() + "site/app/";
@@ -163,7 +164,7 @@ TEST_F(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
   EXPECT_TRUE(TraceHas("outside.txt. GetLastError returns 5\n")) << trace.Text();
 }
 
-TEST_F(ClearFileFieldTest, NoSessionOrNoApplicationFailsBeforeAnythingIsRead) {
+TEST_P(ClearFileFieldTest, NoSessionOrNoApplicationFailsBeforeAnythingIsRead) {
   ComPtr<IKvDataPump> unbound;
   ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, unbound.ReleaseAndGetVoidAddress()));
   CComBSTR name("lfile");
@@ -180,7 +181,7 @@ TEST_F(ClearFileFieldTest, NoSessionOrNoApplicationFailsBeforeAnythingIsRead) {
   ExpectUntouched();
 }
 
-TEST_F(ClearFileFieldTest, NeitherValidityNorCurrentRecordIsConsulted) {
+TEST_P(ClearFileFieldTest, NeitherValidityNorCurrentRecordIsConsulted) {
   session = db->NewSession(kUserId, false);
   ASSERT_EQ(S_OK, Bind(kOrderForm));
   EXPECT_EQ(S_OK, Clear(5, "lfile"));
@@ -188,5 +189,7 @@ TEST_F(ClearFileFieldTest, NeitherValidityNorCurrentRecordIsConsulted) {
   EXPECT_TRUE(FieldIsNull("krorder", "lfile", 5));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
+
+KV_FILES_ENGINES(ClearFileFieldTest);
 
 }  // namespace
