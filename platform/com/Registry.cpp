@@ -196,8 +196,13 @@ HRESULT KvRegistryTransaction::Begin() {
       return REGDB_E_WRITEREGDB;
     }
   }
+  const HRESULT hr = ParseFile(m_path, &m_tree);
+  if (FAILED(hr)) {
+    close(fd);  // a transaction that cannot start holds nothing
+    return hr;
+  }
   m_lockFd = fd;
-  return ParseFile(m_path, &m_tree);
+  return S_OK;
 }
 
 HRESULT KvRegistryTransaction::CreateKey(std::string_view keyPath) {
