@@ -29,6 +29,7 @@ struct MemberDoc {
 };
 
 void ExpectMembers(IDispatch* object, const std::vector<MemberDoc>& members) {
+  ASSERT_NE(object, nullptr);
   LateBound late{ComPtr<IDispatch>(object)};
   ComPtr<ITypeInfo> info = TypeInfoOf(object);
   TYPEATTR attr;
@@ -45,6 +46,7 @@ void ExpectMembers(IDispatch* object, const std::vector<MemberDoc>& members) {
 
 TEST(TypeInformationTest, RecordPumpMembersCarryTheirIdsAndHelpStrings) {
   ComPtr<IDispatch> pump = CreateByProgId(u"KvHtmlDbTools.KvDataPump");
+  ASSERT_TRUE(pump);
   UINT count = 0;
   ASSERT_EQ(pump->GetTypeInfoCount(&count), S_OK);
   EXPECT_EQ(count, 1u);
@@ -97,6 +99,7 @@ TEST(TypeInformationTest, RecordPumpMembersCarryTheirIdsAndHelpStrings) {
 
 TEST(TypeInformationTest, PagedPumpMembersSkipDispatchIdTwo) {
   ComPtr<IDispatch> pump = CreateByProgId(u"KvHtmlDbTools.KvDRPump");
+  ASSERT_TRUE(pump);
   ExpectMembers(pump.Get(), {{"Init", 1, "method Init"},
                              {"MoveNext", 3, "method MoveNext"},
                              {"IsEOF", 4, "property IsEOF"},
@@ -113,6 +116,7 @@ TEST(TypeInformationTest, PagedPumpMembersSkipDispatchIdTwo) {
 
 TEST(TypeInformationTest, LibraryAndClassesAreDescribed) {
   ComPtr<IDispatch> pump = CreateByProgId(u"KvHtmlDbTools.KvDRPump");
+  ASSERT_TRUE(pump);
   ComPtr<ITypeLib> lib;
   ASSERT_EQ(TypeInfoOf(pump.Get())->GetContainingTypeLib(lib.ReleaseAndGetAddressOf(), nullptr), S_OK);
   BSTR name = nullptr, help = nullptr;
@@ -147,6 +151,7 @@ TEST(TypeInformationTest, LibraryAndClassesAreDescribed) {
 
 TEST(NameLookupTest, NamesMatchWithoutRegardToCase) {
   ComPtr<IDispatch> pump = CreateByProgId(u"KvHtmlDbTools.KvDataPump");
+  ASSERT_TRUE(pump);
   LateBound late(pump);
   EXPECT_EQ(late.Id("movenext"), 14);
   EXPECT_EQ(late.Id("MOVENEXT"), 14);
@@ -175,6 +180,7 @@ class CoercionTest : public ::testing::Test {
     m_db = TestDatabase::Create();
     m_session = m_db->NewSession();
     m_pump = LateBound(CreateByProgId(u"KvHtmlDbTools.KvDataPump"));
+    ASSERT_TRUE(m_pump.Object());
     // A form id given as numeric text is taken as the number.
     ASSERT_EQ(m_pump.Call("Init", {VDispatch(m_session.Get()), VText("100")}), S_OK);
   }
@@ -220,6 +226,7 @@ TEST_F(CoercionTest, TextParametersTakeNumbersAndFlagsTakeIntegers) {
   for (int i = 1; i <= 3; ++i)
     m_db->Exec("INSERT INTO krorder (lid, strno) VALUES (" + std::to_string(i) + ", 'x')");
   LateBound paged(CreateByProgId(u"KvHtmlDbTools.KvDRPump"));
+  ASSERT_TRUE(paged.Object());
   const auto count = [&](CComVariant distinct) {
     return paged.Get("Init", {VDispatch(m_session.Get()), VText("SELECT lid FROM krorder"), VText(""),
                               VLong(0), distinct});
@@ -292,6 +299,7 @@ TEST_F(CoercionTest, ResultsAndFailuresReachTheCaller) {
 
   // A method that fails: the script sees an exception carrying its code.
   LateBound paged(CreateByProgId(u"KvHtmlDbTools.KvDRPump"));
+  ASSERT_TRUE(paged.Object());
   std::vector<CComVariant> noSession{VEmpty(), VText("SELECT lid FROM krorder"), VText(""), VLong(0),
                                      VBool(false)};
   EXCEPINFO excep{};

@@ -74,6 +74,7 @@ class LateBindingTest : public ::testing::Test {
 
 TEST_F(LateBindingTest, RecordPumpAnswersByNameAsItDoesThroughItsVtable) {
   LateBound late(CreateByProgId(u"KvHtmlDbTools.KvDataPump"));
+  ASSERT_TRUE(late.Object());
   ComPtr<IKvDataPump> direct;
   ASSERT_EQ(CreateByProgId(u"KvHtmlDbTools.KvDataPump").As(&direct), S_OK);
 
@@ -237,6 +238,7 @@ TEST_F(LateBindingTest, PagedPumpAnswersByNameAsItDoesThroughItsVtable) {
     m_db->Exec("INSERT INTO krorder (lid, strno, strcolor) VALUES (" + std::to_string(i) + ", 'N" +
                std::to_string(i) + "', 'red')");
   LateBound late(CreateByProgId(u"KvHtmlDbTools.KvDRPump"));
+  ASSERT_TRUE(late.Object());
   ComPtr<IKvDRPump> direct;
   ASSERT_EQ(CreateByProgId(u"KvHtmlDbTools.KvDRPump").As(&direct), S_OK);
 

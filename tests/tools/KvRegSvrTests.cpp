@@ -14,14 +14,14 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
   int exitCode;
   std::string output;  // stdout and stderr
 };
 
-Run RunRegSvr(const std::string& arguments, const std::string& environment = "") {
+ToolRun RunRegSvr(const std::string& arguments, const std::string& environment = "") {
   const std::string command = environment + " '" KV_REGSVR_PATH "' " + arguments + " 2>&1";
-  Run run{-1, ""};
+  ToolRun run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
   char buf[512];
@@ -60,7 +60,7 @@ class KvRegSvrTest : public ::testing::Test {
 };
 
 TEST_F(KvRegSvrTest, RegistersAndUnregistersTheModule) {
-  Run run = RunRegSvr("--registry '" + m_registry + "' '" KV_MODULE_PATH "'");
+  ToolRun run = RunRegSvr("--registry '" + m_registry + "' '" KV_MODULE_PATH "'");
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_TRUE(Registered());
   CLSID clsid;
@@ -74,7 +74,7 @@ TEST_F(KvRegSvrTest, RegistersAndUnregistersTheModule) {
 }
 
 TEST_F(KvRegSvrTest, FailuresExplainThemselves) {
-  Run run = RunRegSvr("--registry '" + m_registry + "' '" + m_dir + "/missing.so'");
+  ToolRun run = RunRegSvr("--registry '" + m_registry + "' '" + m_dir + "/missing.so'");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.output.find("missing.so"), std::string::npos) << run.output;
 
