@@ -14,11 +14,14 @@ class _com_error {
   HRESULT Error() const { return m_hr; }
   IErrorInfo* ErrorInfo() const;  // AddRef'ed for the caller, or nullptr
   // The description of the error information object; a null BSTR when there is none.
+  // The string belongs to this error object (valid while it lives; do not free it).
   BSTR Description() const;
 
  private:
   HRESULT m_hr;
   IErrorInfo* m_perrinfo;
+  mutable BSTR m_bstrDescription = nullptr;  // fetched on first use
+  mutable bool m_bDescriptionFetched = false;
 };
 
 // Raises the COM error for a failed HRESULT (no error information).

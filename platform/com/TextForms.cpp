@@ -1,0 +1,149 @@
+#include "TextForms.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace kvcom {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads exactly 1..maxDigits digits at text[pos].
+bool ReadField(std::string_view text, size_t& pos, int maxDigits, int* value) {
+  int digits = 0;
+  int v = 0;
+  while (pos < text.size() && IsDigit(text[pos]) && digits < maxDigits) {
+    v = v * 10 + (text[pos] - '0');
+    ++pos;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool ParseNumber(std::string_view text, ParsedNumber* out) {
+  text = TrimBlanks(text);
+  if (text.empty()) return false;
+  // Validate the shape ourselves: from_chars alone would accept "inf", "nan"
+  // and hex forms, and would not accept a leading '+'.
+  size_t pos = 0;
+  bool negative = false;
+  if (text[pos] == '+' || text[pos] == '-') {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  const size_t digitsStart = pos;
+  size_t intDigits = 0, fracDigits = 0;
+  while (pos < text.size() && IsDigit(text[pos])) ++pos, ++intDigits;
+  bool integerForm = true;
+  if (pos < text.size() && text[pos] == '.') {
+    integerForm = false;
+    ++pos;
+    while (pos < text.size() && IsDigit(text[pos])) ++pos, ++fracDigits;
+  }
+  if (intDigits + fracDigits == 0) return false;
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    integerForm = false;
+    ++pos;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+    size_t expDigits = 0;
+    while (pos < text.size() && IsDigit(text[pos])) ++pos, ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  if (pos != text.size()) return false;
+
+  const std::string_view unsignedPart = text.substr(digitsStart);
+  if (integerForm) {
+    uint64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(unsignedPart.data(), unsignedPart.data() + unsignedPart.size(), magnitude);
+    (void)end;
+    const uint64_t limit = negative ? (uint64_t{1} << 63) : (uint64_t{1} << 63) - 1;
+    if (ec == std::errc() && magnitude <= limit) {
+      out->isInteger = true;
+      out->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+      out->real = static_cast<double>(out->integer);
+      return true;
+    }
+  }
+  double value = 0;
+  auto [end, ec] = std::from_chars(unsignedPart.data(), unsignedPart.data() + unsignedPart.size(), value);
+  (void)end;
+  if (ec == std::errc::result_out_of_range) {
+    // Too small underflows to 0; too large is infinite and fails the range
+    // check of every target.
+    value = std::fabs(value) < 1.0 ? 0.0 : HUGE_VAL;
+  } else if (ec != std::errc()) {
+    return false;
+  }
+  out->isInteger = false;
+  out->integer = 0;
+  out->real = negative ? -value : value;
+  return true;
+}
+
+std::string FormatReal(double value, int digits) {
+  if (value == 0) return "0";
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+  if (ec != std::errc()) return "0";
+  std::string text(buffer, end);
+  // to_chars switches to the exponent form at the same magnitudes printf's %G
+  // does; write it the way automation clients expect: "1E+20", "1E-05".
+  for (char& c : text)
+    if (c == 'e') c = 'E';
+  return text;
+}
+
+std::string FormatDateText(const KvDateParts& p) {
+  char buffer[40];
+  if (p.hour == 0 && p.minute == 0 && p.second == 0)
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", p.year, p.month, p.day);
+  else
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+  return buffer;
+}
+
+bool ParseDateText(std::string_view text, KvDateParts* out) {
+  text = TrimBlanks(text);
+  size_t pos = 0;
+  KvDateParts p{};
+  if (!ReadField(text, pos, 4, &p.year)) return false;
+  if (pos >= text.size() || (text[pos] != '-' && text[pos] != '/')) return false;
+  const char separator = text[pos++];
+  if (!ReadField(text, pos, 2, &p.month)) return false;
+  if (pos >= text.size() || text[pos++] != separator) return false;
+  if (!ReadField(text, pos, 2, &p.day)) return false;
+  if (pos < text.size()) {
+    if (text[pos] == 'T') {
+      ++pos;
+    } else {
+      if (text[pos] != ' ') return false;
+      while (pos < text.size() && text[pos] == ' ') ++pos;
+    }
+    if (!ReadField(text, pos, 2, &p.hour)) return false;
+    if (pos >= text.size() || text[pos++] != ':') return false;
+    if (!ReadField(text, pos, 2, &p.minute)) return false;
+    if (pos < text.size()) {
+      if (text[pos++] != ':') return false;
+      if (!ReadField(text, pos, 2, &p.second)) return false;
+    }
+    if (pos != text.size()) return false;
+  }
+  *out = p;
+  return true;
+}
+
+}  // namespace kvcom

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "CountingObject.h"
+#include "platform/com/ComPtr.h"
+
+namespace {
+
+CComVariant Text(const char* s) { return CComVariant(std::string_view(s)); }
+
+// Converts a copy of v; returns the HRESULT and leaves the result in *out.
+HRESULT Change(const VARIANT& v, VARTYPE vt, CComVariant* out) {
+  return VariantChangeType(out, &v, 0, vt);
+}
+
+std::string AsText(const VARIANT& v) {
+  CComVariant out;
+  EXPECT_EQ(Change(v, VT_BSTR, &out), S_OK);
+  return out.vt == VT_BSTR ? Utf8FromBstr(out.bstrVal) : "<not a string>";
+}
+
+TEST(ChangeType, StringsToNumbersParseLocaleIndependently) {
+  // A comma locale, where one is installed, must not change how "1.5" reads
+  // or how 1.5 writes.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  CComVariant out;
+  ASSERT_EQ(Change(Text("12"), VT_I4, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_I4);
+  EXPECT_EQ(out.lVal, 12);
+  ASSERT_EQ(Change(Text("  -12\t"), VT_I2, &out), S_OK);
+  EXPECT_EQ(out.iVal, -12);
+  ASSERT_EQ(Change(Text("1.5"), VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 1.5);
+  ASSERT_EQ(Change(Text("+2.5e2"), VT_R4, &out), S_OK);
+  EXPECT_EQ(out.fltVal, 250.0f);
+  EXPECT_EQ(AsText(CComVariant(1.5)), "1.5");
+  ASSERT_EQ(Change(Text("9223372036854775807"), VT_I8, &out), S_OK);
+  EXPECT_EQ(out.llVal, INT64_MAX);  // exact, not through a double
+  std::setlocale(LC_NUMERIC, previous.c_str());
+
+  for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "--1", ".", "1e", "inf", "nan", "0x10"}) {
+    CComVariant untouched(LONG{99});
+    EXPECT_EQ(Change(Text(bad), VT_I4, &untouched), DISP_E_TYPEMISMATCH) << bad;
+    EXPECT_EQ(untouched.lVal, 99) << "a failed change leaves the destination alone";
+  }
+}
+
+TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
+  struct Case {
+    double in;
+    LONG out;
+  } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {2.4999, 2}, {2.5001, 3}};
+  for (const Case& c : cases) {
+    CComVariant out;
+    ASSERT_EQ(Change(CComVariant(c.in), VT_I4, &out), S_OK) << c.in;
+    EXPECT_EQ(out.lVal, c.out) << c.in;
+  }
+  CComVariant out;
+  ASSERT_EQ(Change(Text("3.5"), VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, 4);
+
+  EXPECT_EQ(Change(CComVariant(LONG{32768}), VT_I2, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(CComVariant(LONG{-32769}), VT_I2, &out), DISP_E_OVERFLOW);
+  ASSERT_EQ(Change(CComVariant(LONG{-32768}), VT_I2, &out), S_OK);
+  EXPECT_EQ(Change(CComVariant(LONG{256}), VT_UI1, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(CComVariant(LONG{-1}), VT_UI1, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(CComVariant(2147483647.5), VT_I4, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(Text("2147483648"), VT_I4, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(Text("99999999999999999999"), VT_I8, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(CComVariant(1e300), VT_R4, &out), DISP_E_OVERFLOW);
+  EXPECT_EQ(Change(CComVariant(1e300), VT_DATE, &out), DISP_E_OVERFLOW);
+  ASSERT_EQ(Change(CComVariant(2147483647.4), VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, 2147483647);
+}
+
+TEST(ChangeType, EmptyNullAndBooleans) {
+  CComVariant empty;
+  CComVariant out;
+  ASSERT_EQ(Change(empty, VT_I4, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_I4);
+  EXPECT_EQ(out.lVal, 0);
+  EXPECT_EQ(AsText(empty), "");
+  ASSERT_EQ(Change(empty, VT_BOOL, &out), S_OK);
+  EXPECT_EQ(out.boolVal, VARIANT_FALSE);
+  ASSERT_EQ(Change(empty, VT_NULL, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_NULL);
+
+  const CComVariant null = CComVariant::Null();
+  for (VARTYPE vt : {VT_I2, VT_I4, VT_R8, VT_BSTR, VT_BOOL, VT_DATE, VT_UI1, VT_I8})
+    EXPECT_EQ(Change(null, vt, &out), DISP_E_TYPEMISMATCH) << vt;
+  ASSERT_EQ(Change(null, VT_NULL, &out), S_OK);
+  ASSERT_EQ(Change(null, VT_EMPTY, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_EMPTY);
+  // Anything becomes empty; nothing but empty becomes null.
+  ASSERT_EQ(Change(Text("x"), VT_EMPTY, &out), S_OK);
+  EXPECT_EQ(Change(CComVariant(LONG{1}), VT_NULL, &out), DISP_E_TYPEMISMATCH);
+
+  EXPECT_EQ(AsText(CComVariant::Bool(true)), "True");
+  EXPECT_EQ(AsText(CComVariant::Bool(false)), "False");
+  for (const char* yes : {"true", "True", " TRUE ", "tRuE", "1", "-1", "2.5"}) {
+    ASSERT_EQ(Change(Text(yes), VT_BOOL, &out), S_OK) << yes;
+    EXPECT_EQ(out.boolVal, VARIANT_TRUE) << yes;
+  }
+  for (const char* no : {"false", "FALSE", "0", "0.0"}) {
+    ASSERT_EQ(Change(Text(no), VT_BOOL, &out), S_OK) << no;
+    EXPECT_EQ(out.boolVal, VARIANT_FALSE) << no;
+  }
+  EXPECT_EQ(Change(Text("yes"), VT_BOOL, &out), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(Change(CComVariant::Bool(true), VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, -1);
+  ASSERT_EQ(Change(CComVariant(LONG{7}), VT_BOOL, &out), S_OK);
+  EXPECT_EQ(out.boolVal, VARIANT_TRUE);
+}
+
+TEST(ChangeType, NumbersToText) {
+  EXPECT_EQ(AsText(CComVariant(LONG{-42})), "-42");
+  VARIANT b;
+  VariantInit(&b);
+  b.vt = VT_UI1;
+  b.bVal = 200;
+  EXPECT_EQ(AsText(b), "200");
+  b.vt = VT_I8;
+  b.llVal = INT64_MIN;
+  EXPECT_EQ(AsText(b), "-9223372036854775808");
+  EXPECT_EQ(AsText(CComVariant(0.1 + 0.2)), "0.3");  // 15 significant digits
+  EXPECT_EQ(AsText(CComVariant(-1234.5678)), "-1234.5678");
+  EXPECT_EQ(AsText(CComVariant(1e20)), "1E+20");
+  EXPECT_EQ(AsText(CComVariant(0.0)), "0");
+  b.vt = VT_R4;
+  b.fltVal = 0.1f;
+  EXPECT_EQ(AsText(b), "0.1");
+}
+
+TEST(ChangeType, DatesToAndFromText) {
+  KvDateParts parts{2024, 2, 29, 13, 5, 9};
+  DATE date;
+  ASSERT_TRUE(DateFromParts(parts, &date));
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DATE;
+  v.date = date;
+  EXPECT_EQ(AsText(v), "2024-02-29 13:05:09");
+  v.date = 45351.0;  // midnight: date only
+  EXPECT_EQ(AsText(v), "2024-02-29");
+
+  CComVariant out;
+  ASSERT_EQ(Change(Text("2024-02-29 13:05:09"), VT_DATE, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_DATE);
+  EXPECT_DOUBLE_EQ(out.date, date);
+  ASSERT_EQ(Change(Text(" 1899-12-30 "), VT_DATE, &out), S_OK);
+  EXPECT_EQ(out.date, 0.0);
+  ASSERT_EQ(Change(Text("2024-02-29T13:05"), VT_DATE, &out), S_OK);
+  for (const char* bad : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-01-01 10", "yesterday", "2024-01"})
+    EXPECT_EQ(Change(Text(bad), VT_DATE, &out), DISP_E_TYPEMISMATCH) << bad;
+
+  // A date is a number of days to the numeric types.
+  v.date = 45351.75;
+  ASSERT_EQ(Change(v, VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 45351.75);
+  ASSERT_EQ(Change(v, VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, 45352);
+  ASSERT_EQ(Change(CComVariant(LONG{2}), VT_DATE, &out), S_OK);
+  EXPECT_EQ(AsText(out), "1900-01-01");
+}
+
+TEST(ChangeType, ByReferenceSourcesAndInPlaceChange) {
+  LONG number = 1234;
+  VARIANT ref;
+  VariantInit(&ref);
+  ref.vt = VT_BYREF | VT_I4;
+  ref.plVal = &number;
+  CComVariant out;
+  ASSERT_EQ(Change(ref, VT_BSTR, &out), S_OK);
+  EXPECT_EQ(Utf8FromBstr(out.bstrVal), "1234");
+
+  CComBSTR text("77");
+  BSTR slot = text.Get();
+  ref.vt = VT_BYREF | VT_BSTR;
+  ref.pbstrVal = &slot;
+  ASSERT_EQ(Change(ref, VT_I2, &out), S_OK);
+  EXPECT_EQ(out.iVal, 77);
+  EXPECT_EQ(slot, text.Get()) << "the referenced string is not freed or replaced";
+
+  CComVariant inner("2.5");
+  ref.vt = VT_BYREF | VT_VARIANT;
+  ref.pvarVal = &inner;
+  ASSERT_EQ(Change(ref, VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 2.5);
+
+  // Destination equal to source: the string is replaced by the number, and
+  // the old string freed (ASan reports a leak or double free otherwise).
+  CComVariant self("41");
+  ASSERT_EQ(self.ChangeType(VT_I4), S_OK);
+  EXPECT_EQ(self.vt, VT_I4);
+  EXPECT_EQ(self.lVal, 41);
+  ASSERT_EQ(self.ChangeType(VT_BSTR), S_OK);
+  EXPECT_EQ(Utf8FromBstr(self.bstrVal), "41");
+  EXPECT_EQ(self.ChangeType(VT_DATE), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(self.vt, VT_BSTR);
+
+  EXPECT_EQ(Change(CComVariant(LONG{1}), VT_VOID, &out), DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantChangeType(nullptr, &out, 0, VT_I4), E_POINTER);
+}
+
+// An object whose default property yields a fixed variant.
+class ValueObject : public CountingObject {
+ public:
+  explicit ValueObject(VARIANT value) : m_value(value) {}
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    return VariantCopy(result, &m_value);
+  }
+
+ private:
+  CComVariant m_value;
+};
+
+TEST(ChangeType, ObjectsConvertThroughTheirDefaultProperty) {
+  auto* object = new ValueObject(Text("15"));
+  CComVariant holder;
+  holder.vt = VT_DISPATCH;
+  holder.pdispVal = object;  // takes the creation reference
+  CComVariant out;
+  ASSERT_EQ(Change(holder, VT_I4, &out), S_OK);
+  EXPECT_EQ(out.lVal, 15);
+  ASSERT_EQ(Change(holder, VT_BSTR, &out), S_OK);
+  EXPECT_EQ(Utf8FromBstr(out.bstrVal), "15");
+  EXPECT_EQ(VariantChangeType(&out, &holder, 0x1 /* no value property */, VT_I4), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(Change(holder, VT_UNKNOWN, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_UNKNOWN);
+  EXPECT_EQ(object->Refs(), 2u);
+  out.Clear();
+  EXPECT_EQ(object->Refs(), 1u) << "no reference is left behind by the conversions";
+
+  // Neither an object without a default property nor one whose value is
+  // null is a number.
+  CComVariant plain;
+  plain.vt = VT_DISPATCH;
+  plain.pdispVal = new CountingObject();
+  EXPECT_EQ(Change(plain, VT_I4, &out), DISP_E_TYPEMISMATCH);
+  plain.Clear();
+  plain.vt = VT_DISPATCH;
+  plain.pdispVal = new ValueObject(CComVariant::Null());
+  EXPECT_EQ(Change(plain, VT_I4, &out), DISP_E_TYPEMISMATCH);
+}
+
+TEST(Dates, PartsRoundTripIncludingDatesBeforeTheEpoch) {
+  struct Case {
+    KvDateParts parts;
+    DATE date;
+  } cases[] = {
+      {{1899, 12, 30, 0, 0, 0}, 0.0},
+      {{1899, 12, 31, 12, 0, 0}, 1.5},
+      {{1900, 1, 1, 0, 0, 0}, 2.0},
+      {{1899, 12, 29, 6, 0, 0}, -1.25},  // the fraction counts forward from midnight
+      {{1899, 12, 28, 18, 0, 0}, -2.75},
+      {{100, 1, 1, 0, 0, 0}, -657434.0},
+      {{9999, 12, 31, 0, 0, 0}, 2958465.0},
+      {{2000, 2, 29, 0, 0, 0}, 36585.0},
+  };
+  for (const Case& c : cases) {
+    DATE date = 0;
+    ASSERT_TRUE(DateFromParts(c.parts, &date)) << c.date;
+    EXPECT_DOUBLE_EQ(date, c.date);
+    KvDateParts back{};
+    ASSERT_TRUE(PartsFromDate(c.date, &back)) << c.date;
+    EXPECT_EQ(back.year, c.parts.year);
+    EXPECT_EQ(back.month, c.parts.month);
+    EXPECT_EQ(back.day, c.parts.day);
+    EXPECT_EQ(back.hour, c.parts.hour);
+    EXPECT_EQ(back.minute, c.parts.minute);
+    EXPECT_EQ(back.second, c.parts.second);
+  }
+  // Between -1 and 0 the day is still 1899-12-30.
+  KvDateParts p{};
+  ASSERT_TRUE(PartsFromDate(-0.5, &p));
+  EXPECT_EQ(p.day, 30);
+  EXPECT_EQ(p.hour, 12);
+  // A fraction a hair below midnight rounds to the next day, not 24:00:00.
+  ASSERT_TRUE(PartsFromDate(1.0 - 1e-9, &p));
+  EXPECT_EQ(p.day, 31);
+  EXPECT_EQ(p.hour, 0);
+
+  DATE d;
+  EXPECT_FALSE(DateFromParts({1900, 2, 29, 0, 0, 0}, &d));
+  EXPECT_FALSE(DateFromParts({99, 12, 31, 0, 0, 0}, &d));
+  EXPECT_FALSE(DateFromParts({2020, 1, 1, 0, 60, 0}, &d));
+  EXPECT_FALSE(PartsFromDate(2958466.0, &p));
+  EXPECT_FALSE(PartsFromDate(std::nan(""), &p));
+
+  // Now lies in this century and converts back to parts.
+  ASSERT_TRUE(PartsFromDate(DateNowLocal(), &p));
+  EXPECT_GE(p.year, 2024);
+}
+
+}  // namespace
