@@ -17,7 +17,7 @@
 
 #include "platform/com/ComPtr.h"
 
-class ProbeObject : public IDispatch {
+class ProbeObject final : public IDispatch {
  public:
   static ComPtr<ProbeObject> Create();
 

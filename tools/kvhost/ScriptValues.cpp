@@ -116,10 +116,13 @@ void ReadScriptValue(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
   RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "this kind of value cannot be passed to a COM method");
 }
 
+// A protected call shares its caller's stack frame: the arguments are the
+// top values, not the bottom ones.
 duk_ret_t ReadArgumentsUnprotected(duk_context* ctx, void* udata) {
   auto* args = static_cast<DispArgs*>(udata);
+  const duk_idx_t first = duk_get_top(ctx) - static_cast<duk_idx_t>(args->Count());
   for (size_t i = 0; i < args->Count(); ++i)
-    ReadScriptValue(ctx, static_cast<duk_idx_t>(i), args->Arg(i), 0);
+    ReadScriptValue(ctx, first + static_cast<duk_idx_t>(i), args->Arg(i), 0);
   return 0;
 }
 

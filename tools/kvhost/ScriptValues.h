@@ -14,9 +14,9 @@
 
 #include "MemberCall.h"
 
-// Converts the values at stack positions [0, args.Count()) -- the top of the
-// stack -- into args, and removes them. Runs protected: false when a value
-// cannot be passed, with the error left on the stack top.
+// Converts the top args.Count() values of the stack into args and removes
+// them. Runs protected: false when a value cannot be passed, with the error
+// left on the stack top.
 bool ReadScriptArguments(duk_context* ctx, DispArgs& args);
 
 // Pushes the script form of value.
