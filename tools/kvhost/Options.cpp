@@ -103,6 +103,7 @@ std::string UsageText() {
          "\n"
          "  --db URL         connection string (sqlite:PATH, sqlite::memory:, postgresql://...);\n"
          "                   default: the demo database in the project's data directory\n"
+         "                   (KVHOST_DATA_DIR), made with the demo application on first use\n"
          "  --sql FILE       run the SQL statements of FILE before the page (repeatable)\n"
          "  --user ID        session user id (default 1)\n"
          "  --base DIR       application base path and file root (default: the demo's files)\n"

@@ -1,5 +1,6 @@
 #include "ProjectPaths.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -9,7 +10,11 @@ namespace {
 constexpr const char* kModuleFileName = "libkvhtmldbtools10.so";
 }
 
-std::string DataDirectory() { return (fs::path(KVHOST_PROJECT_DIR) / "data").string(); }
+std::string DataDirectory() {
+  // Tests and side-by-side demos point the demo elsewhere.
+  if (const char* dir = std::getenv("KVHOST_DATA_DIR"); dir && *dir) return dir;
+  return (fs::path(KVHOST_PROJECT_DIR) / "data").string();
+}
 
 std::string DemoDatabaseUrl() { return "sqlite:" + (fs::path(DataDirectory()) / "demo.db").string(); }
 

@@ -4,7 +4,8 @@
 
 #include <string>
 
-// The project's data directory (created on demand by the demo set-up).
+// The project's data directory (created on demand by the demo set-up);
+// KVHOST_DATA_DIR overrides it.
 std::string DataDirectory();
 // The demo database: sqlite: and a file in the data directory.
 std::string DemoDatabaseUrl();

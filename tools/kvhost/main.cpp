@@ -12,6 +12,7 @@
 #include "HostEnvironment.h"
 #include "Options.h"
 #include "PageRunner.h"
+#include "ProjectPaths.h"
 
 namespace {
 
@@ -47,6 +48,9 @@ int RunPage(const KvHostOptions& options) {
     if (!ReadWholeFile(name, &file.text, &error)) return Fail(kExitBadUsage, error);
     sqlFiles.push_back(std::move(file));
   }
+
+  if (!options.basePath.empty() && DirectoryBasePath(options.basePath).empty())
+    return Fail(kExitBadUsage, "the base directory " + options.basePath + " does not exist");
 
   HostEnvironment host;
   if (!host.Prepare(options, sqlFiles, &error)) return Fail(kExitScriptError, error);
