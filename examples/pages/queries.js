@@ -23,7 +23,7 @@ pump.CloseQuery();
 // from the language table.
 line("lookup: order 2 is " + pump.GetValueDirect("krorder", 2, "strno") +
      ", its English title \"" + pump.GetValueDirectEx("krorder", 2, "strtitle", ENGLISH) + "\"" +
-     ", its colour in German " + pump.GetValueDirectEx("krorder", 2, "strcolor", GERMAN));
+     ", order 1's German title \"" + pump.GetValueDirectEx("krorder", 1, "strtitle", GERMAN) + "\"");
 
 // Join SQL for the orders with their German titles, restricted to what the
 // session's user may see.

@@ -10,6 +10,7 @@
 #include "ProjectPaths.h"
 #include "SqlScript.h"
 #include "platform/com/ObjBase.h"
+#include "platform/host/HostComponents.h"
 #include "platform/host/HostSession.h"
 #include "platform/host/TraceSinks.h"
 #include "platform/kvdbal/KvDbal.h"
@@ -74,10 +75,15 @@ bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::str
     }
     m_traceCookies.push_back(cookie);
   }
-  // TODO(kvhost): register the host data pack and file copier classes once
-  // they are merged.
-  (void)m_classCookies;
-  return true;
+  // The component creates these by class id: cascade deletes walk the data
+  // pack tree, clones copy stored files.
+  bool registered = true;
+  for (DWORD cookie : {KvRegisterHostDataPack(), KvRegisterHostFileCopier()}) {
+    if (cookie != 0) m_classCookies.push_back(cookie);
+    registered = registered && cookie != 0;
+  }
+  if (!registered) *error = "cannot register the host data pack and file copier components";
+  return registered;
 }
 
 bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* error) {
