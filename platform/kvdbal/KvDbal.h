@@ -85,7 +85,10 @@ class FieldImpl;
 void KvDbOpenSessionConnection(const std::string& connectionString, IDispatch** ppConnection);
 
 // Every SQL text that reaches an engine is passed to the observer first
-// (tests assert on exact statements). An empty function removes it.
+// (tests assert on exact statements): the texts given to Open and Execute,
+// BEGIN / COMMIT / ROLLBACK, and the INSERT / UPDATE statements that Update
+// generates. The layer's own catalogue look-ups and cursor housekeeping are
+// not passed on. An empty function removes the observer.
 void KvDbSetStatementObserver(std::function<void(const std::string&)> observer);
 
 class CKvDbService {
@@ -121,6 +124,7 @@ class CKvDbConnection {
   std::shared_ptr<kvdbal::EngineConnection> Engine() const { return m_engine; }
 
  private:
+  ComPtr<IDispatch> m_session;  // keeps the session connection alive while wrapped
   std::shared_ptr<kvdbal::EngineConnection> m_engine;
   CKvDbService m_service;
 };

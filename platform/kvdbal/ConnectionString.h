@@ -1,0 +1,23 @@
+// Connection strings: "sqlite:PATH", "sqlite::memory:" or a libpq URI
+// ("postgresql://..." / "postgres://..."). Options after '?' that belong to
+// the layer (servertype, busytimeout) are taken out here; a PostgreSQL URI
+// keeps the rest for libpq.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kvdbal {
+
+struct ConnectionSpec {
+  enum class Engine { SQLite, Postgres };
+  Engine engine = Engine::SQLite;
+  std::string target;              // SQLite file path / ":memory:", or the libpq URI
+  std::optional<int> serverType;   // what GetDbType reports instead of the engine's own
+  int busyTimeoutMs = 250;         // how long an SQLite writer waits for the write lock
+};
+
+// Raises CKvDbException(KVDB_E_CONNECTION) for a string it cannot read.
+ConnectionSpec ParseConnectionString(const std::string& connectionString);
+
+}  // namespace kvdbal

@@ -1,0 +1,104 @@
+#include "SqlText.h"
+
+#include <cctype>
+#include <vector>
+
+namespace kvdbal {
+namespace {
+
+struct Token {
+  enum Kind { Word, Quoted, Literal, Punct } kind;
+  std::string_view text;
+  int depth;  // parenthesis depth at which the token stands
+};
+
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.';
+}
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  int depth = 0;
+  size_t i = 0;
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == '\'' || c == '"') {
+      size_t start = i++;
+      while (i < sql.size()) {
+        if (sql[i] == c) {
+          if (i + 1 < sql.size() && sql[i + 1] == c) {
+            i += 2;  // doubled quote inside the quoted text
+            continue;
+          }
+          ++i;
+          break;
+        }
+        ++i;
+      }
+      tokens.push_back({c == '"' ? Token::Quoted : Token::Literal, sql.substr(start, i - start), depth});
+    } else if (IsWordChar(c)) {
+      size_t start = i;
+      while (i < sql.size() && IsWordChar(sql[i])) ++i;
+      tokens.push_back({Token::Word, sql.substr(start, i - start), depth});
+    } else {
+      if (c == ')') --depth;
+      tokens.push_back({Token::Punct, sql.substr(i, 1), depth});
+      if (c == '(') ++depth;
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Token::Word && SameName(t.text, word); }
+
+bool EndsFromClause(const Token& t) {
+  if (t.kind == Token::Punct) return t.text == ";";
+  for (std::string_view w : {"WHERE", "ORDER", "GROUP", "HAVING", "LIMIT", "OFFSET", "FOR"})
+    if (IsWord(t, w)) return true;
+  return false;
+}
+
+bool IsClauseWord(const Token& t) {
+  if (EndsFromClause(t)) return true;
+  for (std::string_view w : {"JOIN", "INNER", "LEFT", "RIGHT", "FULL", "CROSS", "NATURAL", "OUTER",
+                             "UNION", "EXCEPT", "INTERSECT", "ON", "USING"})
+    if (IsWord(t, w)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string SingleTableOf(std::string_view sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  if (tokens.empty() || !IsWord(tokens[0], "SELECT")) return {};
+  size_t i = 1;
+  while (i < tokens.size() && !(tokens[i].depth == 0 && IsWord(tokens[i], "FROM"))) ++i;
+  if (++i >= tokens.size()) return {};
+  const Token& table = tokens[i];
+  if (table.kind != Token::Word && table.kind != Token::Quoted) return {};
+  ++i;
+  if (i < tokens.size() && IsWord(tokens[i], "AS")) ++i;
+  if (i < tokens.size() && (tokens[i].kind == Token::Word || tokens[i].kind == Token::Quoted) &&
+      !IsClauseWord(tokens[i]))
+    ++i;  // alias
+  if (i < tokens.size() && !EndsFromClause(tokens[i])) return {};
+  // A set operation further on makes the result more than one table's rows.
+  for (; i < tokens.size(); ++i)
+    if (tokens[i].depth == 0 && (IsWord(tokens[i], "UNION") || IsWord(tokens[i], "EXCEPT") ||
+                                 IsWord(tokens[i], "INTERSECT")))
+      return {};
+  return std::string(table.text);
+}
+
+}  // namespace kvdbal

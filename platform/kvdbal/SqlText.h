@@ -1,0 +1,17 @@
+// What the layer needs to know about a caller's SQL text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvdbal {
+
+// The table that "SELECT ... FROM table [[AS] alias] [WHERE|ORDER BY|...]"
+// reads; "" when the text is no SELECT or reads more than one table (a join,
+// a comma list or a subquery in FROM).
+std::string SingleTableOf(std::string_view sql);
+
+// Case-insensitive comparison of ASCII names.
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace kvdbal

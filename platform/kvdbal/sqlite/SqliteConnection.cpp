@@ -1,0 +1,234 @@
+#include "SqliteConnection.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <thread>
+
+#include "../SqlText.h"
+#include "../StatementObserver.h"
+#include "../ValueText.h"
+#include "SqliteCursor.h"
+
+namespace kvdbal {
+namespace {
+
+// Frees a statement on every way out of a one-shot execution.
+struct StatementGuard {
+  sqlite3_stmt* stmt = nullptr;
+  ~StatementGuard() { sqlite3_finalize(stmt); }
+};
+
+bool IsBlank(const char* text) {
+  for (; text && *text; ++text)
+    if (!std::isspace(static_cast<unsigned char>(*text)) && *text != ';') return false;
+  return true;
+}
+
+// Statements that change the schema make the cached table keys stale.
+bool ChangesSchema(std::string_view sql) {
+  size_t i = sql.find_first_not_of(" \t\r\n");
+  if (i == std::string_view::npos) return false;
+  sql.remove_prefix(i);
+  for (std::string_view word : {"CREATE", "DROP", "ALTER"})
+    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec) {
+  return std::make_shared<SqliteConnection>(spec);
+}
+
+SqliteConnection::SqliteConnection(const ConnectionSpec& spec) {
+  int rc = sqlite3_open_v2(spec.target.c_str(), &m_db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + spec.target + ": " + message);
+  }
+  sqlite3_extended_result_codes(m_db, 1);
+  sqlite3_busy_timeout(m_db, spec.busyTimeoutMs);
+  try {
+    if (spec.target != ":memory:") {
+      // Switching to WAL needs a moment of exclusive access; processes that
+      // open one new file together may have to wait for each other.
+      for (int attempt = 0;; ++attempt) {
+        rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) break;
+        if ((rc & 0xff) != SQLITE_BUSY || attempt == 40) Raise(rc);
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+      RunSimple("PRAGMA synchronous=NORMAL");
+    }
+  } catch (...) {
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    throw;
+  }
+}
+
+SqliteConnection::~SqliteConnection() { sqlite3_close_v2(m_db); }
+
+void SqliteConnection::Raise(int resultCode) const {
+  std::string message = sqlite3_errmsg(m_db);
+  throw CKvDbException(SqliteResultToHresult(resultCode, message), message);
+}
+
+void SqliteConnection::RunSimple(const char* sql) {
+  int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Raise(rc);
+}
+
+std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const std::string& sql) {
+  NotifyStatement(sql);
+  StatementGuard guard;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &guard.stmt, &tail);
+  if (rc != SQLITE_OK) Raise(rc);
+  if (!guard.stmt) throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "the statement is empty");
+  if (!IsBlank(tail))
+    throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "a rowset is opened on one statement only");
+  auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
+  auto cursor = std::make_unique<SqliteCursor>(std::move(self), guard.stmt);
+  guard.stmt = nullptr;
+  return cursor;
+}
+
+long SqliteConnection::Execute(const std::string& sql) {
+  NotifyStatement(sql);
+  if (ChangesSchema(sql)) m_primaryKeys.clear();
+  long affected = 0;
+  const char* next = sql.c_str();
+  while (next && *next) {
+    StatementGuard guard;
+    int rc = sqlite3_prepare_v2(m_db, next, -1, &guard.stmt, &next);
+    if (rc != SQLITE_OK) Raise(rc);
+    if (!guard.stmt) break;  // only blanks or comments left
+    while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) Raise(rc);
+    if (!sqlite3_stmt_readonly(guard.stmt)) affected += sqlite3_changes(m_db);
+  }
+  return affected;
+}
+
+void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& value) {
+  int rc = SQLITE_OK;
+  if (!value.variant) {
+    if (value.bytesAreText && value.kind != ValueKind::Binary)
+      rc = sqlite3_bind_text(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+    else
+      rc = sqlite3_bind_blob(stmt, index, value.bytes.data(), static_cast<int>(value.bytes.size()), SQLITE_STATIC);
+    if (rc != SQLITE_OK) Raise(rc);
+    return;
+  }
+  CComVariant deref;
+  const VARIANT* v = value.variant;
+  if (v->vt & VT_BYREF) {
+    HRESULT hr = VariantCopyInd(&deref, v);
+    if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
+    v = &deref;
+  }
+  switch (v->vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      rc = sqlite3_bind_null(stmt, index);
+      break;
+    case VT_I2:
+      rc = sqlite3_bind_int(stmt, index, v->iVal);
+      break;
+    case VT_I4:
+      rc = sqlite3_bind_int(stmt, index, v->lVal);
+      break;
+    case VT_I8:
+      rc = sqlite3_bind_int64(stmt, index, v->llVal);
+      break;
+    case VT_UI1:
+      rc = sqlite3_bind_int(stmt, index, v->bVal);
+      break;
+    case VT_BOOL:
+      rc = sqlite3_bind_int(stmt, index, v->boolVal ? 1 : 0);
+      break;
+    case VT_R4:
+      rc = sqlite3_bind_double(stmt, index, v->fltVal);
+      break;
+    case VT_R8:
+      rc = sqlite3_bind_double(stmt, index, v->dblVal);
+      break;
+    case VT_ARRAY | VT_UI1: {
+      std::string_view bytes = BytesOfArray(v->parray);
+      rc = sqlite3_bind_blob(stmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+      break;
+    }
+    default: {
+      // Text, dates and anything with a text form are stored as text.
+      std::string text = StringFromVariant(*v);
+      if (value.kind == ValueKind::Binary)
+        rc = sqlite3_bind_blob(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      else
+        rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+  }
+  if (rc != SQLITE_OK) Raise(rc);
+}
+
+long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
+  NotifyStatement(sql);
+  StatementGuard guard;
+  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &guard.stmt, nullptr);
+  if (rc != SQLITE_OK) Raise(rc);
+  for (size_t i = 0; i < params.size(); ++i) Bind(guard.stmt, static_cast<int>(i) + 1, params[i]);
+  while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) Raise(rc);
+  return sqlite3_changes(m_db);
+}
+
+void SqliteConnection::Begin() {
+  NotifyStatement("BEGIN");
+  RunSimple("BEGIN");
+}
+
+void SqliteConnection::Commit() {
+  NotifyStatement("COMMIT");
+  RunSimple("COMMIT");
+}
+
+void SqliteConnection::Rollback() {
+  // A failed statement may already have ended the transaction; then there
+  // is nothing left to roll back.
+  if (sqlite3_get_autocommit(m_db)) return;
+  NotifyStatement("ROLLBACK");
+  RunSimple("ROLLBACK");
+}
+
+const std::vector<std::string>& SqliteConnection::PrimaryKey(const std::string& table) {
+  std::string key = table;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto found = m_primaryKeys.find(key);
+  if (found != m_primaryKeys.end()) return found->second;
+
+  std::vector<std::pair<int, std::string>> columns;
+  StatementGuard guard;
+  std::string sql = "PRAGMA table_info(" + table + ")";
+  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &guard.stmt, nullptr);
+  if (rc != SQLITE_OK) Raise(rc);
+  while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
+    int position = sqlite3_column_int(guard.stmt, 5);
+    if (position > 0)
+      columns.emplace_back(position, reinterpret_cast<const char*>(sqlite3_column_text(guard.stmt, 1)));
+  }
+  if (rc != SQLITE_DONE) Raise(rc);
+  std::sort(columns.begin(), columns.end());
+  std::vector<std::string> names;
+  for (auto& column : columns) names.push_back(std::move(column.second));
+  return m_primaryKeys.emplace(key, std::move(names)).first->second;
+}
+
+}  // namespace kvdbal

@@ -1,0 +1,55 @@
+// Runs each access-layer test on a fresh SQLite file and, when KV_TEST_PG
+// names a server, on a fresh PostgreSQL schema as well.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/kvdbal/KvDbal.h"
+
+enum class TestEngine { SQLite, Postgres };
+
+class EngineTest : public ::testing::TestWithParam<TestEngine> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  bool IsPostgres() const { return GetParam() == TestEngine::Postgres; }
+  // A connection string to this test's database, with extra options after '?'.
+  std::string ConnectionString(const std::string& options = "") const;
+  // A new session connection and a connection wrapper on it.
+  std::unique_ptr<CKvDbConnection> Connect(const std::string& options = "") const;
+  // The binary column type of the engine.
+  const char* BinaryType() const { return IsPostgres() ? "BYTEA" : "BLOB"; }
+
+  void Exec(const std::string& sql) const;
+  long QueryLong(const std::string& sql) const;
+  std::string QueryString(const std::string& sql) const;
+
+  std::unique_ptr<CKvDbConnection> m_db;  // for the test's own set-up and checks
+
+ private:
+  std::string m_sqlitePath;
+  std::string m_pgSchema;
+};
+
+std::string EngineName(const ::testing::TestParamInfo<TestEngine>& info);
+
+#define KV_ENGINE_TESTS(suite)                                                              \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                \
+                           ::testing::Values(TestEngine::SQLite, TestEngine::Postgres), \
+                           EngineName)
+
+// Expects statement to raise CKvDbException with code hr.
+#define EXPECT_KVDB_ERROR(statement, hr)                                             \
+  do {                                                                               \
+    try {                                                                            \
+      statement;                                                                     \
+      ADD_FAILURE() << #statement " raised nothing";                                 \
+    } catch (const CKvDbException& e) {                                              \
+      EXPECT_EQ(static_cast<uint32_t>(e.GetResult()), static_cast<uint32_t>(hr))     \
+          << e.Message();                                                            \
+    }                                                                                \
+  } while (0)

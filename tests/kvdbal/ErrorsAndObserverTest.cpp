@@ -1,0 +1,57 @@
+// Engine failures as CKvDbException with the engine's message, and the
+// statement observer.
+#include <vector>
+
+#include "EngineFixture.h"
+
+namespace {
+
+class ErrorsTest : public EngineTest {};
+
+TEST_P(ErrorsTest, EngineFailuresCarryTheEnginesMessage) {
+  Exec("CREATE TABLE e (lid INTEGER)");
+  CKvDbRowset rs;
+  try {
+    rs.Open("SELEC lid FROM e", m_db.get(), -1, -1, 0);
+    ADD_FAILURE() << "a syntax error raised nothing";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_ERRORSINCOMMAND);
+    EXPECT_NE(e.Message().find("syntax error"), std::string::npos) << e.Message();
+    char text[512];
+    EXPECT_TRUE(e.GetErrorMessage(text, sizeof text));
+    EXPECT_EQ(e.Message(), text);
+  }
+  EXPECT_KVDB_ERROR(rs.Open("SELECT lid FROM missing", m_db.get(), -1, -1, 0), KVDB_E_NOTABLE);
+  EXPECT_KVDB_ERROR(Exec("DELETE FROM missing"), KVDB_E_NOTABLE);
+  EXPECT_KVDB_ERROR(Exec("UPDATE e SET nocolumn = 1"), KVDB_E_ERRORSINCOMMAND);
+  // The connection stays usable after a failure.
+  Exec("INSERT INTO e (lid) VALUES (1)");
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM e"), 1);
+}
+
+TEST_P(ErrorsTest, ObserverSeesEveryStatementInOrderUntilRemoved) {
+  Exec("CREATE TABLE o (lid INTEGER PRIMARY KEY)");
+  std::vector<std::string> seen;
+  KvDbSetStatementObserver([&](const std::string& sql) { seen.push_back(sql); });
+  m_db->BeginTrans();
+  Exec("INSERT INTO o (lid) VALUES (1)");
+  CKvDbRowset rs;
+  rs.Open("SELECT MAX(lid) as maxid FROM o", m_db.get(), -1, -1, 0);
+  rs.MoveLast();
+  rs.MoveFirst();  // moving again reaches the engine with no new text
+  rs.Close();
+  m_db->CommitTrans();
+  m_db->BeginTrans();
+  m_db->RollbackTrans();
+  KvDbSetStatementObserver({});
+  Exec("DELETE FROM o");
+
+  std::vector<std::string> expected = {"BEGIN", "INSERT INTO o (lid) VALUES (1)",
+                                       "SELECT MAX(lid) as maxid FROM o", "COMMIT", "BEGIN",
+                                       "ROLLBACK"};
+  EXPECT_EQ(seen, expected);
+}
+
+KV_ENGINE_TESTS(ErrorsTest);
+
+}  // namespace

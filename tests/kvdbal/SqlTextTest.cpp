@@ -1,0 +1,24 @@
+// Which statements name one table that rows can be written to.
+#include <gtest/gtest.h>
+
+#include "platform/kvdbal/SqlText.h"
+
+namespace {
+
+TEST(SqlTextTest, FindsTheOneTableOfASelect) {
+  using kvdbal::SingleTableOf;
+  EXPECT_EQ(SingleTableOf("SELECT * FROM krorder WHERE lid=5"), "krorder");
+  EXPECT_EQ(SingleTableOf("select * from krorder_l where lparentid=1 and llcid=1031"), "krorder_l");
+  EXPECT_EQ(SingleTableOf("SELECT a, (SELECT MAX(b) FROM y) FROM x t ORDER BY a"), "x");
+  EXPECT_EQ(SingleTableOf("SELECT * FROM s.t AS u"), "s.t");
+  EXPECT_EQ(SingleTableOf("SELECT 'a FROM b, c' AS k FROM t"), "t");
+  EXPECT_EQ(SingleTableOf("SELECT * FROM a, b"), "");
+  EXPECT_EQ(SingleTableOf("SELECT * FROM a JOIN b ON a.x = b.x"), "");
+  EXPECT_EQ(SingleTableOf("SELECT * FROM a LEFT OUTER JOIN b ON a.x = b.x"), "");
+  EXPECT_EQ(SingleTableOf("SELECT * FROM (SELECT * FROM a) q"), "");
+  EXPECT_EQ(SingleTableOf("SELECT x FROM a UNION SELECT x FROM b"), "");
+  EXPECT_EQ(SingleTableOf("DELETE FROM a"), "");
+  EXPECT_EQ(SingleTableOf("SELECT 1"), "");
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// How column values come out: VARIANT types by declared type, NULLs,
+// expression columns, the long and string readings, field lookup.
+#include <cstring>
+
+#include "EngineFixture.h"
+
+namespace {
+
+class ValuesTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    Exec(std::string("CREATE TABLE vals (lid INTEGER PRIMARY KEY, ssmall SMALLINT, bflag BOOLEAN, "
+                     "dblprice DOUBLE PRECISION, strmemo TEXT, strname VARCHAR(20), dtedit TIMESTAMP, "
+                     "lbig BIGINT, blobdata ") + BinaryType() + ")");
+  }
+  DATE SampleDate() {
+    DATE date = 0;
+    EXPECT_TRUE(DateFromParts({2024, 2, 29, 13, 45, 7}, &date));
+    return date;
+  }
+};
+
+TEST_P(ValuesTest, ColumnsMapToVariantsByDeclaredType) {
+  std::string date = m_db->GetService().StringFromDATE(SampleDate(), 3);
+  EXPECT_EQ(date, "'2024-02-29 13:45:07'");
+  Exec("INSERT INTO vals (lid, ssmall, bflag, dblprice, strmemo, strname, dtedit, lbig) VALUES "
+       "(1, 7, TRUE, 2.5, 'memo ü', 'name', " + date + ", 3000000000)");
+  Exec("INSERT INTO vals (lid) VALUES (2)");
+
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM vals ORDER BY lid", m_db.get(), -1, -1, 0);
+  ASSERT_EQ(rs.GetFieldCount(), 9);
+  CComVariant v = rs.GetField("lid")->GetValue();
+  EXPECT_EQ(v.vt, VT_I4);
+  EXPECT_EQ(v.lVal, 1);
+  v = rs.GetField("ssmall")->GetValue();
+  EXPECT_EQ(v.vt, VT_I2);
+  EXPECT_EQ(v.iVal, 7);
+  v = rs.GetField("bflag")->GetValue();
+  EXPECT_EQ(v.vt, VT_BOOL);
+  EXPECT_EQ(v.boolVal, VARIANT_TRUE);
+  v = rs.GetField("dblprice")->GetValue();
+  EXPECT_EQ(v.vt, VT_R8);
+  EXPECT_EQ(v.dblVal, 2.5);
+  v = rs.GetField("strmemo")->GetValue();
+  EXPECT_EQ(v.vt, VT_BSTR);
+  EXPECT_EQ(Utf8FromBstr(v.bstrVal), "memo ü");
+  v = rs.GetField("dtedit")->GetValue();
+  EXPECT_EQ(v.vt, VT_DATE);
+  EXPECT_NEAR(v.date, SampleDate(), 1e-6);
+  v = rs.GetField("lbig")->GetValue();  // does not fit 32 bits
+  EXPECT_EQ(v.vt, VT_R8);
+  EXPECT_EQ(v.dblVal, 3000000000.0);
+
+  EXPECT_EQ(rs.GetField("strmemo")->GetAttributes() & kvDbFieldLong, kvDbFieldLong);
+  EXPECT_EQ(rs.GetField("blobdata")->GetAttributes() & kvDbFieldLong, kvDbFieldLong);
+  EXPECT_EQ(rs.GetField("strname")->GetAttributes() & kvDbFieldLong, 0);
+  EXPECT_EQ(rs.GetField("lid")->GetAttributes() & kvDbFieldLong, 0);
+
+  EXPECT_EQ(rs.GetField("dblprice")->GetStringValue(), "2.5");
+  EXPECT_EQ(rs.GetField("lbig")->GetStringValue(), "3000000000");
+  EXPECT_EQ(rs.GetField("bflag")->GetLongValue(), 1);
+  EXPECT_EQ(rs.GetField("ssmall")->GetStringValue(), "7");
+  EXPECT_KVDB_ERROR(rs.GetField("strname")->GetLongValue(), DISP_E_TYPEMISMATCH);
+
+  rs.MoveNext();  // the row of NULLs
+  for (int i = 1; i < rs.GetFieldCount(); ++i) {
+    CKvDbField* field = rs.GetField(i);
+    EXPECT_EQ(field->GetValue().vt, VT_NULL) << field->GetName();
+    EXPECT_EQ(field->GetLongValue(), 0) << field->GetName();
+    EXPECT_EQ(field->GetStringValue(), "") << field->GetName();
+  }
+}
+
+TEST_P(ValuesTest, ExpressionColumnsMapByTheirValue) {
+  CKvDbRowset rs;
+  rs.Open("SELECT MAX(lid) as maxid FROM vals", m_db.get(), -1, -1, 0);
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.GetField("maxid")->GetValue().vt, VT_NULL);
+  EXPECT_EQ(rs.GetField("maxid")->GetLongValue(), 0);  // so the next id of an empty table is 1
+
+  Exec("INSERT INTO vals (lid, dblprice) VALUES (41, 0.125)");
+  rs.Open("SELECT MAX(lid) as maxid, COUNT(*) AS lcount, MAX(lid)+1 AS nextid, MAX(dblprice) AS p "
+          "FROM vals", m_db.get(), -1, -1, 0);
+  CComVariant max = rs.GetField("MAXID")->GetValue();  // names match without regard to case
+  EXPECT_EQ(max.vt, VT_I4);
+  EXPECT_EQ(max.lVal, 41);
+  CComVariant count = rs.GetField("lcount")->GetValue();
+  EXPECT_EQ(count.vt, VT_I4);
+  EXPECT_EQ(count.lVal, 1);
+  EXPECT_EQ(rs.GetField("nextid")->GetLongValue(), 42);
+  EXPECT_EQ(rs.GetField("p")->GetValue().vt, VT_R8);
+  EXPECT_EQ(rs.GetField("p")->GetStringValue(), "0.125");
+}
+
+TEST_P(ValuesTest, BinaryValuesKeepEveryByte) {
+  const char bytes[] = {'a', 0, '\xff', 'b'};
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM vals WHERE lid = -1", m_db.get(), 0, 2, 0);
+  rs.AddNew();
+  rs.GetField("lid")->SetValue(CComVariant(LONG{5}));
+  CComVariant blob;
+  blob.vt = VT_ARRAY | VT_UI1;
+  blob.parray = SafeArrayCreateVector(VT_UI1, 0, sizeof bytes);
+  std::memcpy(blob.parray->pvData, bytes, sizeof bytes);
+  rs.GetField("blobdata")->SetValue(blob);
+  rs.Update();
+  rs.Close();
+
+  rs.Open("SELECT blobdata FROM vals WHERE lid = 5", m_db.get(), -1, -1, 0);
+  CComVariant v = rs.GetField(0)->GetValue();
+  ASSERT_EQ(v.vt, VT_ARRAY | VT_UI1);
+  ASSERT_EQ(v.parray->rgsabound[0].cElements, sizeof bytes);
+  EXPECT_EQ(std::memcmp(v.parray->pvData, bytes, sizeof bytes), 0);
+  EXPECT_EQ(rs.GetField(0)->GetStringValue(), std::string(bytes, sizeof bytes));
+}
+
+TEST_P(ValuesTest, FieldsAreFoundByIndexNameOrVariantAndUnknownOnesRaise) {
+  Exec("INSERT INTO vals (lid, strname) VALUES (3, 'x')");
+  CKvDbRowset rs;
+  rs.Open("SELECT lid, strname FROM vals", m_db.get(), -1, -1, 0);
+  CComVariant byName(std::string_view("strname"));
+  CComVariant byIndex(LONG{1});
+  EXPECT_EQ(rs.GetField(byName)->GetStringValue(), "x");
+  EXPECT_EQ(rs.GetField(byIndex)->GetStringValue(), "x");
+  EXPECT_EQ(rs.GetField(byName), rs.GetField(1));
+  EXPECT_KVDB_ERROR(rs.GetField("strnone"), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(CComVariant(std::string_view("strnone"))), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(2), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(-1), KVDB_E_BADCOLUMN);
+}
+
+TEST_P(ValuesTest, ServerTypeComesFromTheEngineUnlessTheConnectionStringSaysOtherwise) {
+  EXPECT_EQ(m_db->GetDbType(), IsPostgres() ? kvDbServerPostgreSQL : kvDbServerSQLite);
+  EXPECT_EQ(Connect("servertype=2")->GetDbType(), kvDbServerTempInto);
+  EXPECT_EQ(Connect("servertype=3")->GetDbType(), kvDbServerOuterPlus);
+  IDispatch* session = nullptr;
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection(ConnectionString("servertype=x"), &session), KVDB_E_CONNECTION);
+  EXPECT_EQ(session, nullptr);
+}
+
+KV_ENGINE_TESTS(ValuesTest);
+
+TEST(ConnectionStringTest, UnknownEnginesAndUnreachableDatabasesRaise) {
+  IDispatch* session = nullptr;
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("mysql://localhost/x", &session), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite:/nonexistent-dir/x/y.db", &session), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite::memory:?journal=off", &session), KVDB_E_CONNECTION);
+  EXPECT_EQ(session, nullptr);
+}
+
+TEST(ConnectionStringTest, SessionConnectionIsAnEmptyDispatchObject) {
+  IDispatch* raw = nullptr;
+  KvDbOpenSessionConnection("sqlite::memory:", &raw);
+  ComPtr<IDispatch> session = ComPtr<IDispatch>::Attach(raw);
+  UINT count = 7;
+  EXPECT_EQ(session->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(session->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
+  // Two wrappers on one session share its engine connection.
+  CKvDbConnection first(session.Get(), true);
+  CKvDbConnection second(session.Get(), true);
+  first.Execute("CREATE TABLE t (a INTEGER)", nullptr, 1);
+  long affected = -1;
+  second.Execute("INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", &affected, 1);
+  EXPECT_EQ(affected, 2);
+}
+
+TEST(DateServiceTest, ModesGiveDateTimeAndDateTimeLiterals) {
+  DATE date = 0;
+  ASSERT_TRUE(DateFromParts({1999, 12, 31, 23, 59, 58}, &date));
+  CKvDbService service;
+  EXPECT_EQ(service.StringFromDATE(date, 3), "'1999-12-31 23:59:58'");
+  EXPECT_EQ(service.StringFromDATE(date, 1), "'1999-12-31'");
+  EXPECT_EQ(service.StringFromDATE(date, 2), "'23:59:58'");
+  EXPECT_KVDB_ERROR(service.StringFromDATE(date, 9), E_INVALIDARG);
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// Rows written through rowsets opened for writing, transactions, and the
+// collision codes that the saving code retries on.
+#include <vector>
+
+#include "EngineFixture.h"
+
+namespace {
+
+class WriteTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    Exec(std::string("CREATE TABLE w (lid INTEGER PRIMARY KEY, strname VARCHAR(20), lqty INTEGER, "
+                     "strmemo TEXT, blobdata ") + BinaryType() + ")");
+  }
+  // Inserts a row the way the saving code does: AddNew on an empty result.
+  void Insert(LONG lid, const char* name) {
+    CKvDbRowset rs;
+    rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
+    rs.AddNew();
+    rs.GetField("lid")->SetValue(CComVariant(lid));
+    rs.GetField("strname")->SetValue(CComVariant(std::string_view(name)));
+    rs.Update();
+  }
+};
+
+TEST_P(WriteTest, AddNewInsertsAndUpdateChangesOnlyTheSetColumns) {
+  Insert(1, "first");
+  Exec("UPDATE w SET lqty = 9 WHERE lid = 1");
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "first");
+
+  std::vector<std::string> statements;
+  KvDbSetStatementObserver([&](const std::string& sql) { statements.push_back(sql); });
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid=1", m_db.get(), 0, 2, 0);
+  rs.GetField("strname")->SetValue(CComVariant(std::string_view("renamed")));
+  EXPECT_EQ(rs.GetField("strname")->GetStringValue(), "renamed");  // the row shows what was set
+  rs.Update();
+  KvDbSetStatementObserver({});
+  rs.Close();
+
+  ASSERT_EQ(statements.size(), 2u);
+  const char* mark = IsPostgres() ? "$" : "?";
+  EXPECT_EQ(statements[1], std::string("UPDATE w SET strname = ") + mark + "1 WHERE lid = " + mark + "2");
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "renamed");
+  EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 1"), 9);
+}
+
+TEST_P(WriteTest, NewRowReadsBackAndUnsetColumnsStayNull) {
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
+  ASSERT_TRUE(rs.IsEOF());
+  rs.AddNew();
+  EXPECT_EQ(rs.GetField("lqty")->GetValue().vt, VT_NULL);
+  rs.GetField("lid")->SetValue(CComVariant(LONG{7}));
+  rs.Update();
+  EXPECT_EQ(rs.GetField("lid")->GetLongValue(), 7);
+  // The stored new row can be changed again through the same rowset.
+  rs.GetField("lqty")->SetValue(CComVariant(LONG{3}));
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 7"), 3);
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 7"), "");
+}
+
+TEST_P(WriteTest, LongFieldsCollectChunks) {
+  Insert(1, "x");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid = 1", m_db.get(), 0, 2, 0);
+  CKvDbField* memo = rs.GetField("strmemo");
+  ASSERT_EQ(memo->GetAttributes() & kvDbFieldLong, kvDbFieldLong);
+  memo->AppendChunk(CComVariant(std::string_view("Grüße, ")));
+  memo->AppendChunk(CComVariant(std::string_view("world")));
+  std::string bytes("\x01\x00\x02", 3);
+  for (char c : bytes) {
+    CComVariant chunk;
+    chunk.vt = VT_ARRAY | VT_UI1;
+    chunk.parray = SafeArrayCreateVector(VT_UI1, 0, 1);
+    *static_cast<char*>(chunk.parray->pvData) = c;
+    rs.GetField("blobdata")->AppendChunk(chunk);
+  }
+  EXPECT_KVDB_ERROR(rs.GetField("strname")->AppendChunk(CComVariant(std::string_view("no"))),
+                    KVDB_E_NOTSUPPORTED);
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryString("SELECT strmemo FROM w WHERE lid = 1"), "Grüße, world");
+  EXPECT_EQ(QueryString("SELECT blobdata FROM w WHERE lid = 1"), bytes);
+
+  // A chunk after the row was stored starts the value afresh.
+  rs.Open("SELECT * FROM w WHERE lid = 1", m_db.get(), 0, 2, 0);
+  rs.GetField("strmemo")->AppendChunk(CComVariant(std::string_view("new")));
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryString("SELECT strmemo FROM w WHERE lid = 1"), "new");
+}
+
+TEST_P(WriteTest, TableWithoutKeyUpdatesJustTheCurrentRow) {
+  Exec("CREATE TABLE nokey (a INTEGER, b VARCHAR(10))");
+  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
+  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
+  Exec("INSERT INTO nokey (a, b) VALUES (2, NULL)");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM nokey WHERE a = 1", m_db.get(), 0, 2, 0);
+  rs.GetField("b")->SetValue(CComVariant(std::string_view("changed")));
+  rs.Update();
+  rs.Open("SELECT * FROM nokey WHERE a = 2", m_db.get(), 0, 2, 0);
+  rs.GetField("a")->SetValue(CComVariant(LONG{3}));
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'changed'"), 1);
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'same'"), 1);
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE a = 3 AND b IS NULL"), 1);
+}
+
+TEST_P(WriteTest, WritingNeedsAWritableRowsetOnOneTable) {
+  Insert(1, "x");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w", m_db.get(), -1, -1, 0);
+  EXPECT_KVDB_ERROR(rs.AddNew(), KVDB_E_NOTSUPPORTED);
+  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOTSUPPORTED);
+  rs.Open("SELECT w.lid, x.lid AS other FROM w, w x", m_db.get(), 0, 2, 0);
+  rs.GetField(0)->SetValue(CComVariant(LONG{5}));
+  EXPECT_KVDB_ERROR(rs.Update(), KVDB_E_NOTSUPPORTED);
+  rs.Open("SELECT * FROM w WHERE lid = 99", m_db.get(), 0, 2, 0);
+  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOCURRENTROW);
+}
+
+TEST_P(WriteTest, RollbackUndoesAndCommitKeeps) {
+  m_db->BeginTrans();
+  Insert(1, "gone");
+  Exec("INSERT INTO w (lid) VALUES (2)");
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 2);  // visible inside the transaction
+  m_db->RollbackTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 0);
+
+  m_db->BeginTrans();
+  Insert(3, "kept");
+  m_db->CommitTrans();
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 3"), "kept");
+}
+
+TEST_P(WriteTest, DuplicateKeyIsACollision) {
+  Insert(1, "first");
+  EXPECT_KVDB_ERROR(Insert(1, "again"), KVDB_E_COLLISION_DUPKEY);
+  EXPECT_KVDB_ERROR(Exec("INSERT INTO w (lid) VALUES (1)"), KVDB_E_COLLISION_DUPKEY);
+  m_db->BeginTrans();
+  EXPECT_KVDB_ERROR(Insert(1, "in transaction"), KVDB_E_COLLISION_DUPKEY);
+  m_db->RollbackTrans();
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "first");
+}
+
+TEST_P(WriteTest, UpdatingARowDeletedMeanwhileIsACollision) {
+  Insert(1, "x");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid = 1", m_db.get(), 0, 2, 0);
+  rs.GetField("lqty")->SetValue(CComVariant(LONG{1}));
+  Connect()->Execute("DELETE FROM w WHERE lid = 1", nullptr, 1);
+  // SQLite notices already that the rowset's snapshot went stale.
+  EXPECT_KVDB_ERROR(rs.Update(), IsPostgres() ? KVDB_E_COLLISION_CHANGED : KVDB_E_COLLISION_LOCKED);
+}
+
+KV_ENGINE_TESTS(WriteTest);
+
+}  // namespace
