@@ -128,7 +128,7 @@ TEST_F(KvHostPages, PagedPumpCountsSkipsWalksAndTranslates) {
     var d = Server.CreateObject("KvHtmlDbTools.KvDRPump");
     var n = d.Init(Session, "SELECT lid, strno, strcolor, lamount, strmemo FROM krorder", "ORDER BY strno DESC", 1, false);
     out(n, d.Value("strno"), d.ValueEx("strcolor", 1031), d.ValueEx("strcolor", 0), typeof d.Value("lamount"),
-        d.Value("strmemo"), d.IsBOF, d.IsEOF);
+        String(d.Value("strmemo")), d.IsBOF, d.IsEOF);
     d.MoveNext(); out(d.Value("strno"));
     d.MoveNext(); out(d.IsEOF);
     d.MoveFirst(); out(d.Value("strno"));

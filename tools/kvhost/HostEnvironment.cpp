@@ -9,6 +9,7 @@
 #include "MemberCall.h"
 #include "ProjectPaths.h"
 #include "SqlScript.h"
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/host/HostComponents.h"
 #include "platform/host/HostSession.h"

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,11 @@
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::string* text, std::string* error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    *error = "cannot read " + path + ": it is a directory";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
