@@ -338,8 +338,6 @@ TEST_F(KvHostPages, BadOptionsAndUnreadablePagesEndWithStatusTwo) {
   const std::string page = m_ws.Write("fine.js", "Response.Write('ran');");
   const std::vector<std::vector<std::string>> cases = {
       {"--frobnicate", page},
-      {page, "--db"},
-      {"--user", "abc", page},
       {"--db", m_db->ConnectionString(), m_ws.Dir() + "/missing.js"},
       {"--db", m_db->ConnectionString(), m_ws.Dir()},
       {},
