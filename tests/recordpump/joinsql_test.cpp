@@ -22,7 +22,7 @@ const CComVariant kAllFields = CComVariant::Bool(false);
 class JoinSqlTest : public PumpTest {
  protected:
   void UseServer(const std::string& options, LONG userId = 7) {
-    db = TestDatabase::Create(TestDatabase::Engine::SQLite, options);
+    db = TestDatabase::Create(GetParam(), options);
     session = db->NewSession(userId);
     BindSession(session.Get());
   }
@@ -39,7 +39,7 @@ class JoinSqlTest : public PumpTest {
   static constexpr const char* kLangSelect = "SELECT DISTINCT krorder.strno as strno, krorder_l.strtitle as strtitle FROM ";
 };
 
-TEST_F(JoinSqlTest, StandardDialectJoinsInTheFromPart) {
+TEST_P(JoinSqlTest, StandardDialectJoinsInTheFromPart) {
   UseServer("servertype=1");
   CComVariant fields = FieldArray({"strno", "strtitle"});
   EXPECT_EQ(Select(10, kDistinct, &fields),
@@ -54,7 +54,7 @@ TEST_F(JoinSqlTest, StandardDialectJoinsInTheFromPart) {
             "dtedit, krlinenote.luserid as luserid, krlinenote.strnote as strnote FROM krlinenote");
 }
 
-TEST_F(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
+TEST_P(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
   UseServer("servertype=2");
   CComVariant fields = FieldArray({"strno", "strtitle"});
   EXPECT_EQ(Select(10, kDistinct, &fields),
@@ -71,7 +71,7 @@ TEST_F(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
   EXPECT_EQ(Where(10, ""), "krorder.lid=krorder_l.lparentid (+) AND lownerid=7 OR lownerid=-1");
 }
 
-TEST_F(JoinSqlTest, DistinctFlagAndCallerFields) {
+TEST_P(JoinSqlTest, DistinctFlagAndCallerFields) {
   BindSession(session.Get());
   CComVariant city = FieldArray({"strnote"});
   EXPECT_EQ(Select(14, kDistinct, &city), "SELECT DISTINCT krlinenote.strnote as strnote FROM krlinenote");
@@ -92,7 +92,7 @@ TEST_F(JoinSqlTest, DistinctFlagAndCallerFields) {
 
 // A negative data pack id stands for the form the pump is bound to; its
 // owner filter follows the bound data pack's record rights.
-TEST_F(JoinSqlTest, NegativePackIdUsesTheBoundForm) {
+TEST_P(JoinSqlTest, NegativePackIdUsesTheBoundForm) {
   UseServer("servertype=1");
   ASSERT_EQ(pump->Init(session.Get(), 100), S_OK);
   CComVariant fields = FieldArray({"strno", "strtitle"});
@@ -104,7 +104,7 @@ TEST_F(JoinSqlTest, NegativePackIdUsesTheBoundForm) {
   EXPECT_EQ(Select(-1, kDistinct), "SELECT DISTINCT  FROM krlinenote");
 }
 
-TEST_F(JoinSqlTest, NoResultWithoutAValidSession) {
+TEST_P(JoinSqlTest, NoResultWithoutAValidSession) {
   BindSession(db->NewSession(1, false).Get());
   BSTR select = nullptr;
   BSTR where = nullptr;
@@ -116,7 +116,7 @@ TEST_F(JoinSqlTest, NoResultWithoutAValidSession) {
 
 // The standard dialect's text runs as it is and yields each record once,
 // with the language columns empty where the language has no row.
-TEST_F(JoinSqlTest, StandardJoinRunsOnTheDatabase) {
+TEST_P(JoinSqlTest, StandardJoinRunsOnTheDatabase) {
   UseServer("", 1);
   db->Exec("INSERT INTO krorder (lid, lownerid, strno) VALUES (1, 1, 'A1'), (2, -1, 'A2'), (3, 5, 'A3')");
   db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES "
@@ -134,5 +134,7 @@ TEST_F(JoinSqlTest, StandardJoinRunsOnTheDatabase) {
   }
   EXPECT_EQ(rows, (std::vector<std::string>{"A1:Eins", "A2:"}));
 }
+
+KV_ON_BOTH_ENGINES(JoinSqlTest);
 
 }  // namespace

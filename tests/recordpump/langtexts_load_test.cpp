@@ -4,10 +4,12 @@
 
 namespace {
 
-class LoadQueryLangTextsTest : public ::testing::Test {
+class LoadQueryLangTextsTest : public EngineTest {
  protected:
   void SetUp() override {
-    db = TestDatabase::Create();
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    db = TestDatabase::Create(GetParam());
     // Give the order lines a control with a text too, so that finding the
     // second table of a query shows in the map.
     db->Exec("INSERT INTO krappcontrol (lid, ldatafieldid) SELECT 600, lid FROM krappdatafield "
@@ -32,7 +34,7 @@ class LoadQueryLangTextsTest : public ::testing::Test {
   CKvDbRowset rowset;
 };
 
-TEST_F(LoadQueryLangTextsTest, TablesOfTheFromClauseContributeTheirControlTexts) {
+TEST_P(LoadQueryLangTextsTest, TablesOfTheFromClauseContributeTheirControlTexts) {
   const struct {
     const char* sql;
     bool orders;
@@ -67,7 +69,7 @@ TEST_F(LoadQueryLangTextsTest, TablesOfTheFromClauseContributeTheirControlTexts)
   }
 }
 
-TEST_F(LoadQueryLangTextsTest, TheTableNamedLastWinsForEqualKeys) {
+TEST_P(LoadQueryLangTextsTest, TheTableNamedLastWinsForEqualKeys) {
   db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
            "lprecision2) VALUES (9001, 12, 'strcolor', 0, 'TEXT', 0, 0)");
   db->Exec("INSERT INTO krappcontrol (lid, ldatafieldid) VALUES (601, 9001)");
@@ -76,5 +78,7 @@ TEST_F(LoadQueryLangTextsTest, TheTableNamedLastWinsForEqualKeys) {
   EXPECT_EQ(Load("SELECT * FROM krorder, krorderline").at("strcolor_red_1031"), "rot (Zeile)");
   EXPECT_EQ(Load("SELECT * FROM krorderline, krorder").at("strcolor_red_1031"), "rot");
 }
+
+KV_ON_BOTH_ENGINES(LoadQueryLangTextsTest);
 
 }  // namespace

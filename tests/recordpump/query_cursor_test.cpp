@@ -25,13 +25,13 @@ class QueryCursorTest : public PumpTest {
   }
 };
 
-TEST_F(QueryCursorTest, EmptyResult) {
+TEST_P(QueryCursorTest, EmptyResult) {
   Query("SELECT lid FROM krorder");
   EXPECT_TRUE(AtEnd());
   EXPECT_EQ(Move(&IKvDataPump::MoveFirst), -1);
 }
 
-TEST_F(QueryCursorTest, OnlyMoveNextWithholdsTheRowId) {
+TEST_P(QueryCursorTest, OnlyMoveNextWithholdsTheRowId) {
   db->Exec("INSERT INTO krorder (lid, strno) VALUES (3, 'A'), (5, 'B')");
   Query("SELECT lid, strno FROM krorder ORDER BY lid");
   EXPECT_FALSE(AtEnd());
@@ -45,7 +45,7 @@ TEST_F(QueryCursorTest, OnlyMoveNextWithholdsTheRowId) {
   EXPECT_TRUE(AtEnd());
 }
 
-TEST_F(QueryCursorTest, ResultWithoutLidStillMoves) {
+TEST_P(QueryCursorTest, ResultWithoutLidStillMoves) {
   db->Exec("INSERT INTO krorder (lid, strno) VALUES (3, 'A'), (5, 'B')");
   TraceCapture trace;
   Query("SELECT strno FROM krorder ORDER BY strno");
@@ -58,7 +58,7 @@ TEST_F(QueryCursorTest, ResultWithoutLidStillMoves) {
   EXPECT_EQ(trace.Text().find("Returning:"), std::string::npos);
 }
 
-TEST_F(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
+TEST_P(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
   db->Exec("INSERT INTO krorder (lid, strstate, lamount) VALUES (1, '2|7', 42), (2, '2|', NULL), "
            "(3, '|2', NULL), (4, '2|9', NULL)");
   Query("SELECT lid, strstate, strstate AS StrState, strcolor, lamount FROM krorder ORDER BY lid");
@@ -77,7 +77,7 @@ TEST_F(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
   EXPECT_EQ(german, (std::vector<std::string>{"offen|geschlossen", "offen", "|offen", "offen|9"}));
 }
 
-TEST_F(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
+TEST_P(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
   db->Exec("INSERT INTO krorder (lid) VALUES (1)");
   const CComVariant pending(static_cast<LONG>(42));
   ASSERT_EQ(pump->SetFieldValue(CComBSTR("strno").Get(), pending), S_OK);
@@ -90,7 +90,7 @@ TEST_F(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
   EXPECT_TRUE(AtEnd());
 }
 
-TEST_F(QueryCursorTest, FailuresAreTracedAndSwallowed) {
+TEST_P(QueryCursorTest, FailuresAreTracedAndSwallowed) {
   Query("SELECT lid FROM krorder");
   TraceCapture trace;
   // Anything but a host session: the pump itself is an IDispatch.
@@ -108,5 +108,7 @@ TEST_F(QueryCursorTest, FailuresAreTracedAndSwallowed) {
   EXPECT_NE(trace.Text().find("[CKvDbException]\nLocation: KvDataPump"), std::string::npos);
   EXPECT_EQ(trace.Text().find("Returning:"), std::string::npos);
 }
+
+KV_ON_BOTH_ENGINES(QueryCursorTest);
 
 }  // namespace

@@ -31,10 +31,32 @@ inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   return std::find(s.begin(), s.end(), sql) != s.end();
 }
 
-class PumpTest : public ::testing::Test {
+// The database tests run on SQLite and, when KV_TEST_PG names a server,
+// on PostgreSQL as well.
+class EngineTest : public ::testing::TestWithParam<TestDatabase::Engine> {
  protected:
   void SetUp() override {
-    db = TestDatabase::Create();
+    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
+      GTEST_SKIP() << "KV_TEST_PG is not set";
+  }
+};
+
+inline std::string EngineName(const ::testing::TestParamInfo<TestDatabase::Engine>& info) {
+  return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
+}
+
+#define KV_ON_BOTH_ENGINES(suite)                                                               \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                      \
+                           ::testing::Values(TestDatabase::Engine::SQLite,                      \
+                                             TestDatabase::Engine::Postgres),                   \
+                           EngineName)
+
+class PumpTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    db = TestDatabase::Create(GetParam());
     session = db->NewSession();
     pump = NewDataPump();
   }
