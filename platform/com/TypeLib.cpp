@@ -1,0 +1,401 @@
+// Type library and type information objects built from a module's tables.
+// The library and its type infos share one reference count: a client holding
+// any of them keeps all of them.
+#include <atomic>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "DispatchCall.h"
+#include "OleAuto.h"
+#include "TypeInfo.h"
+
+namespace {
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string NameFrom(LPOLESTR name) {
+  if (!name) return std::string();
+  size_t n = 0;
+  while (name[n]) ++n;
+  return Utf16ToUtf8(name, n);
+}
+
+// Sets *out to a new BSTR of text when out is given; false when memory runs out.
+bool GiveText(BSTR* out, const std::string& text) {
+  if (!out) return true;
+  *out = BstrFromUtf8(text);
+  return *out != nullptr;
+}
+
+struct Member {
+  std::string name;
+  std::string help;
+  std::vector<std::string> paramNames;
+  std::vector<ELEMDESC> params;
+  FUNCDESC desc{};
+  KvMethodCall call = nullptr;
+};
+
+class CTypeLib;
+
+class CTypeInfo final : public ITypeInfo {
+ public:
+  CTypeInfo(CTypeLib* lib, UINT index) : m_lib(lib), m_index(index) {}
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  HRESULT GetTypeAttr(TYPEATTR* pTypeAttr) override {
+    if (!pTypeAttr) return E_POINTER;
+    *pTypeAttr = m_attr;
+    return S_OK;
+  }
+  HRESULT GetFuncDesc(UINT index, const FUNCDESC** ppFuncDesc) override {
+    if (!ppFuncDesc) return E_POINTER;
+    *ppFuncDesc = nullptr;
+    if (index >= m_members.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *ppFuncDesc = &m_members[index]->desc;
+    return S_OK;
+  }
+  HRESULT GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) override;
+  HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override;
+  HRESULT Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
+                           DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
+  HRESULT GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) override;
+
+  bool BuildInterface(const KvInterfaceData& data);
+  void BuildCoClass(const KvCoClassData& data);
+  const TYPEATTR& Attr() const { return m_attr; }
+
+ private:
+  HRESULT MatchNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) const;
+  const Member* FindByMemid(MEMBERID memid) const {
+    for (const auto& m : m_members)
+      if (m->desc.memid == memid) return m.get();
+    return nullptr;
+  }
+
+  CTypeLib* m_lib;
+  UINT m_index;
+  TYPEATTR m_attr{};
+  std::string m_name;
+  std::string m_help;
+  std::vector<std::unique_ptr<Member>> m_members;
+};
+
+class CTypeLib final : public ITypeLib {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
+      *ppv = static_cast<ITypeLib*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return m_cRef.fetch_add(1, std::memory_order_relaxed) + 1; }
+  ULONG Release() override {
+    const ULONG c = m_cRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (c == 0) delete this;
+    return c;
+  }
+
+  UINT GetTypeInfoCount() override { return static_cast<UINT>(m_infos.size()); }
+  HRESULT GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
+    if (!ppTInfo) return E_POINTER;
+    *ppTInfo = nullptr;
+    if (index >= m_infos.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *ppTInfo = m_infos[index].get();
+    AddRef();
+    return S_OK;
+  }
+  HRESULT GetTypeInfoType(UINT index, TYPEKIND* pTKind) override {
+    if (!pTKind) return E_POINTER;
+    if (index >= m_infos.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pTKind = m_infos[index]->Attr().typekind;
+    return S_OK;
+  }
+  HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTInfo) override {
+    if (!ppTInfo) return E_POINTER;
+    *ppTInfo = nullptr;
+    for (auto& info : m_infos) {
+      if (info->Attr().guid == guid) {
+        *ppTInfo = info.get();
+        AddRef();
+        return S_OK;
+      }
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
+  }
+  HRESULT GetLibAttr(TLIBATTR* pTLibAttr) override {
+    if (!pTLibAttr) return E_POINTER;
+    *pTLibAttr = m_attr;
+    return S_OK;
+  }
+  HRESULT GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
+                           DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override {
+    if (index == -1) {
+      if (pdwHelpContext) *pdwHelpContext = 0;
+      if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+      if (!GiveText(pBstrName, m_name) || !GiveText(pBstrDocString, m_help)) {
+        if (pBstrName) { SysFreeString(*pBstrName); *pBstrName = nullptr; }
+        return E_OUTOFMEMORY;
+      }
+      return S_OK;
+    }
+    if (index < 0 || static_cast<size_t>(index) >= m_infos.size()) return TYPE_E_ELEMENTNOTFOUND;
+    return m_infos[index]->GetDocumentation(MEMBERID_NIL, pBstrName, pBstrDocString,
+                                            pdwHelpContext, pBstrHelpFile);
+  }
+
+  bool Build(const KvTypeLibData& data) {
+    m_attr = TLIBATTR{data.libid, data.lcid, data.wMajorVerNum, data.wMinorVerNum};
+    m_name = data.szName ? data.szName : "";
+    m_help = data.szHelpString ? data.szHelpString : "";
+    for (UINT i = 0; i < data.cInterfaces; ++i) {
+      m_infos.push_back(std::make_unique<CTypeInfo>(this, static_cast<UINT>(m_infos.size())));
+      if (!m_infos.back()->BuildInterface(data.pinterfaces[i])) return false;
+    }
+    for (UINT i = 0; i < data.cCoClasses; ++i) {
+      m_infos.push_back(std::make_unique<CTypeInfo>(this, static_cast<UINT>(m_infos.size())));
+      m_infos.back()->BuildCoClass(data.pcoclasses[i]);
+    }
+    return true;
+  }
+
+  LCID Lcid() const { return m_attr.lcid; }
+  WORD Major() const { return m_attr.wMajorVerNum; }
+  WORD Minor() const { return m_attr.wMinorVerNum; }
+
+ private:
+  std::atomic<ULONG> m_cRef{1};
+  TLIBATTR m_attr{};
+  std::string m_name;
+  std::string m_help;
+  std::vector<std::unique_ptr<CTypeInfo>> m_infos;
+};
+
+HRESULT CTypeInfo::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
+    *ppv = static_cast<ITypeInfo*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG CTypeInfo::AddRef() { return m_lib->AddRef(); }
+ULONG CTypeInfo::Release() { return m_lib->Release(); }
+
+bool CTypeInfo::BuildInterface(const KvInterfaceData& data) {
+  m_name = data.szName ? data.szName : "";
+  m_help = data.szHelpString ? data.szHelpString : "";
+  for (UINT i = 0; i < data.cMembers; ++i) {
+    const KvMethodData& md = data.pmethdata[i];
+    if (!md.szName || !md.pfnCall || (md.cArgs && !md.ppdata)) return false;
+    auto member = std::make_unique<Member>();
+    member->name = md.szName;
+    member->help = md.szHelpString ? md.szHelpString : "";
+    member->call = md.pfnCall;
+    for (UINT p = 0; p < md.cArgs; ++p) {
+      const KvParamData& pd = md.ppdata[p];
+      const bool retval = (pd.wParamFlags & PARAMFLAG_FRETVAL) != 0;
+      if (retval && (p + 1 != md.cArgs || !(pd.vt & VT_BYREF))) return false;
+      member->paramNames.push_back(pd.szName ? pd.szName : "");
+      member->params.push_back(ELEMDESC{pd.vt, pd.wParamFlags});
+    }
+    for (const auto& other : m_members)
+      if (other->desc.memid == md.dispid && other->desc.invkind == md.invkind) return false;
+    member->desc.memid = md.dispid;
+    member->desc.invkind = md.invkind;
+    member->desc.cParams = static_cast<SHORT>(md.cArgs);
+    member->desc.cParamsOpt = 0;
+    member->desc.lprgelemdescParam = member->params.data();
+    member->desc.elemdescFunc = ELEMDESC{VT_HRESULT, PARAMFLAG_NONE};
+    m_members.push_back(std::move(member));
+  }
+  m_attr.guid = data.iid;
+  m_attr.lcid = m_lib->Lcid();
+  m_attr.typekind = TKIND_DISPATCH;
+  m_attr.cFuncs = static_cast<WORD>(m_members.size());
+  m_attr.wTypeFlags = data.wTypeFlags;
+  m_attr.wMajorVerNum = m_lib->Major();
+  m_attr.wMinorVerNum = m_lib->Minor();
+  m_attr.guidDefaultInterface = GUID_NULL;
+  return true;
+}
+
+void CTypeInfo::BuildCoClass(const KvCoClassData& data) {
+  m_name = data.szName ? data.szName : "";
+  m_help = data.szHelpString ? data.szHelpString : "";
+  m_attr.guid = data.clsid;
+  m_attr.lcid = m_lib->Lcid();
+  m_attr.typekind = TKIND_COCLASS;
+  m_attr.cFuncs = 0;
+  m_attr.wTypeFlags = TYPEFLAG_FCANCREATE;
+  m_attr.wMajorVerNum = m_lib->Major();
+  m_attr.wMinorVerNum = m_lib->Minor();
+  m_attr.guidDefaultInterface = data.iidDefault;
+}
+
+HRESULT CTypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
+  if (!rgBstrNames || !pcNames) return E_POINTER;
+  *pcNames = 0;
+  const Member* m = FindByMemid(memid);
+  if (!m) return TYPE_E_ELEMENTNOTFOUND;
+  std::vector<const std::string*> names{&m->name};
+  for (const auto& p : m->paramNames) names.push_back(&p);
+  UINT n = 0;
+  for (; n < cMaxNames && n < names.size(); ++n) {
+    rgBstrNames[n] = BstrFromUtf8(*names[n]);
+    if (!rgBstrNames[n]) {
+      for (UINT k = 0; k < n; ++k) {
+        SysFreeString(rgBstrNames[k]);
+        rgBstrNames[k] = nullptr;
+      }
+      return E_OUTOFMEMORY;
+    }
+  }
+  *pcNames = n;
+  return S_OK;
+}
+
+HRESULT CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) {
+  if (!rgszNames || !pMemId) return E_POINTER;
+  if (cNames == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < cNames; ++i) pMemId[i] = DISPID_UNKNOWN;
+  try {
+    return MatchNames(rgszNames, cNames, pMemId);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CTypeInfo::MatchNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) const {
+  const std::string name = NameFrom(rgszNames[0]);
+  const Member* found = nullptr;
+  for (const auto& m : m_members) {
+    if (EqualsIgnoringCase(m->name, name)) {
+      found = m.get();
+      break;
+    }
+  }
+  if (!found) return DISP_E_UNKNOWNNAME;
+  pMemId[0] = found->desc.memid;
+  HRESULT hr = S_OK;
+  for (UINT i = 1; i < cNames; ++i) {
+    const std::string param = NameFrom(rgszNames[i]);
+    bool matched = false;
+    for (size_t p = 0; p < found->paramNames.size(); ++p) {
+      if (EqualsIgnoringCase(found->paramNames[p], param)) {
+        pMemId[i] = static_cast<MEMBERID>(p);
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT CTypeInfo::Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+  if (!pvInstance) return E_INVALIDARG;
+  for (const auto& m : m_members) {
+    if (m->desc.memid == memid && (m->desc.invkind & wFlags)) {
+      try {
+        return KvCallMember(m->desc, m->call, pvInstance, pDispParams, pVarResult, pExcepInfo,
+                            puArgErr);
+      } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+      }
+    }
+  }
+  return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT CTypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
+                                    DWORD* pdwHelpContext, BSTR* pBstrHelpFile) {
+  const std::string* name = &m_name;
+  const std::string* help = &m_help;
+  if (memid != MEMBERID_NIL) {
+    const Member* m = FindByMemid(memid);
+    if (!m) return TYPE_E_ELEMENTNOTFOUND;
+    name = &m->name;
+    help = &m->help;
+  }
+  if (pdwHelpContext) *pdwHelpContext = 0;
+  if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+  if (pBstrDocString) *pBstrDocString = nullptr;
+  if (!GiveText(pBstrName, *name) || !GiveText(pBstrDocString, *help)) {
+    if (pBstrName) {
+      SysFreeString(*pBstrName);
+      *pBstrName = nullptr;
+    }
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CTypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
+  if (!ppTLib) return E_POINTER;
+  *ppTLib = m_lib;
+  m_lib->AddRef();
+  if (pIndex) *pIndex = m_index;
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateTypeLibFromData(const KvTypeLibData& data, ITypeLib** pptlib) {
+  if (!pptlib) return E_POINTER;
+  *pptlib = nullptr;
+  if ((data.cInterfaces && !data.pinterfaces) || (data.cCoClasses && !data.pcoclasses))
+    return E_INVALIDARG;
+  CTypeLib* lib = new (std::nothrow) CTypeLib();
+  if (!lib) return E_OUTOFMEMORY;
+  bool built = false;
+  try {
+    built = lib->Build(data);
+  } catch (const std::bad_alloc&) {
+    lib->Release();
+    return E_OUTOFMEMORY;
+  }
+  if (!built) {
+    lib->Release();
+    return E_INVALIDARG;
+  }
+  *pptlib = lib;
+  return S_OK;
+}
+
+HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames, DISPID* rgdispid) {
+  if (!ptinfo) return E_INVALIDARG;
+  return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
+}
+
+HRESULT DispInvoke(void* pvInstance, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
+                   DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                   UINT* puArgErr) {
+  if (!ptinfo) return E_INVALIDARG;
+  return ptinfo->Invoke(pvInstance, dispidMember, wFlags, pparams, pvarResult, pexcepinfo,
+                        puArgErr);
+}

@@ -1,0 +1,21 @@
+// The module's class table: KvDataPump first, KvDRPump second. Each entry
+// names the class id, its registration script and how an instance is made.
+// Class objects are created on the first request for them and cached until
+// the module unloads.
+#pragma once
+
+#include <span>
+
+#include "ClassFactory.h"
+
+struct KvClassEntry {
+  CLSID clsid;
+  const char* registrationScript;
+  KvCreateInstanceFn createInstance;
+};
+
+std::span<const KvClassEntry> KvClassTable();
+
+// The class object of a class in the table, queried for riid;
+// CLASS_E_CLASSNOTAVAILABLE for any other class.
+HRESULT KvGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);

@@ -1,0 +1,180 @@
+// The file-backed class registry: what a transaction writes is what a later
+// reader (in this or another process) sees; bad files and bad paths fail
+// cleanly; concurrent writers in separate processes lose nothing.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
+#include "platform/com/ObjBase.h"
+#include "platform/com/Registry.h"
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = getenv("KV_TEST_WORKDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/kvreg-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+    m_path = m_dir + "/sub/registry";  // the parent directory is created on first write
+    setenv("KVCOM_REGISTRY", m_path.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("KVCOM_REGISTRY");
+    std::string cmd = "rm -rf '" + m_dir + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+
+  std::string FileText() const {
+    std::ifstream in(m_path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  std::string Query(const std::string& key, const std::string& name = "") {
+    std::string v;
+    return SUCCEEDED(KvRegQueryValue(key, name, &v)) ? v : "<missing>";
+  }
+
+  std::string m_dir;
+  std::string m_path;
+};
+
+TEST_F(RegistryTest, CommittedKeysAndValuesReadBackWhateverTheirCaseOrCharacters) {
+  EXPECT_FALSE(KvRegKeyExists("CLSID"));  // no file yet: an empty registry
+  {
+    KvRegistryTransaction tx;
+    ASSERT_EQ(tx.Begin(), S_OK);
+    ASSERT_EQ(tx.SetValue("My.ProgID", "", "quote \" back\\slash\nnew line ü"), S_OK);
+    ASSERT_EQ(tx.SetValue("CLSID\\{X}\\InprocServer32", "ThreadingModel", "Both"), S_OK);
+    ASSERT_EQ(tx.CreateKey("CLSID\\{X}\\Programmable"), S_OK);
+    ASSERT_EQ(tx.Commit(), S_OK);
+  }
+  EXPECT_EQ(Query("my.progid"), "quote \" back\\slash\nnew line ü");
+  EXPECT_EQ(Query("clsid\\{x}\\inprocserver32", "threadingmodel"), "Both");
+  // A key without a default value is there, its default value is not.
+  EXPECT_TRUE(KvRegKeyExists("CLSID\\{X}\\Programmable"));
+  EXPECT_EQ(Query("CLSID\\{X}\\Programmable"), "<missing>");
+
+  std::vector<std::string> names;
+  ASSERT_EQ(KvRegEnumKeys("CLSID\\{X}", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"InprocServer32", "Programmable"}));
+
+  // A second transaction starts from what the first wrote and can remove it.
+  ASSERT_EQ(KvRegDeleteTree("CLSID\\{x}"), S_OK);
+  EXPECT_FALSE(KvRegKeyExists("CLSID\\{X}\\InprocServer32"));
+  EXPECT_TRUE(KvRegKeyExists("CLSID"));
+  EXPECT_EQ(Query("My.ProgID"), "quote \" back\\slash\nnew line ü");
+}
+
+TEST_F(RegistryTest, AnUncommittedTransactionChangesNothing) {
+  ASSERT_EQ(KvRegSetValue("Kept", "", "1"), S_OK);
+  {
+    KvRegistryTransaction tx;
+    ASSERT_EQ(tx.Begin(), S_OK);
+    tx.SetValue("Lost", "", "2");
+    tx.DeleteTree("Kept");
+  }
+  EXPECT_EQ(Query("Kept"), "1");
+  EXPECT_FALSE(KvRegKeyExists("Lost"));
+}
+
+TEST_F(RegistryTest, InvalidKeyPathsAreRefused) {
+  KvRegistryTransaction tx;
+  ASSERT_EQ(tx.Begin(), S_OK);
+  EXPECT_EQ(tx.CreateKey(""), E_INVALIDARG);
+  EXPECT_EQ(tx.CreateKey("a\\\\b"), E_INVALIDARG);
+  EXPECT_EQ(tx.CreateKey("\\a"), E_INVALIDARG);
+  EXPECT_EQ(tx.SetValue("line\nbreak", "", "x"), E_INVALIDARG);
+  EXPECT_EQ(tx.Commit(), S_OK);
+  EXPECT_EQ(FileText(), "KVCOM REGISTRY 1\n");
+}
+
+TEST_F(RegistryTest, AFileThatIsNotARegistryIsReportedAndLeftAlone) {
+  ASSERT_EQ(KvRegSetValue("Key", "", "value"), S_OK);
+  const std::string garbage = "KVCOM REGISTRY 1\n[Key]\n@=\"unterminated\n";
+  { std::ofstream(m_path) << garbage; }
+
+  std::string v;
+  EXPECT_EQ(KvRegQueryValue("Key", "", &v), REGDB_E_READREGDB);
+  KvRegistryTransaction tx;
+  EXPECT_EQ(tx.Begin(), REGDB_E_READREGDB);
+  EXPECT_EQ(KvRegSetValue("Other", "", "x"), REGDB_E_READREGDB);
+  EXPECT_EQ(FileText(), garbage);
+}
+
+// Each child process adds its own keys, one transaction per key. Without the
+// lock file, a writer would start from a registry that misses another
+// writer's newest key and drop it on commit.
+TEST_F(RegistryTest, WritersInSeparateProcessesLoseNoKeys) {
+  constexpr int kProcesses = 4;
+  constexpr int kKeysEach = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      for (int k = 0; k < kKeysEach; ++k) {
+        const std::string key = "W" + std::to_string(p) + "\\K" + std::to_string(k);
+        if (FAILED(KvRegSetValue(key, "", std::to_string(p * 1000 + k)))) ++failures;
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int p = 0; p < kProcesses; ++p)
+    for (int k = 0; k < kKeysEach; ++k)
+      EXPECT_EQ(Query("W" + std::to_string(p) + "\\K" + std::to_string(k)),
+                std::to_string(p * 1000 + k));
+  // No temporary file is left behind.
+  std::string cmd = "test $(ls -A '" + m_dir + "/sub' | wc -l) -eq 2";  // registry + lock file
+  EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+TEST_F(RegistryTest, CreationReportsWhatTheRegistryLacks) {
+  constexpr CLSID kClsid = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+  const std::string clsidKey = "CLSID\\" + StringFromGUID(kClsid);
+  CLSID found;
+  ComPtr<IUnknown> object;
+
+  EXPECT_EQ(CLSIDFromProgID(u"Nobody.Here", &found), CO_E_CLASSSTRING);
+  EXPECT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetVoidAddress()),
+            REGDB_E_CLASSNOTREG);
+
+  ASSERT_EQ(KvRegSetValue("Broken.ProgID\\CLSID", "", "not a class id"), S_OK);
+  EXPECT_EQ(CLSIDFromProgID(u"Broken.ProgID", &found), CO_E_CLASSSTRING);
+
+  ASSERT_EQ(KvRegSetValue("Gone.ProgID\\CLSID", "", StringFromGUID(kClsid)), S_OK);
+  ASSERT_EQ(KvRegSetValue(clsidKey + "\\InprocServer32", "", m_dir + "/missing.so"), S_OK);
+  ASSERT_EQ(CLSIDFromProgID(u"gone.progid", &found), S_OK);
+  EXPECT_EQ(found, kClsid);
+  EXPECT_EQ(CoCreateInstance(found, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetVoidAddress()),
+            CO_E_DLLNOTFOUND);
+
+  // A file that is not a loadable module.
+  { std::ofstream(m_dir + "/notamodule.so") << "text"; }
+  ASSERT_EQ(KvRegSetValue(clsidKey + "\\InprocServer32", "", m_dir + "/notamodule.so"), S_OK);
+  EXPECT_EQ(CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             object.ReleaseAndGetVoidAddress()),
+            CO_E_DLLNOTFOUND);
+  EXPECT_FALSE(object);
+}
+
+}  // namespace

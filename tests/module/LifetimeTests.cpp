@@ -1,0 +1,166 @@
+// Object creation, interfaces, aggregation and the module's unload answer.
+#include <dlfcn.h>
+
+#include <atomic>
+
+#include "ModuleSupport.h"
+#include "platform/com/ServerModules.h"
+#include "src/pagedpump/IKvDRPump.h"
+#include "src/recordpump/IKvDataPump.h"
+
+namespace {
+
+// An outer object that aggregates an inner one: it answers IUnknown itself
+// and hands every other request to the inner object's own IUnknown.
+class Aggregate final : public IUnknown {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown) {
+      *ppv = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (!m_inner) {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    return m_inner->QueryInterface(riid, ppv);
+  }
+  ULONG AddRef() override { return ++m_refs; }
+  ULONG Release() override { return --m_refs; }  // lives on the test's stack
+
+  ComPtr<IUnknown> m_inner;
+  std::atomic<ULONG> m_refs{1};
+};
+
+HRESULT CreateClass(REFCLSID clsid, IUnknown* outer, REFIID riid, ComPtr<IUnknown>* out) {
+  return CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, riid, out->ReleaseAndGetVoidAddress());
+}
+
+TEST(LifetimeTest, RecordPumpRefusesAggregation) {
+  Aggregate outer;
+  ComPtr<IUnknown> inner;
+  EXPECT_EQ(CreateClass(CLSID_KvDataPump, &outer, IID_IUnknown, &inner), CLASS_E_NOAGGREGATION);
+  EXPECT_FALSE(inner);
+  EXPECT_EQ(outer.m_refs, 1u);
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);  // no object was left behind
+}
+
+TEST(LifetimeTest, PagedPumpLivesInsideAnAggregate) {
+  Aggregate outer;
+  ASSERT_EQ(CreateClass(CLSID_KvDRPump, &outer, IID_IUnknown, &outer.m_inner), S_OK);
+  // The inner unknown answers IUnknown with itself, not with the outer object.
+  ComPtr<IUnknown> again;
+  ASSERT_EQ(outer.m_inner->QueryInterface(IID_IUnknown, again.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(again.Get(), outer.m_inner.Get());
+  again.Reset();
+
+  // Interfaces reached through the aggregate count on the outer object and
+  // lead back to it.
+  ComPtr<IKvDRPump> pump;
+  ASSERT_EQ(outer.QueryInterface(IKvDRPump::kIid, pump.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(outer.m_refs, 2u);
+  ComPtr<IUnknown> controlling;
+  ASSERT_EQ(pump->QueryInterface(IID_IUnknown, controlling.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(controlling.Get(), static_cast<IUnknown*>(&outer));
+  controlling.Reset();
+
+  // And it still works by name.
+  LateBound late(ComPtr<IDispatch>(pump.Get()));
+  EXPECT_EQ(late.Id("MoveNext"), 3);
+  pump.Reset();
+  late = LateBound(nullptr);
+  EXPECT_EQ(outer.m_refs, 1u);
+
+  EXPECT_EQ(ModuleCanUnloadNow(), S_FALSE);
+  outer.m_inner.Reset();
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
+}
+
+TEST(LifetimeTest, IDispatchIsTheDualInterfaceAndErrorInfoIsNotOffered) {
+  struct Case {
+    const char16_t* progId;
+    IID dual;
+  };
+  for (const Case& c : {Case{u"KvHtmlDbTools.KvDataPump", IKvDataPump::kIid},
+                        Case{u"KvHtmlDbTools.KvDRPump", IKvDRPump::kIid}}) {
+    ComPtr<IDispatch> object = CreateByProgId(c.progId);
+    ASSERT_TRUE(object);
+    ComPtr<IUnknown> dual, dispatch, errorInfo;
+    ASSERT_EQ(object->QueryInterface(c.dual, dual.ReleaseAndGetVoidAddress()), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_IDispatch, dispatch.ReleaseAndGetVoidAddress()), S_OK);
+    EXPECT_EQ(dual.Get(), dispatch.Get());
+    EXPECT_EQ(object->QueryInterface(IID_ISupportErrorInfo, errorInfo.ReleaseAndGetVoidAddress()),
+              E_NOINTERFACE);
+    EXPECT_FALSE(errorInfo);
+  }
+}
+
+TEST(LifetimeTest, ModuleStaysWhileAnObjectOrAClassObjectIsHeld) {
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
+
+  ComPtr<IDispatch> object = CreateByProgId(u"KvHtmlDbTools.KvDataPump");
+  EXPECT_EQ(ModuleCanUnloadNow(), S_FALSE);
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(KvServerLoadedModuleCount(), 1u);
+  object.Reset();
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_KvDRPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             factory.ReleaseAndGetVoidAddress()),
+            S_OK);
+  EXPECT_EQ(ModuleCanUnloadNow(), S_FALSE);
+  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  ComPtr<IClassFactory> cached = factory;  // one client, two references
+  factory.Reset();
+  cached.Reset();
+  EXPECT_EQ(ModuleCanUnloadNow(), S_FALSE);  // the lock alone keeps it
+  ASSERT_EQ(CoGetClassObject(CLSID_KvDRPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             factory.ReleaseAndGetVoidAddress()),
+            S_OK);
+  ASSERT_EQ(factory->LockServer(FALSE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
+
+  // Unused now: the runtime unloads it, and the next creation loads it again.
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(KvServerLoadedModuleCount(), 0u);
+  object = CreateByProgId(u"KvHtmlDbTools.KvDRPump");
+  ASSERT_TRUE(object);
+  EXPECT_EQ(KvServerLoadedModuleCount(), 1u);
+  EXPECT_EQ(LateBound(object).Id("IsBOF"), 10);
+}
+
+TEST(LifetimeTest, ClassObjectsAnswerOnlyForTheirClasses) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_KvDataPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             factory.ReleaseAndGetVoidAddress()),
+            S_OK);
+  ComPtr<IClassFactory> second;
+  ASSERT_EQ(CoGetClassObject(CLSID_KvDataPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             second.ReleaseAndGetVoidAddress()),
+            S_OK);
+  EXPECT_EQ(factory.Get(), second.Get());  // cached: one class object per class
+
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IKvDRPump::kIid, object.ReleaseAndGetVoidAddress()),
+            E_NOINTERFACE);
+  EXPECT_FALSE(object);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IKvDataPump::kIid, nullptr), E_POINTER);
+  factory.Reset();
+  second.Reset();
+  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
+
+  // The module's own entry point for a class it does not have.
+  void* handle = dlopen(KV_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(handle, nullptr);
+  auto get = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
+  ASSERT_NE(get, nullptr);
+  void* none = &handle;
+  EXPECT_EQ(get(IID_IDispatch, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(none, nullptr);
+  dlclose(handle);
+}
+
+}  // namespace
