@@ -90,6 +90,20 @@ TEST_F(JoinSqlTest, DistinctFlagAndCallerFields) {
   EXPECT_EQ(square.vt, VT_EMPTY);
 }
 
+// A negative data pack id stands for the form the pump is bound to; its
+// owner filter follows the bound data pack's record rights.
+TEST_F(JoinSqlTest, NegativePackIdUsesTheBoundForm) {
+  UseServer("servertype=1");
+  ASSERT_EQ(pump->Init(session.Get(), 100), S_OK);
+  CComVariant fields = FieldArray({"strno", "strtitle"});
+  CComVariant sameFields = FieldArray({"strno", "strtitle"});
+  EXPECT_EQ(Select(-1, kDistinct, &fields), Select(10, kDistinct, &sameFields));
+  EXPECT_EQ(Where(-1, "strno='A1'"), "lownerid=7 OR lownerid=-1 AND strno='A1'");
+  ASSERT_EQ(pump->Init(session.Get(), 103), S_OK);
+  EXPECT_EQ(Where(-1, ""), "");
+  EXPECT_EQ(Select(-1, kDistinct), "SELECT DISTINCT  FROM krlinenote");
+}
+
 TEST_F(JoinSqlTest, NoResultWithoutAValidSession) {
   BindSession(db->NewSession(1, false).Get());
   BSTR select = nullptr;
