@@ -39,11 +39,13 @@ class ClassTable {
     return nullptr;
   }
 
-  // A new reference to the first class object registered for clsid, or null.
+  // A new reference to the class object registered last for clsid, or null.
+  // The newest registration wins, so a host or a test can lay its own class
+  // over an earlier one for a while and get the earlier back by revoking.
   ComPtr<IUnknown> Find(REFCLSID clsid) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const Registration& r : m_entries)
-      if (r.clsid == clsid) return ComPtr<IUnknown>(r.classObject);
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it)
+      if (it->clsid == clsid) return ComPtr<IUnknown>(it->classObject);
     return nullptr;
   }
 

@@ -56,7 +56,8 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
  public:
   virtual ~EngineConnection() = default;
 
-  virtual std::unique_ptr<Cursor> OpenCursor(const std::string& sql) = 0;
+  // sql is a NUL-terminated text of one statement.
+  virtual std::unique_ptr<Cursor> OpenCursor(const char* sql) = 0;
   // Runs every statement of sql; returns the rows they changed.
   virtual long Execute(const std::string& sql) = 0;
   // Runs one statement whose placeholders (see Placeholder) take params.

@@ -8,29 +8,21 @@
 
 namespace kvdbal {
 
-// A field is a column index into its rowset; every operation asks the
-// rowset, which knows whether a row is current and where its value lives.
-class FieldImpl final : public CKvDbField {
- public:
-  FieldImpl(RowsetImpl* rowset, int index) : m_rowset(rowset), m_index(index) {}
-  CComVariant GetValue() override {
-    CComVariant v;
-    m_rowset->ReadValue(m_index, &v);
-    return v;
-  }
-  long GetLongValue() override { return m_rowset->ReadLong(m_index); }
-  std::string GetStringValue() override { return m_rowset->ReadString(m_index); }
-  void SetValue(const VARIANT& value) override { m_rowset->SetValue(m_index, value); }
-  void AppendChunk(const VARIANT& chunk) override { m_rowset->AppendChunk(m_index, chunk); }
-  long GetAttributes() override { return m_rowset->Attributes(m_index); }
-  std::string GetName() override { return m_rowset->Name(m_index); }
+CComVariant FieldImpl::GetValue() {
+  CComVariant v;
+  m_rowset->ReadValue(m_index, &v);
+  return v;
+}
+long FieldImpl::GetLongValue() { return m_rowset->ReadLong(m_index); }
+std::string FieldImpl::GetStringValue() { return m_rowset->ReadString(m_index); }
+void FieldImpl::SetValue(const VARIANT& value) { m_rowset->SetValue(m_index, value); }
+void FieldImpl::AppendChunk(const VARIANT& chunk) { m_rowset->AppendChunk(m_index, chunk); }
+long FieldImpl::GetAttributes() { return m_rowset->Attributes(m_index); }
+std::string FieldImpl::GetName() { return m_rowset->Name(m_index); }
 
- private:
-  RowsetImpl* m_rowset;
-  int m_index;
-};
-
-RowsetImpl::RowsetImpl() = default;
+RowsetImpl::RowsetImpl()
+    : m_inlineFields{{this, 0}, {this, 1}, {this, 2}, {this, 3},
+                     {this, 4}, {this, 5}, {this, 6}, {this, 7}} {}
 RowsetImpl::~RowsetImpl() = default;
 
 void RowsetImpl::Open(const char* sql, CKvDbConnection* connection, eKvDbCursorType cursorType,
@@ -42,10 +34,14 @@ void RowsetImpl::Open(const char* sql, CKvDbConnection* connection, eKvDbCursorT
   std::unique_ptr<Cursor> cursor = engine->OpenCursor(sql);
   m_engine = std::move(engine);
   m_cursor = std::move(cursor);
-  m_sql = sql;
   m_writable = lockType == kvDbLockPessimistic || lockType == kvDbLockOptimistic ||
                lockType == kvDbLockBatchOptimistic ||
                (cursorType == kvDbOpenForwardOnly && lockType == kvDbLockReadOnly);
+  // Only a rowset that may store rows needs its text again (for the table).
+  if (m_writable)
+    m_sql = sql;
+  else
+    m_sql.clear();
   m_pos = -1;
   m_count = -1;
   m_eof = false;
@@ -177,9 +173,17 @@ void RowsetImpl::CheckColumn(int index) const {
 
 CKvDbField* RowsetImpl::FieldAt(int index) {
   CheckColumn(index);
-  if (m_fields.size() <= static_cast<size_t>(index)) m_fields.resize(index + 1);
-  if (!m_fields[index]) m_fields[index] = std::make_unique<FieldImpl>(this, index);
-  return m_fields[index].get();
+  if (index < kInlineFields) return &m_inlineFields[index];
+  size_t slot = static_cast<size_t>(index - kInlineFields);
+  if (m_moreFields.size() <= slot) {
+    // Grown once for all columns of this result, so pointers handed out
+    // stay valid until the rowset closes.
+    int count = m_cursor->ColumnCount();
+    m_moreFields.clear();
+    m_moreFields.reserve(count - kInlineFields);
+    for (int i = kInlineFields; i < count; ++i) m_moreFields.emplace_back(this, i);
+  }
+  return &m_moreFields[slot];
 }
 
 CKvDbField* RowsetImpl::FieldNamed(std::string_view name) {

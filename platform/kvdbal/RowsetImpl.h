@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,24 @@
 
 namespace kvdbal {
 
-class FieldImpl;
+// A field is a column index into its rowset; every operation asks the
+// rowset, which knows whether a row is current and where its value lives.
+class RowsetImpl;
+class FieldImpl final : public CKvDbField {
+ public:
+  FieldImpl(RowsetImpl* rowset, int index) : m_rowset(rowset), m_index(index) {}
+  CComVariant GetValue() override;
+  long GetLongValue() override;
+  std::string GetStringValue() override;
+  void SetValue(const VARIANT& value) override;
+  void AppendChunk(const VARIANT& chunk) override;
+  long GetAttributes() override;
+  std::string GetName() override;
+
+ private:
+  RowsetImpl* m_rowset;
+  int m_index;
+};
 
 // A value written to the current row and not yet, or already, stored.
 struct PendingValue {
@@ -28,6 +46,8 @@ class RowsetImpl {
  public:
   RowsetImpl();
   ~RowsetImpl();
+  RowsetImpl(const RowsetImpl&) = delete;  // its fields point back at it
+  RowsetImpl& operator=(const RowsetImpl&) = delete;
 
   void Open(const char* sql, CKvDbConnection* connection, eKvDbCursorType cursorType,
             eKvDbLockType lockType);
@@ -86,7 +106,11 @@ class RowsetImpl {
 
   RowSource m_source = RowSource::Cursor;
   std::vector<PendingValue> m_pending;  // empty while nothing was written
-  std::vector<std::unique_ptr<FieldImpl>> m_fields;
+  // One field per column. The first ones live inside the rowset, so that the
+  // common narrow query allocates nothing for its fields.
+  static constexpr int kInlineFields = 8;
+  FieldImpl m_inlineFields[kInlineFields];
+  std::vector<FieldImpl> m_moreFields;  // columns from kInlineFields on
 };
 
 }  // namespace kvdbal

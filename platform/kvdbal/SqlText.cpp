@@ -79,6 +79,15 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool ChangesSchema(std::string_view sql) {
+  size_t i = sql.find_first_not_of(" \t\r\n");
+  if (i == std::string_view::npos) return false;
+  sql.remove_prefix(i);
+  for (std::string_view word : {"CREATE", "DROP", "ALTER"})
+    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word)) return true;
+  return false;
+}
+
 std::string SingleTableOf(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   if (tokens.empty() || !IsWord(tokens[0], "SELECT")) return {};

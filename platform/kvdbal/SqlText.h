@@ -11,6 +11,10 @@ namespace kvdbal {
 // a comma list or a subquery in FROM).
 std::string SingleTableOf(std::string_view sql);
 
+// True for CREATE, DROP and ALTER statements, after which cached facts
+// about tables may be stale.
+bool ChangesSchema(std::string_view sql);
+
 // Case-insensitive comparison of ASCII names.
 bool SameName(std::string_view a, std::string_view b);
 

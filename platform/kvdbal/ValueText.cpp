@@ -88,7 +88,17 @@ void SetBytesVariant(std::string_view bytes, VARIANT* out) {
 }
 
 void SetTextVariant(std::string_view utf8, VARIANT* out) {
-  BSTR text = BstrFromUtf8(utf8);
+  // Most stored text is ASCII: widen it straight into the BSTR.
+  bool ascii = true;
+  for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  BSTR text = nullptr;
+  if (ascii) {
+    text = SysAllocStringLen(nullptr, static_cast<UINT>(utf8.size()));
+    if (text)
+      for (size_t i = 0; i < utf8.size(); ++i) text[i] = static_cast<OLECHAR>(utf8[i]);
+  } else {
+    text = BstrFromUtf8(utf8);
+  }
   if (!text) throw CKvDbException(E_OUTOFMEMORY, "out of memory for a text value");
   out->vt = VT_BSTR;
   out->bstrVal = text;

@@ -1,32 +1,94 @@
+// The paged result pump as a COM object: creation (also inside an
+// aggregate), reference counting, the interface table and late binding.
+// Init lives in DRPumpInit.cpp, navigation and values in
+// DRPumpNavigation.cpp.
 #include "KvDRPump.h"
 
-// Placeholder until the paged result pump lands.
+#include <new>
+
+#include "../module/Dispatch.h"
+#include "../module/ModuleLock.h"
+
 CKvDRPump::CKvDRPump() = default;
+
 CKvDRPump::~CKvDRPump() = default;
-HRESULT CKvDRPump::CreateInstance(IUnknown*, REFIID, void** ppv) {
-  if (ppv) *ppv = nullptr;
-  return E_NOTIMPL;
+
+HRESULT CKvDRPump::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  // An aggregate must get hold of the inner unknown, or it could never
+  // control the object's lifetime.
+  if (pUnkOuter && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+  CKvDRPump* p = new (std::nothrow) CKvDRPump();
+  if (!p) return E_OUTOFMEMORY;
+  ModuleLock();
+  if (pUnkOuter) p->m_pOuter = pUnkOuter;
+  // Holding a reference across the query destroys the object when the
+  // query fails.
+  p->m_inner.AddRef();
+  const HRESULT hr = p->m_inner.QueryInterface(riid, ppv);
+  p->m_inner.Release();
+  return hr;
 }
-HRESULT CKvDRPump::QueryInterface(REFIID, void** ppv) {
-  if (ppv) *ppv = nullptr;
+
+HRESULT CKvDRPump::CInnerUnknown::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IUnknown) {
+    *ppv = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+  }
+  if (riid == IID_IDispatch || riid == IKvDRPump::kIid) {
+    IKvDRPump* pInterface = static_cast<IKvDRPump*>(m_owner);
+    *ppv = pInterface;
+    // Counted through the interface, so an aggregate's outer object stays
+    // alive while the interface is held.
+    pInterface->AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
   return E_NOINTERFACE;
 }
-ULONG CKvDRPump::AddRef() { return ++m_cRef; }
-ULONG CKvDRPump::Release() { return --m_cRef; }
-HRESULT CKvDRPump::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-HRESULT CKvDRPump::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return E_NOTIMPL;
+
+ULONG CKvDRPump::CInnerUnknown::AddRef() { return ++m_owner->m_cRef; }
+
+ULONG CKvDRPump::CInnerUnknown::Release() {
+  const ULONG c = --m_owner->m_cRef;
+  if (c == 0) {
+    delete m_owner;
+    ModuleUnlock();
+  }
+  return c;
 }
-HRESULT CKvDRPump::Init(IDispatch*, BSTR, BSTR, LONG, VARIANT_BOOL, LONG*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::MoveNext() { return E_NOTIMPL; }
-HRESULT CKvDRPump::get_IsEOF(LONG*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::Close() { return E_NOTIMPL; }
-HRESULT CKvDRPump::get_Value(BSTR, VARIANT*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::MoveFirst() { return E_NOTIMPL; }
-HRESULT CKvDRPump::MoveLast() { return E_NOTIMPL; }
-HRESULT CKvDRPump::MovePrevious() { return E_NOTIMPL; }
-HRESULT CKvDRPump::get_IsBOF(LONG*) { return E_NOTIMPL; }
-HRESULT CKvDRPump::get_ValueEx(BSTR, LONG, VARIANT*) { return E_NOTIMPL; }
-std::string CutLastClause(const std::string& text, const std::string&) { return text; }
+
+HRESULT CKvDRPump::QueryInterface(REFIID riid, void** ppv) {
+  HRESULT hr = m_pOuter->QueryInterface(riid, ppv);
+  // An outer object that does not answer for an interface of ours still
+  // lets its holder reach the inner table.
+  if (FAILED(hr) && m_pOuter != &m_inner) hr = m_inner.QueryInterface(riid, ppv);
+  return hr;
+}
+
+ULONG CKvDRPump::AddRef() { return m_pOuter->AddRef(); }
+
+ULONG CKvDRPump::Release() { return m_pOuter->Release(); }
+
+HRESULT CKvDRPump::GetTypeInfoCount(UINT* pctinfo) { return KvDispGetTypeInfoCount(pctinfo); }
+
+HRESULT CKvDRPump::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
+  return KvDispGetTypeInfo(IKvDRPump::kIid, iTInfo, lcid, ppTInfo);
+}
+
+HRESULT CKvDRPump::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                 DISPID* rgDispId) {
+  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return KvDispGetIDsOfNames(IKvDRPump::kIid, rgszNames, cNames, lcid, rgDispId);
+}
+
+HRESULT CKvDRPump::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                          DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                          UINT* puArgErr) {
+  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return KvDispInvoke(static_cast<IKvDRPump*>(this), IKvDRPump::kIid, dispIdMember, lcid, wFlags,
+                      pDispParams, pVarResult, pExcepInfo, puArgErr);
+}

@@ -52,8 +52,30 @@ class CKvDRPump final : public IKvDRPump {
  private:
   ~CKvDRPump();
 
+  // The object's own, non-delegating IUnknown: it holds the reference count
+  // and hands out the interfaces. An aggregate holds this one; the
+  // interfaces' IUnknown methods go to the controlling unknown instead.
+  class CInnerUnknown final : public IUnknown {
+   public:
+    explicit CInnerUnknown(CKvDRPump* owner) : m_owner(owner) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+   private:
+    CKvDRPump* m_owner;
+  };
+
+  // ---- DRPumpInit.cpp ----
+  // Counts the rows of query (without its last ORDER BY) into *pVal; returns
+  // E_INVALIDARG when a plainly counted query has no " from".
+  HRESULT CountRows(const std::string& query, CKvDbConnection& connection, LONG* pVal);
+
   ULONG m_cRef = 0;
-  IUnknown* m_pOuter = nullptr;  // controlling unknown when aggregated (not counted)
+  CInnerUnknown m_inner{this};
+  // Controlling unknown: the outer object when aggregated (not counted),
+  // otherwise m_inner.
+  IUnknown* m_pOuter = &m_inner;
   ComPtr<IHostSession> m_pSession;
   CKvDbRowset m_rowset;
   CLangTextMap m_mapLangTexts;

@@ -1,4 +1,235 @@
+#include <strings.h>
+
+#include <algorithm>
+
+#include "../common/Format.h"
+#include "../common/Session.h"
+#include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
 
-// Placeholder until cloning lands.
-HRESULT CKvDataPump::Clone(BSTR, BSTR, VARIANT_BOOL, LONG*) { return E_NOTIMPL; }
+// Cloning: the database copies each row itself (INSERT ... SELECT over the
+// columns the repository lists for the table), then the records of the child
+// data packs follow depth first, each copy hung below the copy of its
+// parent. With files, every uploaded file gets a copy on disk and an upload
+// row of its own; without, the copies share the source's upload rows.
+//
+// Nothing runs in a transaction. A row copy that fails half way still hands
+// back the id it picked, so the rest of the tree can go on hanging below it;
+// a failure while walking one level's children ends that level only.
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+ComPtr<IHostFileCopier> CreateFileCopier() {
+  ComPtr<IHostFileCopier> copier;
+  const HRESULT hr = CoCreateInstance(CLSID_KvHostFileCopier, nullptr, CLSCTX_ALL,
+                                      IHostFileCopier::kIid, copier.ReleaseAndGetVoidAddress());
+  if (FAILED(hr) || !copier) throw _com_error(E_POINTER);
+  return copier;
+}
+
+// The stored file's name split at its last '.': "doc.pdf" gives "doc" and
+// ".pdf"; a name without '.' is all extension.
+void SplitStoredName(const std::string& physicalPath, std::string& base, std::string& extension) {
+  const size_t slash = physicalPath.rfind('\\');
+  const std::string stored = slash == std::string::npos ? physicalPath : physicalPath.substr(slash + 1);
+  const size_t dot = stored.rfind('.');
+  if (dot == std::string::npos) {
+    base.clear();
+    extension = stored;
+  } else {
+    base = stored.substr(0, dot);
+    extension = stored.substr(dot);
+  }
+}
+
+}  // namespace
+
+HRESULT CKvDataPump::Clone(BSTR p_pszIdField, BSTR p_pszParentField, VARIANT_BOOL p_bCloneFiles,
+                           LONG* pVal) {
+  if (!pVal) return E_POINTER;
+  return SwallowingFrame(kSourceDataPump, [&] {
+    if (!ReadGuard()) return;
+    CloneColumns columns;
+    columns.strIdField = Utf8FromBstr(p_pszIdField);
+    if (columns.strIdField.empty()) columns.strIdField = "lid";
+    columns.strParentField = Utf8FromBstr(p_pszParentField);
+    if (columns.strParentField.empty()) columns.strParentField = "lparentid";
+    columns.bCloneFiles = p_bCloneFiles != VARIANT_FALSE;
+    *pVal = CloneRecord(m_strTable, m_lId, 0, columns);
+  });
+}
+
+LONG CKvDataPump::CloneRecord(const std::string& table, LONG lId, LONG lNewParentId,
+                              const CloneColumns& columns) {
+  auto connection = OpenSessionConnection(m_pSession.Get());
+  const LONG lNewId = CopyRow(*connection, table, lId, lNewParentId, columns);
+  // Without an id of its own the copy has no row its children could hang below.
+  if (lNewId < 1) return lNewId;
+
+  try {
+    CKvDbRowset rowset;
+    rowset.Open(Format("SELECT lid FROM krappdatapack WHERE strtable = '%s' AND lappid=%d",
+                       table.c_str(), m_lAppId)
+                    .c_str(),
+                connection.get(), -1, -1, 0);
+    const LONG lDatapackId = rowset.IsEOF() ? -1 : rowset.GetField("lid")->GetLongValue();
+    rowset.Close();
+    if (lDatapackId < 1) return lNewId;
+
+    CKvDbRowset childPacks;
+    childPacks.Open(Format("SELECT strtable FROM krappdatapack WHERE ldatapackid = %d", lDatapackId)
+                        .c_str(),
+                    connection.get(), -1, -1, 0);
+    for (; !childPacks.IsEOF(); childPacks.MoveNext()) {
+      const std::string childTable = childPacks.GetField("strtable")->GetStringValue();
+      std::vector<LONG> childIds;
+      CKvDbRowset children;
+      children.Open(Format("SELECT %s FROM %s WHERE %s = %d", columns.strIdField.c_str(),
+                           childTable.c_str(), columns.strParentField.c_str(), lId)
+                        .c_str(),
+                    connection.get(), -1, -1, 0);
+      for (; !children.IsEOF(); children.MoveNext())
+        childIds.push_back(children.GetField(columns.strIdField.c_str())->GetLongValue());
+      children.Close();
+      for (LONG lChildId : childIds) CloneRecord(childTable, lChildId, lNewId, columns);
+    }
+  } catch (const CKvDbException& e) {
+    TraceException(e, kSourceDataPump, __LINE__);
+  } catch (const _com_error& e) {
+    TraceComError(e, kSourceDataPump, __LINE__);
+  }
+  return lNewId;
+}
+
+LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table, LONG lId,
+                          LONG lNewParentId, const CloneColumns& columns) {
+  const LONG lUserId = SessionUserId(m_pSession.Get());
+  LONG lNewId = -1;
+  try {
+    CKvDbRowset rowset;
+    rowset.Open(Format("SELECT MAX(%s) as newid FROM %s", columns.strIdField.c_str(), table.c_str())
+                    .c_str(),
+                &connection, 3, 1, 0);
+    lNewId = rowset.IsEOF() ? 1 : rowset.GetField("newid")->GetLongValue() + 1;
+    rowset.Close();
+
+    // Every data pack on this table contributes its fields; the copy keeps
+    // each value except the id and, below a copied parent, the parent link.
+    rowset.Open(Format("SELECT krappdatafield.lid, krappdatafield.strname, krappdatafield.strdatatype "
+                       "FROM krappdatafield, krappdatapack WHERE krappdatapack.strtable = '%s' AND "
+                       "krappdatafield.ldatapackid = krappdatapack.lid ORDER BY krappdatafield.lid",
+                       table.c_str())
+                    .c_str(),
+                &connection, 0, 1, 0);
+    const std::string idExpression = Format("%d AS %s", lNewId, columns.strIdField.c_str());
+    const std::string parentExpression =
+        lNewParentId == 0
+            ? Format("%s AS %s", columns.strParentField.c_str(), columns.strParentField.c_str())
+            : Format("%d AS %s", lNewParentId, columns.strParentField.c_str());
+    std::string columnList;
+    std::string selectList;
+    std::vector<std::string> fileFields;
+    for (; !rowset.IsEOF(); rowset.MoveNext()) {
+      const std::string name = rowset.GetField(1)->GetStringValue();
+      const std::string type = rowset.GetField(2)->GetStringValue();
+      const char* separator = columnList.empty() ? "" : ", ";
+      columnList += separator + name;
+      selectList += separator;
+      if (SameName(name, columns.strIdField))
+        selectList += idExpression;
+      else if (SameName(name, columns.strParentField))
+        selectList += parentExpression;
+      else
+        selectList += name;
+      if (columns.bCloneFiles && SameName(type, "FILE")) fileFields.push_back(name);
+    }
+    rowset.Close();
+
+    connection.Execute(Format("INSERT INTO %s (%s) SELECT %s FROM %s WHERE %s = %d", table.c_str(),
+                              columnList.c_str(), selectList.c_str(), table.c_str(),
+                              columns.strIdField.c_str(), lId)
+                           .c_str(),
+                       nullptr, 1);
+
+    for (const std::string& field : fileFields)
+      CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns);
+  } catch (const CKvDbException& e) {
+    TraceException(e, kSourceDataPump, __LINE__);
+  } catch (const _com_error& e) {
+    TraceComError(e, kSourceDataPump, __LINE__);
+  }
+  return lNewId;
+}
+
+void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::string& table,
+                                   const std::string& field, LONG lSourceId, LONG lNewId,
+                                   LONG lUserId, const CloneColumns& columns) {
+  CKvDbRowset rowset;
+  rowset.Open(Format("SELECT %s FROM %s WHERE %s = %d", field.c_str(), table.c_str(),
+                     columns.strIdField.c_str(), lSourceId)
+                  .c_str(),
+              &connection, 0, 1, 0);
+  const LONG lUploadId = rowset.IsEOF() ? -1 : rowset.GetField(field.c_str())->GetLongValue();
+  rowset.Close();
+  if (lUploadId < 1) return;
+
+  rowset.Open(Format("SELECT lid, strfilename, strphysicalpath, dtupload, luserid, strurl, lappid, "
+                     "ltemplateid, strcontenttype FROM kruploadfile WHERE lid = %d",
+                     lUploadId)
+                  .c_str(),
+              &connection, 0, 1, 0);
+  if (rowset.IsEOF()) return;
+  const std::string fileName = rowset.GetField("strfilename")->GetStringValue();
+  const std::string physicalPath = rowset.GetField("strphysicalpath")->GetStringValue();
+  const std::string url = rowset.GetField("strurl")->GetStringValue();
+  const std::string contentType = rowset.GetField("strcontenttype")->GetStringValue();
+  const LONG lAppId = rowset.GetField("lappid")->GetLongValue();
+  const LONG lTemplateId = rowset.GetField("ltemplateid")->GetLongValue();
+  rowset.Close();
+
+  std::string base;
+  std::string extension;
+  SplitStoredName(physicalPath, base, extension);
+
+  ComPtr<IHostFileCopier> copier = CreateFileCopier();
+  const size_t lastSlash = url.rfind('/');
+  std::string directory = SessionBasePath(m_pSession.Get()) +
+                          (lastSlash == std::string::npos ? std::string() : url.substr(0, lastSlash));
+  std::replace(directory.begin(), directory.end(), '/', '\\');
+
+  LONG lIgnored = 0;
+  HRESULT hr = copier->Init(static_cast<IDispatch*>(m_pSession.Get()), CComBSTR(directory).Get(), &lIgnored);
+  if (FAILED(hr)) ThrowComFailure(hr, copier.Get(), IHostFileCopier::kIid);
+  CComBSTR newNameBstr;
+  hr = copier->UniqueName(CComBSTR(base).Get(), CComBSTR(extension).Get(), &newNameBstr);
+  if (FAILED(hr)) ThrowComFailure(hr, copier.Get(), IHostFileCopier::kIid);
+  const std::string newName = newNameBstr.ToUtf8();
+  LONG lCopied = 0;
+  hr = copier->Copy(CComBSTR(base + extension).Get(), newNameBstr.Get(), &lCopied);
+  if (FAILED(hr)) ThrowComFailure(hr, copier.Get(), IHostFileCopier::kIid);
+  // Not copied: the copy keeps naming the source's upload.
+  if (lCopied == 0) return;
+
+  rowset.Open("SELECT MAX(lid) as maxid FROM kruploadfile", &connection, -1, -1, 0);
+  const LONG lNewUploadId = rowset.IsEOF() ? 1 : rowset.GetField("maxid")->GetLongValue() + 1;
+  rowset.Close();
+
+  const std::string uploaded = connection.GetService().StringFromDATE(DateNowLocal(), 3);
+  const std::string newUrl =
+      (lastSlash == std::string::npos ? std::string() : url.substr(0, lastSlash + 1)) + newName;
+  const std::string newPhysicalPath = directory + "\\" + newName;
+
+  connection.Execute(
+      Format("INSERT INTO kruploadfile (lid, strfilename, strphysicalpath, dtupload, luserid, strurl, "
+             "lappid, ltemplateid, strcontenttype) VALUES(%d, '%s', '%s', %s, %d, '%s', %d, %d, '%s')",
+             lNewUploadId, fileName.c_str(), newPhysicalPath.c_str(), uploaded.c_str(), lUserId,
+             newUrl.c_str(), lAppId, lTemplateId, contentType.c_str())
+          .c_str(),
+      nullptr, 1);
+  connection.Execute(Format("UPDATE %s SET %s = %d WHERE %s = %d", table.c_str(), field.c_str(),
+                            lNewUploadId, columns.strIdField.c_str(), lNewId)
+                         .c_str(),
+                     nullptr, 1);
+}

@@ -1,5 +1,39 @@
+#include "../common/Format.h"
+#include "../common/Session.h"
+#include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
 
-// Placeholder until deletion lands.
-HRESULT CKvDataPump::Delete() { return E_NOTIMPL; }
-HRESULT CKvDataPump::DeleteEx(LONG) { return E_NOTIMPL; }
+// Deleting the current record: rows only. Files, upload rows and child
+// records are left to CascadeDelete and ClearFileField. The statements stand
+// alone; a failure of the second leaves the first in effect.
+
+HRESULT CKvDataPump::Delete() {
+  return SwallowingFrame(kSourceDataPump, [&] {
+    if (!ReadGuard()) return;
+    auto connection = OpenSessionConnection(m_pSession.Get());
+    connection->Execute(Format("DELETE FROM %s WHERE lid=%d", m_strTable.c_str(), m_lId).c_str(),
+                        nullptr, 1);
+    // Without a language table this names no table; the access layer then
+    // reports the statement as failed, after the record itself is gone.
+    connection->Execute(
+        Format("DELETE FROM %s WHERE lparentid=%d", m_strLangTable.c_str(), m_lId).c_str(), nullptr,
+        1);
+  });
+}
+
+HRESULT CKvDataPump::DeleteEx(LONG p_lLCID) {
+  return SwallowingFrame(kSourceDataPump, [&] {
+    if (!ReadGuard()) return;
+    auto connection = OpenSessionConnection(m_pSession.Get());
+    if (p_lLCID == 0) {
+      // Only the record's own row: its language rows stay.
+      connection->Execute(
+          Format("DELETE FROM %s WHERE lid=%d", m_strTable.c_str(), m_lId).c_str(), nullptr, 1);
+    } else {
+      connection->Execute(Format("DELETE FROM %s WHERE lparentid=%d AND llcid=%d",
+                                 m_strLangTable.c_str(), m_lId, p_lLCID)
+                              .c_str(),
+                          nullptr, 1);
+    }
+  });
+}

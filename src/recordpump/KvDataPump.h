@@ -114,6 +114,44 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
 
   // ---- Save.cpp ----
   // ---- Files.cpp / Cascade.cpp / Clone.cpp ----
+  // Empties one file field of the row that selectField reads; table is where
+  // the field is set to NULL. spaced picks the statement texts with blanks
+  // around '=' (ClearFileField) or without (ClearFileFieldEx).
+  HRESULT ClearFile(LONG p_lId, const std::string& field, const std::string& table,
+                    const std::string& selectField, bool spaced);
+
+  // One level of a cascade: the table and the FROM list and WHERE condition
+  // that select the level's records by joining through the levels above.
+  struct CascadeLevel {
+    std::string strTable;
+    std::string strFrom;
+    std::string strWhere;
+  };
+  // Deletes the records of data pack lDatapackId below pParent (or the top
+  // record lTopId when pParent is null), their children first.
+  void CascadeWalk(LONG lDatapackId, LONG lTopId, const CascadeLevel* pParent);
+  // Deletes the stored files and upload rows that the row's file fields
+  // name, then the row.
+  void DeleteRowWithFiles(const std::string& table, const std::string& idColumn, LONG id);
+
+  // The names that steer a clone at every level.
+  struct CloneColumns {
+    std::string strIdField;
+    std::string strParentField;
+    bool bCloneFiles = false;
+  };
+  // Copies record lId of table below lNewParentId (0: keep the source's
+  // parent) with its child records; returns the copy's id.
+  LONG CloneRecord(const std::string& table, LONG lId, LONG lNewParentId,
+                   const CloneColumns& columns);
+  // Copies the row itself; returns the new id, -1 when it could not be read.
+  LONG CopyRow(CKvDbConnection& connection, const std::string& table, LONG lId,
+               LONG lNewParentId, const CloneColumns& columns);
+  // Copies the stored file of one file field and points the copy's field at
+  // a new upload row.
+  void CopyUploadedFile(CKvDbConnection& connection, const std::string& table,
+                        const std::string& field, LONG lSourceId, LONG lNewId, LONG lUserId,
+                        const CloneColumns& columns);
   // ---- Query.cpp / Lookups.cpp / JoinSql.cpp ----
 
   ULONG m_cRef = 0;

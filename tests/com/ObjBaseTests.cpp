@@ -132,6 +132,24 @@ TEST(ObjBase, RegisteredClassIsCreatedUntilRevoked) {
   CoFreeUnusedLibraries();
 }
 
+TEST(ObjBase, NewestRegistrationWinsUntilRevoked) {
+  auto* first = new CountingFactory();
+  auto* second = new CountingFactory();
+  DWORD firstCookie = 0, secondCookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(kTestClsid, first, 1, 1, &firstCookie), S_OK);
+  ASSERT_EQ(CoRegisterClassObject(kTestClsid, second, 1, 1, &secondCookie), S_OK);
+  ComPtr<IUnknown> object;
+  ASSERT_EQ(CoCreateInstance(kTestClsid, nullptr, 7, IID_IUnknown, object.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(second->m_created, 1);
+  EXPECT_EQ(first->m_created, 0);
+  ASSERT_EQ(CoRevokeClassObject(secondCookie), S_OK);
+  ASSERT_EQ(CoCreateInstance(kTestClsid, nullptr, 7, IID_IUnknown, object.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(first->m_created, 1) << "revoking the newer registration brings the older back";
+  ASSERT_EQ(CoRevokeClassObject(firstCookie), S_OK);
+  first->Release();
+  second->Release();
+}
+
 TEST(ObjBase, OleRunRunsRunnableObjectsAndPassesItsFailureOn) {
   auto* thing = new RunnableThing();
   EXPECT_EQ(OleRun(thing), S_OK);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "platform/host/HostSession.h"
@@ -106,6 +109,27 @@ TEST_P(Fixture, EachDatabaseIsItsOwnAndGoesAway) {
     ASSERT_TRUE(std::filesystem::exists(workDir));
   }
   EXPECT_FALSE(std::filesystem::exists(workDir));
+}
+
+TEST_P(Fixture, ForkedChildWorksOnAConnectionOfItsOwn) {
+  // On the server, a backend process per connection shows whose connection is used.
+  const bool server = GetParam() == TestDatabase::Engine::Postgres;
+  const std::string whose = server ? "SELECT pg_backend_pid()" : "SELECT 0";
+  const long parentBackend = db->QueryLong(whose);  // the parent's helper connection is open now
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int code = 2;
+    try {
+      db->Exec("INSERT INTO krorder (lid) VALUES (7)");
+      code = db->Count("krorder") == 1 && (!server || db->QueryLong(whose) != parentBackend) ? 0 : 1;
+    } catch (...) {
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(db->QueryLong("SELECT lid FROM krorder"), 7);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Fixture,

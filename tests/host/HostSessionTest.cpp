@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/com/ComError.h"
 #include "platform/host/HostSession.h"
 #include "tests/fixture/TestDatabase.h"
@@ -78,10 +80,33 @@ TEST(HostSession, OffersConnectionValidityUserAndApplication) {
 }
 
 TEST(HostSession, ConfiguredFailuresCarryErrorInformationWhenDescribed) {
-  const KvHostCall calls[] = {KvHostCall::QueryHostSession, KvHostCall::Connection, KvHostCall::Valid,
-                              KvHostCall::User, KvHostCall::Application, KvHostCall::UserId,
-                              KvHostCall::BasePath};
-  for (KvHostCall call : calls) {
+  // One call of the session itself, one of an object it hands out, and the interface query.
+  using Call = std::function<HRESULT(IDispatch*, ComPtr<IUnknown>*)>;
+  const std::pair<KvHostCall, Call> calls[] = {
+      {KvHostCall::Valid,
+       [](IDispatch* d, ComPtr<IUnknown>* failing) {
+         *failing = ComPtr<IUnknown>(d);
+         VARIANT_BOOL valid;
+         return AsSession(ComPtr<IDispatch>(d))->get_Valid(&valid);
+       }},
+      {KvHostCall::UserId,
+       [](IDispatch* d, ComPtr<IUnknown>* failing) {
+         ComPtr<IDispatch> userDispatch;
+         AsSession(ComPtr<IDispatch>(d))->get_User(userDispatch.ReleaseAndGetAddressOf());
+         ComPtr<IHostUser> user;
+         userDispatch.As(&user);
+         *failing = ComPtr<IUnknown>(user.Get());
+         LONG id;
+         return user->get_Id(&id);
+       }},
+      {KvHostCall::QueryHostSession,
+       [](IDispatch* d, ComPtr<IUnknown>* failing) {
+         *failing = ComPtr<IUnknown>(d);
+         ComPtr<IHostSession> session;
+         return ComPtr<IDispatch>(d).As(&session);
+       }},
+  };
+  for (const auto& [call, run] : calls) {
     for (const std::string description : {"", "session expired"}) {
       SCOPED_TRACE(static_cast<int>(call));
       KvHostSessionConfig config;
@@ -91,42 +116,11 @@ TEST(HostSession, ConfiguredFailuresCarryErrorInformationWhenDescribed) {
       ComPtr<IErrorInfo> stale;
       CreateSimpleErrorInfo("stale", "test", stale.ReleaseAndGetAddressOf());
       SetErrorInfo(0, stale.Get());
-
-      ComPtr<IHostSession> session;
-      HRESULT hr = dispatch.As(&session);
-      ComPtr<IUnknown> failingObject = ComPtr<IUnknown>(dispatch.Get());
-      if (call != KvHostCall::QueryHostSession) {
-        ASSERT_EQ(hr, S_OK);
-        ComPtr<IDispatch> d;
-        ComPtr<IHostApplication> app;
-        VARIANT_BOOL b;
-        switch (call) {
-          case KvHostCall::Connection: hr = session->get_Connection(d.ReleaseAndGetAddressOf()); break;
-          case KvHostCall::Valid: hr = session->get_Valid(&b); break;
-          case KvHostCall::User: hr = session->get_User(d.ReleaseAndGetAddressOf()); break;
-          case KvHostCall::Application: hr = session->get_Application(app.ReleaseAndGetAddressOf()); break;
-          case KvHostCall::UserId: {
-            ComPtr<IHostUser> user;
-            session->get_User(d.ReleaseAndGetAddressOf());
-            d.As(&user);
-            LONG id;
-            hr = user->get_Id(&id);
-            failingObject = ComPtr<IUnknown>(user.Get());
-            break;
-          }
-          default: {
-            session->get_Application(app.ReleaseAndGetAddressOf());
-            CComBSTR path;
-            hr = app->get_BasePath(&path);
-            failingObject = ComPtr<IUnknown>(app.Get());
-            break;
-          }
-        }
-      }
-      EXPECT_EQ(hr, DISP_E_EXCEPTION);
+      ComPtr<IUnknown> failing;
+      EXPECT_EQ(run(dispatch.Get(), &failing), DISP_E_EXCEPTION);
       EXPECT_EQ(TakeErrorDescription(), description.empty() ? "<none>" : description);
       ComPtr<ISupportErrorInfo> support;
-      EXPECT_EQ(failingObject.As(&support), S_OK);
+      EXPECT_EQ(failing.As(&support), S_OK);
     }
   }
 }

@@ -128,9 +128,54 @@ TEST_P(NavigationTest, OpenRowsetOutlivesItsConnectionObjects) {
   EXPECT_TRUE(rs.IsEOF());
 }
 
+TEST_P(NavigationTest, OpenRowsetNeitherBlocksWritesNorHidesOtherWriters) {
+  // m_rs stands on its first row. Another connection writes meanwhile.
+  Connect()->Execute("INSERT INTO nav (id, name) VALUES (6, 'other')", nullptr, 1);
+  m_db->BeginTrans();
+  Exec("INSERT INTO nav (id, name) VALUES (7, 'ours')");
+  m_db->CommitTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nav"), 7);
+  m_rs.MoveNext();
+  EXPECT_EQ(Id(), 2);
+}
+
 TEST_P(NavigationTest, FailedOpenLeavesTheRowsetClosed) {
   EXPECT_KVDB_ERROR(m_rs.Open("SELECT nothing FROM nav", m_db.get(), -1, -1, 0), KVDB_E_ERRORSINCOMMAND);
   EXPECT_FALSE(m_rs.IsOpen());
+}
+
+TEST_P(NavigationTest, LongResultsStreamInBothDirections) {
+  Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, name VARCHAR(20))");
+  Exec("INSERT INTO big (id, name) WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+       "WHERE n < 1000) SELECT n, 'r' || n FROM s");
+  CKvDbRowset rs;
+  rs.Open("SELECT id, name FROM big ORDER BY id", m_db.get(), -1, -1, 0);
+  long sum = 0, rows = 0;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++rows) sum += rs.GetField(0)->GetLongValue();
+  EXPECT_EQ(rows, 1000);
+  EXPECT_EQ(sum, 500500);
+
+  rs.MoveFirst();
+  rs.Move(450);
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 451);
+  EXPECT_EQ(rs.GetField("name")->GetStringValue(), "r451");
+  rs.MovePrev();
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 450);
+  rs.Move(300);
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 750);
+  rs.MoveLast();
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 1000);
+  rs.MovePrev();
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 999);
+  rs.Move(-998);
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 1);
+  rs.Move(2000);
+  EXPECT_TRUE(rs.IsEOF());
+
+  // The last row is found without a walk done before.
+  rs.Open("SELECT id FROM big ORDER BY id DESC", m_db.get(), -1, -1, 0);
+  rs.MoveLast();
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 1);
 }
 
 KV_ENGINE_TESTS(NavigationTest);

@@ -1,7 +1,250 @@
 #include "PgConnection.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "../SqlText.h"
+#include "../StatementObserver.h"
+#include "../ValueText.h"
+#include "PgCursor.h"
+
 namespace kvdbal {
-std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSpec&) {
-  throw CKvDbException(KVDB_E_CONNECTION, "PostgreSQL backend pending");
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string s = text ? text : "";
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  return s;
 }
+
+bool Failed(const PGresult* result) {
+  if (!result) return true;
+  ExecStatusType status = PQresultStatus(result);
+  return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY;
+}
+
+// A parameter in the form libpq sends it: text, or raw bytes for bytea.
+struct ParamText {
+  std::string text;
+  bool isNull = false;
+  bool binary = false;
+};
+
+ParamText ParamFrom(const BoundValue& value) {
+  ParamText p;
+  p.binary = value.kind == ValueKind::Binary;
+  if (!value.variant) {
+    p.text = std::string(value.bytes);
+    return p;
+  }
+  CComVariant deref;
+  const VARIANT* v = value.variant;
+  if (v->vt & VT_BYREF) {
+    HRESULT hr = VariantCopyInd(&deref, v);
+    if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
+    v = &deref;
+  }
+  switch (v->vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      p.isNull = true;
+      break;
+    case VT_BOOL:
+      if (value.kind == ValueKind::Boolean)
+        p.text.assign(1, v->boolVal ? 't' : 'f');
+      else
+        p.text.assign(1, v->boolVal ? '1' : '0');
+      break;
+    case VT_R4:
+    case VT_R8: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.17g", v->vt == VT_R8 ? v->dblVal : v->fltVal);
+      p.text = buf;
+      break;
+    }
+    case VT_ARRAY | VT_UI1:
+      p.text = std::string(BytesOfArray(v->parray));
+      break;
+    default:
+      p.text = StringFromVariant(*v);
+      // Numbers given for a flag column: any non-zero value is true.
+      if (value.kind == ValueKind::Boolean && v->vt != VT_BSTR) {
+        bool isTrue = p.text != "0";
+        p.text.assign(1, isTrue ? 't' : 'f');
+      }
+  }
+  return p;
+}
+
+long AffectedRows(const PGresult* result) {
+  const char* tuples = PQcmdTuples(const_cast<PGresult*>(result));
+  return tuples && *tuples ? std::atol(tuples) : 0;
+}
+
+}  // namespace
+
+std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSpec& spec) {
+  return std::make_shared<PgConnection>(spec);
+}
+
+PgConnection::PgConnection(const ConnectionSpec& spec) {
+  m_conn = PQconnectdb(spec.target.c_str());
+  if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+    std::string message = m_conn ? Trimmed(PQerrorMessage(m_conn)) : "out of memory";
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    throw CKvDbException(KVDB_E_CONNECTION, "cannot connect to PostgreSQL: " + message);
+  }
+  // A writer waiting for a row lock gives up after the busy timeout with a
+  // collision, as on SQLite; dates and bytes come in the forms we read.
+  try {
+    Run("SET lock_timeout = " + std::to_string(spec.busyTimeoutMs) +
+        "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'");
+  } catch (...) {
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    throw;
+  }
+}
+
+PgConnection::~PgConnection() { PQfinish(m_conn); }
+
+void PgConnection::Raise(const PGresult* result) const {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  std::string message = primary ? primary : Trimmed(PQerrorMessage(m_conn));
+  if (message.empty()) message = "PostgreSQL statement failed";
+  throw CKvDbException(PgStateToHresult(state), message);
+}
+
+PgResult PgConnection::Run(const std::string& sql) {
+  PgResult result(PQexec(m_conn, sql.c_str()));
+  if (Failed(result.get())) Raise(result.get());
+  return result;
+}
+
+bool PgConnection::InTransaction() const {
+  PGTransactionStatusType status = PQtransactionStatus(m_conn);
+  return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
+}
+
+std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
+  NotifyStatement(sql);
+  auto self = std::static_pointer_cast<PgConnection>(shared_from_this());
+  return std::make_unique<PgCursor>(std::move(self), sql);
+}
+
+long PgConnection::Execute(const std::string& sql) {
+  NotifyStatement(sql);
+  if (ChangesSchema(sql)) m_primaryKeys.clear();
+  if (!PQsendQuery(m_conn, sql.c_str())) Raise(nullptr);
+  // Every statement of the text has its own result; the first failure is
+  // raised once all results are collected, leaving the connection ready.
+  PgResult failure;
+  long affected = 0;
+  while (PGresult* raw = PQgetResult(m_conn)) {
+    PgResult result(raw);
+    if (Failed(result.get())) {
+      if (!failure) failure = std::move(result);
+    } else {
+      affected += AffectedRows(result.get());
+    }
+  }
+  if (failure) Raise(failure.get());
+  return affected;
+}
+
+long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
+  NotifyStatement(sql);
+  std::vector<ParamText> texts;
+  texts.reserve(params.size());
+  for (const BoundValue& p : params) texts.push_back(ParamFrom(p));
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (const ParamText& p : texts) {
+    values.push_back(p.isNull ? nullptr : p.text.c_str());
+    lengths.push_back(static_cast<int>(p.text.size()));
+    formats.push_back(p.binary ? 1 : 0);
+  }
+  PgResult result(PQexecParams(m_conn, sql.c_str(), static_cast<int>(texts.size()), nullptr,
+                               values.data(), lengths.data(), formats.data(), 0));
+  if (Failed(result.get())) Raise(result.get());
+  return AffectedRows(result.get());
+}
+
+std::string PgConnection::Placeholder(int n) const {
+  std::string mark = std::to_string(n);
+  mark.insert(mark.begin(), '$');
+  return mark;
+}
+
+void PgConnection::Begin() {
+  NotifyStatement("BEGIN");
+  Run("BEGIN");
+}
+
+void PgConnection::Commit() {
+  NotifyStatement("COMMIT");
+  PgResult result = Run("COMMIT");
+  // The server answers COMMIT of a failed transaction with a rollback.
+  bool committed = std::string(PQcmdStatus(result.get())) != "ROLLBACK";
+  EndTransaction(committed);
+  if (!committed)
+    throw CKvDbException(KVDB_E_ERRORSINCOMMAND,
+                         "the transaction was rolled back because a statement in it failed");
+}
+
+void PgConnection::Rollback() {
+  if (!InTransaction()) return;
+  NotifyStatement("ROLLBACK");
+  Run("ROLLBACK");
+  EndTransaction(false);
+}
+
+void PgConnection::EndTransaction(bool committed) {
+  if (!committed)
+    for (PgCursor* cursor : m_transactionCursors) cursor->MarkDead();
+  m_transactionCursors.clear();
+  std::vector<std::string> closes = std::move(m_deferredCloses);
+  m_deferredCloses.clear();
+  for (const std::string& name : closes) CloseCursor(name);
+}
+
+void PgConnection::RegisterTransactionCursor(PgCursor* cursor) { m_transactionCursors.push_back(cursor); }
+
+void PgConnection::ForgetCursor(PgCursor* cursor) {
+  m_transactionCursors.erase(std::remove(m_transactionCursors.begin(), m_transactionCursors.end(), cursor),
+                             m_transactionCursors.end());
+}
+
+void PgConnection::CloseCursor(const std::string& name) {
+  if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
+    // Nothing runs in a failed transaction; close once it has ended.
+    m_deferredCloses.push_back(name);
+    return;
+  }
+  // Closing is housekeeping: a cursor that is already gone is no failure.
+  PgResult result(PQexec(m_conn, ("CLOSE " + name).c_str()));
+}
+
+const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& table) {
+  std::string key = table;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto found = m_primaryKeys.find(key);
+  if (found != m_primaryKeys.end()) return found->second;
+  // to_regclass gives NULL for an unknown table instead of failing the
+  // caller's transaction.
+  const char* sql =
+      "SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid "
+      "AND a.attnum = ANY(i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
+      "ORDER BY array_position(i.indkey::int2[], a.attnum)";
+  const char* values[] = {table.c_str()};
+  PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
+  if (Failed(result.get())) Raise(result.get());
+  std::vector<std::string> names;
+  for (int i = 0; i < PQntuples(result.get()); ++i) names.emplace_back(PQgetvalue(result.get(), i, 0));
+  return m_primaryKeys.emplace(key, std::move(names)).first->second;
+}
+
 }  // namespace kvdbal

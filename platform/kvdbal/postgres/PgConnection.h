@@ -1,11 +1,73 @@
-// The PostgreSQL backend on libpq.
+// The PostgreSQL backend on libpq. Queries stream through server-side
+// cursors (DECLARE ... WITH HOLD, FETCH in batches, MOVE to skip), so the
+// connection stays free for other statements while a rowset is open and a
+// skipped row never travels to the client.
 #pragma once
 
+#include <libpq-fe.h>
+
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "../ConnectionString.h"
 #include "../Engine.h"
 
 namespace kvdbal {
+
 std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSpec& spec);
+
+// HRESULT for an SQLSTATE (null when the server sent none).
+HRESULT PgStateToHresult(const char* sqlState);
+// Column description from a type OID and its modifier.
+ColumnInfo ClassifyPgType(Oid type, int modifier);
+
+struct PgResultDeleter {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
+
+class PgCursor;
+
+class PgConnection final : public EngineConnection {
+ public:
+  explicit PgConnection(const ConnectionSpec& spec);
+  ~PgConnection() override;
+
+  std::unique_ptr<Cursor> OpenCursor(const char* sql) override;
+  long Execute(const std::string& sql) override;
+  long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  std::string Placeholder(int n) const override;
+  const char* RowIdentity() const override { return "ctid"; }
+  const std::vector<std::string>& PrimaryKey(const std::string& table) override;
+  eKvDbServerType NativeServerType() const override { return kvDbServerPostgreSQL; }
+
+  // Runs sql and raises the CKvDbException for a failed result.
+  PgResult Run(const std::string& sql);
+  [[noreturn]] void Raise(const PGresult* result) const;
+  std::string NextCursorName() { return "kvdbal_c" + std::to_string(++m_cursorCounter); }
+  bool InTransaction() const;
+
+  // Cursors declared inside a transaction die with its rollback; the
+  // connection tells them, so that they do not try to close themselves.
+  void RegisterTransactionCursor(PgCursor* cursor);
+  void ForgetCursor(PgCursor* cursor);
+  // Closes a cursor now, or after the current failed transaction ends.
+  void CloseCursor(const std::string& name);
+
+ private:
+  void EndTransaction(bool committed);
+
+  PGconn* m_conn = nullptr;
+  unsigned long m_cursorCounter = 0;
+  std::vector<PgCursor*> m_transactionCursors;
+  std::vector<std::string> m_deferredCloses;
+  std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
+};
+
 }  // namespace kvdbal

@@ -27,39 +27,52 @@ bool IsBlank(const char* text) {
   return true;
 }
 
-// Statements that change the schema make the cached table keys stale.
-bool ChangesSchema(std::string_view sql) {
-  size_t i = sql.find_first_not_of(" \t\r\n");
-  if (i == std::string_view::npos) return false;
-  sql.remove_prefix(i);
-  for (std::string_view word : {"CREATE", "DROP", "ALTER"})
-    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word)) return true;
-  return false;
-}
-
 }  // namespace
 
 std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec) {
   return std::make_shared<SqliteConnection>(spec);
 }
 
-SqliteConnection::SqliteConnection(const ConnectionSpec& spec) {
-  int rc = sqlite3_open_v2(spec.target.c_str(), &m_db,
+// Readers are opened for writing as well, although they never write: a
+// read-only handle takes a slower path through the WAL index on every query.
+sqlite3* SqliteConnection::OpenHandle() {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(m_spec.target.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(m_db);
-    m_db = nullptr;
-    throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + spec.target + ": " + message);
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + m_spec.target + ": " + message);
   }
-  sqlite3_extended_result_codes(m_db, 1);
-  sqlite3_busy_timeout(m_db, spec.busyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, m_spec.busyTimeoutMs);
+  return db;
+}
+
+sqlite3* SqliteConnection::AcquireReader() {
+  if (m_idleReaders.empty()) return OpenHandle();
+  sqlite3* reader = m_idleReaders.back();
+  m_idleReaders.pop_back();
+  return reader;
+}
+
+void SqliteConnection::ReleaseReader(sqlite3* reader) {
+  // A few idle readers cover the rowsets a page keeps open at once.
+  if (m_idleReaders.size() < 4)
+    m_idleReaders.push_back(reader);
+  else
+    sqlite3_close_v2(reader);
+}
+
+SqliteConnection::SqliteConnection(const ConnectionSpec& spec) : m_spec(spec) {
+  m_readersShareData = spec.target != ":memory:";
+  m_db = OpenHandle();
   try {
-    if (spec.target != ":memory:") {
+    if (m_readersShareData) {
       // Switching to WAL needs a moment of exclusive access; processes that
       // open one new file together may have to wait for each other.
       for (int attempt = 0;; ++attempt) {
-        rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        int rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) break;
         if ((rc & 0xff) != SQLITE_BUSY || attempt == 40) Raise(rc);
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -73,10 +86,13 @@ SqliteConnection::SqliteConnection(const ConnectionSpec& spec) {
   }
 }
 
-SqliteConnection::~SqliteConnection() { sqlite3_close_v2(m_db); }
+SqliteConnection::~SqliteConnection() {
+  for (sqlite3* reader : m_idleReaders) sqlite3_close_v2(reader);
+  sqlite3_close_v2(m_db);
+}
 
-void SqliteConnection::Raise(int resultCode) const {
-  std::string message = sqlite3_errmsg(m_db);
+void SqliteConnection::RaiseFor(sqlite3* db, int resultCode) {
+  std::string message = sqlite3_errmsg(db);
   throw CKvDbException(SqliteResultToHresult(resultCode, message), message);
 }
 
@@ -85,17 +101,27 @@ void SqliteConnection::RunSimple(const char* sql) {
   if (rc != SQLITE_OK) Raise(rc);
 }
 
-std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const std::string& sql) {
+std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
   NotifyStatement(sql);
+  // Inside a transaction a query must see the transaction's own writes.
+  bool useReader = m_readersShareData && sqlite3_get_autocommit(m_db);
+  sqlite3* db = useReader ? AcquireReader() : m_db;
   StatementGuard guard;
-  const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &guard.stmt, &tail);
-  if (rc != SQLITE_OK) Raise(rc);
-  if (!guard.stmt) throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "the statement is empty");
-  if (!IsBlank(tail))
-    throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "a rowset is opened on one statement only");
+  try {
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &guard.stmt, &tail);
+    if (rc != SQLITE_OK) RaiseFor(db, rc);
+    if (!guard.stmt) throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "the statement is empty");
+    if (!IsBlank(tail))
+      throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "a rowset is opened on one statement only");
+  } catch (...) {
+    sqlite3_finalize(guard.stmt);
+    guard.stmt = nullptr;
+    if (useReader) ReleaseReader(db);
+    throw;
+  }
   auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
-  auto cursor = std::make_unique<SqliteCursor>(std::move(self), guard.stmt);
+  auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt);
   guard.stmt = nullptr;
   return cursor;
 }
@@ -188,6 +214,12 @@ long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vect
   }
   if (rc != SQLITE_DONE) Raise(rc);
   return sqlite3_changes(m_db);
+}
+
+std::string SqliteConnection::Placeholder(int n) const {
+  std::string mark = std::to_string(n);
+  mark.insert(mark.begin(), '?');
+  return mark;
 }
 
 void SqliteConnection::Begin() {

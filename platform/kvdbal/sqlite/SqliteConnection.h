@@ -1,6 +1,11 @@
-// The SQLite backend: one sqlite3 handle per engine connection, opened in
-// WAL mode with a short busy timeout so that a writer meeting another
-// process's write lock fails quickly with a collision instead of hanging.
+// The SQLite backend. The engine connection's own handle, opened in WAL mode
+// with a short busy timeout so that a writer meeting another process's
+// write lock fails quickly with a collision instead of hanging, runs every
+// write and every query inside a transaction. Queries outside a transaction
+// run on pooled reader handles instead: an SQLite handle keeps the snapshot
+// of its oldest unfinished query, and a rowset left open on the writing
+// handle would make each later write of it fail as soon as another process
+// has written, and hide other processes' writes from later queries.
 #pragma once
 
 #include <memory>
@@ -29,26 +34,34 @@ class SqliteConnection final : public EngineConnection {
   explicit SqliteConnection(const ConnectionSpec& spec);
   ~SqliteConnection() override;
 
-  std::unique_ptr<Cursor> OpenCursor(const std::string& sql) override;
+  std::unique_ptr<Cursor> OpenCursor(const char* sql) override;
   long Execute(const std::string& sql) override;
   long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
   void Begin() override;
   void Commit() override;
   void Rollback() override;
-  std::string Placeholder(int n) const override { return "?" + std::to_string(n); }
+  std::string Placeholder(int n) const override;
   const char* RowIdentity() const override { return "rowid"; }
   const std::vector<std::string>& PrimaryKey(const std::string& table) override;
   eKvDbServerType NativeServerType() const override { return kvDbServerSQLite; }
 
-  sqlite3* Db() const { return m_db; }
   // Raises the CKvDbException for resultCode with the handle's message.
-  [[noreturn]] void Raise(int resultCode) const;
+  [[noreturn]] void Raise(int resultCode) const { RaiseFor(m_db, resultCode); }
+  [[noreturn]] static void RaiseFor(sqlite3* db, int resultCode);
+
+  // A reader handle for one cursor, back to the pool when it is done.
+  sqlite3* AcquireReader();
+  void ReleaseReader(sqlite3* reader);
 
  private:
+  sqlite3* OpenHandle();
   void RunSimple(const char* sql);
   void Bind(sqlite3_stmt* stmt, int index, const BoundValue& value);
 
+  ConnectionSpec m_spec;
   sqlite3* m_db = nullptr;
+  bool m_readersShareData = true;  // false for ":memory:", which is private to one handle
+  std::vector<sqlite3*> m_idleReaders;
   std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
 };
 

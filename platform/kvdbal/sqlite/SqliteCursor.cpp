@@ -9,21 +9,28 @@
 
 namespace kvdbal {
 
-SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3_stmt* statement)
+SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3* db, bool reader,
+                           sqlite3_stmt* statement)
     : m_connection(std::move(connection)),
+      m_db(db),
+      m_reader(reader),
       m_statement(statement),
       m_columnCount(sqlite3_column_count(statement)),
-      m_columns(m_columnCount),
-      m_described(m_columnCount, false) {}
+      m_moreColumns(m_columnCount > kInlineColumns ? m_columnCount : 0),
+      m_columns(m_columnCount > kInlineColumns ? m_moreColumns.data() : m_inlineColumns) {}
 
-SqliteCursor::~SqliteCursor() { sqlite3_finalize(m_statement); }
+SqliteCursor::~SqliteCursor() {
+  sqlite3_finalize(m_statement);
+  if (m_reader) m_connection->ReleaseReader(m_db);
+}
 
 const ColumnInfo& SqliteCursor::Column(int index) {
-  if (!m_described[index]) {
-    m_columns[index] = ClassifySqliteType(sqlite3_column_decltype(m_statement, index));
-    m_described[index] = true;
+  DescribedColumn& column = m_columns[index];
+  if (!column.described) {
+    column.info = ClassifySqliteType(sqlite3_column_decltype(m_statement, index));
+    column.described = true;
   }
-  return m_columns[index];
+  return column.info;
 }
 
 const std::string& SqliteCursor::ColumnName(int index) {
@@ -47,7 +54,7 @@ long long SqliteCursor::Advance(long long n) {
       sqlite3_reset(m_statement);
       return landed;
     }
-    std::string message = sqlite3_errmsg(m_connection->Db());
+    std::string message = sqlite3_errmsg(m_db);
     sqlite3_reset(m_statement);
     throw CKvDbException(SqliteResultToHresult(rc, message), message);
   }

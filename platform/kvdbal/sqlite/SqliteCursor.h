@@ -12,7 +12,10 @@ namespace kvdbal {
 
 class SqliteCursor final : public Cursor {
  public:
-  SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3_stmt* statement);
+  // reader: the pooled handle the statement runs on, or null for the
+  // connection's own handle.
+  SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3* db, bool reader,
+               sqlite3_stmt* statement);
   ~SqliteCursor() override;
 
   int ColumnCount() const override { return m_columnCount; }
@@ -27,12 +30,20 @@ class SqliteCursor final : public Cursor {
  private:
   void ReadByStorage(int index, int storage, VARIANT* out);
 
-  std::shared_ptr<SqliteConnection> m_connection;  // keeps the handle open while the cursor lives
+  std::shared_ptr<SqliteConnection> m_connection;  // keeps the handles open while the cursor lives
+  sqlite3* m_db;
+  bool m_reader;
   sqlite3_stmt* m_statement;
   int m_columnCount;
   // Described on first use: a wide SELECT * read by one column pays for one.
-  std::vector<ColumnInfo> m_columns;
-  std::vector<bool> m_described;
+  struct DescribedColumn {
+    ColumnInfo info;
+    bool described = false;
+  };
+  static constexpr int kInlineColumns = 16;
+  DescribedColumn m_inlineColumns[kInlineColumns];
+  std::vector<DescribedColumn> m_moreColumns;  // for wider results
+  DescribedColumn* m_columns;
   std::vector<std::string> m_names;
 };
 

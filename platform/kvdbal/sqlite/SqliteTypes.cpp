@@ -1,11 +1,13 @@
 #include <cctype>
-#include <string>
+#include <cstring>
 
 #include "SqliteConnection.h"
 
 namespace kvdbal {
 namespace {
-bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+bool Has(const char* upper, const char* word) { return std::strstr(upper, word) != nullptr; }
+
 }  // namespace
 
 // Declared types follow SQLite's own affinity rules, with the types that
@@ -13,14 +15,28 @@ bool Has(const std::string& text, const char* part) { return text.find(part) != 
 ColumnInfo ClassifySqliteType(const char* declaredType) {
   ColumnInfo info;
   if (!declaredType || !*declaredType) return info;
-  std::string t(declaredType);
-  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  bool sized = Has(t, "(");
-  if (t.rfind("BOOL", 0) == 0 || t == "BIT") {
+  // Types are short; a longer one is judged by its first characters.
+  char t[64];
+  size_t n = 0;
+  for (; declaredType[n] && n < sizeof t - 1; ++n)
+    t[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(declaredType[n])));
+  t[n] = '\0';
+  // The names almost every schema uses, without the search below.
+  static const struct {
+    const char* name;
+    ColumnInfo info;
+  } kCommon[] = {{"INTEGER", {ValueKind::Integer, false}}, {"INT", {ValueKind::Integer, false}},
+                 {"TEXT", {ValueKind::Text, true}},        {"BLOB", {ValueKind::Binary, true}},
+                 {"REAL", {ValueKind::Real, false}},       {"DATETIME", {ValueKind::Date, false}},
+                 {"TIMESTAMP", {ValueKind::Date, false}}};
+  for (const auto& common : kCommon)
+    if (std::strcmp(t, common.name) == 0) return common.info;
+  bool sized = std::strchr(t, '(') != nullptr;
+  if (std::strncmp(t, "BOOL", 4) == 0 || std::strcmp(t, "BIT") == 0) {
     info.kind = ValueKind::Boolean;
   } else if (Has(t, "DATE") || Has(t, "TIME")) {
     info.kind = ValueKind::Date;
-  } else if (Has(t, "SMALLINT") || Has(t, "TINYINT") || t == "INT2") {
+  } else if (Has(t, "SMALLINT") || Has(t, "TINYINT") || std::strcmp(t, "INT2") == 0) {
     info.kind = ValueKind::SmallInt;
   } else if (Has(t, "INT")) {
     info.kind = ValueKind::Integer;

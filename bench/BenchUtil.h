@@ -1,0 +1,103 @@
+// Helpers shared by the benchmark programs: timing a piece of work against
+// the raw engine doing the same, peak memory growth, and the one-line report.
+//
+//   double ours = bench::BestSeconds(5, [&] { ... });
+//   double raw = bench::BestSeconds(5, [&] { ... });
+//   bench::PrintRatio("thing", ours / raw, 1.15);
+//
+//   bench::PeakMemory probe;        // resets the peak, notes the current size
+//   ... work ...
+//   bench::PrintPeak("thing_memory", probe.GrowthMiB(), 8);
+#pragma once
+
+#include <time.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace bench {
+
+// CPU seconds (user and system) the calling thread spends on one call of
+// work. Time the thread waits while other processes run does not count, so
+// a busy shared machine disturbs the comparison far less than wall time.
+inline double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+template <typename Work>
+double Seconds(Work&& work) {
+  double start = ThreadCpuSeconds();
+  work();
+  return ThreadCpuSeconds() - start;
+}
+
+// The fastest of repeats runs: the least disturbed by other load on the machine.
+template <typename Work>
+double BestSeconds(int repeats, Work&& work) {
+  double best = 0;
+  for (int i = 0; i < repeats; ++i) {
+    double s = Seconds(work);
+    if (i == 0 || s < best) best = s;
+  }
+  return best;
+}
+
+// Times ours and raw alternately, repeats times each, and returns the ratio
+// of their best times, so that a burst of load hits both sides alike.
+template <typename Ours, typename Raw>
+double CompareBest(int repeats, Ours&& ours, Raw&& raw) {
+  double bestOurs = 0, bestRaw = 0;
+  for (int i = 0; i < repeats; ++i) {
+    double o = Seconds(ours);
+    double r = Seconds(raw);
+    if (i == 0 || o < bestOurs) bestOurs = o;
+    if (i == 0 || r < bestRaw) bestRaw = r;
+  }
+  return bestOurs / bestRaw;
+}
+
+// A field of /proc/self/status in KiB (VmRSS, VmHWM).
+inline long StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  std::string prefix = std::string(field) + ":";
+  while (std::getline(status, line))
+    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+  return -1;
+}
+
+// Peak resident memory growth from its construction on: the peak mark is
+// reset (clear_refs 5), so only the work after it counts.
+class PeakMemory {
+ public:
+  PeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    m_startKiB = StatusKiB("VmRSS");
+  }
+  double GrowthMiB() const { return (StatusKiB("VmHWM") - m_startKiB) / 1024.0; }
+
+ private:
+  long m_startKiB;
+};
+
+inline void PrintRatio(const char* name, double ratio, double target) {
+  std::printf("%s ratio=%.3f target=%g\n", name, ratio, target);
+  std::fflush(stdout);
+}
+
+inline void PrintPeak(const char* name, double growthMiB, double target) {
+  std::printf("%s peak_growth_mib=%.2f target=%g\n", name, growthMiB, target);
+  std::fflush(stdout);
+}
+
+// A scratch file path for a benchmark's database, removed by the caller.
+inline std::string ScratchPath(const char* name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir && *dir ? dir : "/tmp") + "/" + name + "_" + std::to_string(getpid()) + ".db";
+}
+
+}  // namespace bench

@@ -1,0 +1,21 @@
+// Stored files of upload rows: where an upload's file lies below the
+// application base path, and its removal with the "File Warning" report.
+#pragma once
+
+#include <string>
+
+#include "FilePath.h"
+
+// The base path immediately followed by the url, every '/' then turned into
+// '\'. Nothing is inserted between the two, so the caller's base path and url
+// decide whether a separator stands there.
+std::string PlainUploadPath(const std::string& basePath, const std::string& url);
+
+// The url (without one leading separator) joined onto the parsed base path:
+// separators are normalised and "." and ".." applied.
+std::string JoinedUploadPath(const CFilePath& basePath, const std::string& url);
+
+// Deletes the file once. On failure writes a "File Warning" report naming the
+// path, the system error code and its message, and returns false; nothing is
+// raised either way.
+bool RemoveUploadFile(const std::string& path);

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "src/common/Format.h"
+#include "src/pagedpump/KvDRPump.h"
+#include "tests/fixture/TestDatabase.h"
+
+namespace {
+
+std::string StringOf(const VARIANT& v) {
+  EXPECT_EQ(v.vt, VT_BSTR);
+  return v.vt == VT_BSTR ? Utf8FromBstr(v.bstrVal) : std::string("<not a string>");
+}
+
+class PagedPumpTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UseServer(""); }
+  void UseServer(const std::string& options) {
+    db = TestDatabase::Create(TestDatabase::Engine::SQLite, options);
+    session = db->NewSession();
+    pump.Reset();
+    ASSERT_EQ(CKvDRPump::CreateInstance(nullptr, IKvDRPump::kIid, pump.ReleaseAndGetVoidAddress()), S_OK);
+  }
+  void AddOrders(int n) {
+    for (int i = 1; i <= n; ++i)
+      db->Exec(Format("INSERT INTO krorder (lid, strno) VALUES (%d, 'N%d')", i, i % 3));
+  }
+  HRESULT Init(const std::string& query, const std::string& sorter, LONG start = 0,
+               bool noCount = false, LONG* count = nullptr) {
+    LONG rows = 0;
+    const HRESULT hr = pump->Init(session.Get(), CComBSTR(query).Get(), CComBSTR(sorter).Get(), start,
+                                  noCount ? VARIANT_TRUE : VARIANT_FALSE, &rows);
+    if (count) *count = rows;
+    return hr;
+  }
+  LONG Flag(HRESULT (IKvDRPump::*get)(LONG*)) {
+    LONG v = -5;
+    EXPECT_EQ((pump.Get()->*get)(&v), S_OK);
+    return v;
+  }
+  CComVariant Value(const char* field, LONG lcid = 0, bool ex = false) {
+    CComVariant v;
+    const CComBSTR name(field);
+    EXPECT_EQ(ex ? pump->get_ValueEx(name.Get(), lcid, &v) : pump->get_Value(name.Get(), &v), S_OK);
+    return v;
+  }
+  const CKvDRPump& State() const { return *static_cast<const CKvDRPump*>(pump.Get()); }
+
+  std::unique_ptr<TestDatabase> db;
+  ComPtr<IDispatch> session;
+  ComPtr<IKvDRPump> pump;
+};
+
+TEST_F(PagedPumpTest, CountStatementsFollowTheQueryShape) {
+  AddOrders(4);
+  LONG count = 0;
+  StatementCapture statements;
+  // The page query then carries both ORDER BY clauses, which SQLite refuses.
+  Init("SELECT lid, strno FROM krorder ORDER BY strno", "ORDER BY lid", 0, false, &count);
+  EXPECT_EQ(statements.Statements().front(), "SELECT COUNT(*) AS lcount FROM krorder ");
+  EXPECT_EQ(statements.Statements().back(), "SELECT lid, strno FROM krorder ORDER BY strno ORDER BY lid");
+  EXPECT_EQ(count, 4);
+
+  statements.Clear();
+  ASSERT_EQ(Init("SELECT DISTINCT strno FROM krorder ORDER BY strno", "", 0, false, &count), S_OK);
+  EXPECT_EQ(statements.Statements().front(),
+            "SELECT COUNT(*) AS lcount FROM (SELECT DISTINCT strno FROM krorder ) tmptbl99");
+  EXPECT_EQ(statements.Statements().back(), "SELECT DISTINCT strno FROM krorder ORDER BY strno ");
+  EXPECT_EQ(count, 3);
+
+  statements.Clear();
+  ASSERT_EQ(Init("SELECT lid FROM krorder WHERE strno<>'x order by y'", "ORDER BY lid", 0, false, &count), S_OK);
+  EXPECT_EQ(statements.Statements().front(),
+            "SELECT COUNT(*) AS lcount FROM krorder WHERE strno<>'x order by y'");
+
+  statements.Clear();
+  ASSERT_EQ(Init("SELECT lid FROM krorder", "ORDER BY lid", 0, true, &count), S_OK);
+  EXPECT_EQ(count, -1);
+  EXPECT_EQ(statements.Statements().back(), "SELECT lid FROM krorder ORDER BY lid");
+  EXPECT_EQ(statements.Statements().front().find("COUNT"), std::string::npos);
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 0);
+}
+
+TEST_F(PagedPumpTest, QueryWithoutBlankBeforeFromIsRefusedQuietly) {
+  TraceCapture trace;
+  StatementCapture statements;
+  LONG count = 0;
+  EXPECT_EQ(Init("SELECT lid\nFROM krorder", ""), E_INVALIDARG);
+  EXPECT_EQ(Init("SELECT lid\nFROM krorder", "", 0, false, &count), E_INVALIDARG);
+  EXPECT_EQ(count, -1);
+  EXPECT_TRUE(statements.Statements().empty());
+  EXPECT_TRUE(trace.Lines().empty());
+}
+
+TEST_F(PagedPumpTest, TemporaryTableDialectCountsThroughATable) {
+  UseServer("servertype=2");
+  AddOrders(4);
+  LONG count = 0;
+  {
+    StatementCapture statements;
+    ASSERT_EQ(Init("SELECT lid FROM krorder ORDER BY lid", "", 0, false, &count), S_OK);
+    EXPECT_EQ(statements.Statements().front(), "SELECT COUNT(*) AS lcount FROM krorder ");
+    EXPECT_EQ(count, 4);
+  }
+  TraceCapture trace;
+  StatementCapture statements;
+  const HRESULT hr = Init("SELECT DISTINCT strno FROM krorder ORDER BY strno", "", 0, false, &count);
+  // SQLite has no SELECT ... INTO TEMP: the statement fails, the failure is
+  // reported and returned, and there is no table to drop.
+  ASSERT_TRUE(FAILED(hr));
+  EXPECT_EQ(statements.Statements(),
+            std::vector<std::string>{"SELECT DISTINCT strno FROM krorder  INTO TEMP tmptbl100"});
+  EXPECT_EQ(count, -1);
+  EXPECT_NE(trace.Text().find("[CKvDbException]\nLocation: KvDRPump, "), std::string::npos);
+  EXPECT_NE(trace.Text().find(Format("Returning: %#08X\n", static_cast<unsigned>(hr))), std::string::npos);
+}
+
+TEST_F(PagedPumpTest, StartSkipsToThePageAndReinitReplacesTheQuery) {
+  AddOrders(25);
+  LONG count = 0;
+  ASSERT_EQ(Init("SELECT lid, strstate FROM krorder", "ORDER BY lid", 20, false, &count), S_OK);
+  EXPECT_EQ(count, 25);
+  EXPECT_EQ(Value("lid").lVal, 21);
+  EXPECT_EQ(State().LangTexts().at("strstate_7_1031"), "geschlossen");
+
+  ASSERT_EQ(Init("SELECT lid FROM krorderline", "", 0, false, &count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(State().LangTexts().empty());
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 1);
+
+  ASSERT_EQ(Init("SELECT lid FROM krorder", "ORDER BY lid", 30), S_OK);
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 1);
+}
+
+TEST_F(PagedPumpTest, NavigationAndValues) {
+  db->Exec("INSERT INTO krorder (lid, strstate, lamount) VALUES (1, '2|7', 42), (2, NULL, NULL), (3, '|2', 1)");
+  ASSERT_EQ(Init("SELECT lid, strstate, lamount FROM krorder", "ORDER BY lid"), S_OK);
+  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "offen|geschlossen");
+  const CComVariant typed = Value("lamount", 0, true);
+  EXPECT_EQ(typed.vt, VT_I4);
+  EXPECT_EQ(typed.lVal, 42);
+  ASSERT_EQ(pump->MoveNext(), S_OK);
+  EXPECT_EQ(Value("strstate").vt, VT_NULL);
+  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "");
+  ASSERT_EQ(pump->MoveLast(), S_OK);
+  EXPECT_EQ(StringOf(Value("strstate", 1033, true)), "|open");
+  ASSERT_EQ(pump->MoveNext(), S_OK);
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 1);
+  ASSERT_EQ(pump->MoveFirst(), S_OK);
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsBOF), 0);
+  ASSERT_EQ(pump->MovePrevious(), S_OK);
+  EXPECT_EQ(Flag(&IKvDRPump::get_IsBOF), 1);
+  ASSERT_EQ(pump->Close(), S_OK);
+  EXPECT_FALSE(State().LangTexts().empty());
+}
+
+TEST_F(PagedPumpTest, DatabaseFailureWhileMovingIsReportedAndReturned) {
+  AddOrders(5);
+  // Row 4 overflows while it is computed, so stepping onto it fails.
+  ASSERT_EQ(Init("SELECT lid, CASE WHEN lid=4 THEN abs(lid - lid - 9223372036854775807 - 1) ELSE lid END AS x "
+                 "FROM krorder",
+                 "ORDER BY lid", 0, true),
+            S_OK);
+  TraceCapture trace;
+  HRESULT hr = S_OK;
+  for (int i = 0; i < 5 && hr == S_OK; ++i) hr = pump->MoveNext();
+  ASSERT_TRUE(FAILED(hr));
+  const auto& lines = trace.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(lines[0].heading);
+  EXPECT_EQ(lines[0].text, "CKvDbException");
+  EXPECT_EQ(lines[1].text.rfind("Location: KvDRPump, ", 0), 0u);
+  EXPECT_NE(lines[1].text.find("\nMessage: "), std::string::npos);
+  EXPECT_EQ(lines[2].text, Format("Returning: %#08X\n", static_cast<unsigned>(hr)));
+}
+
+TEST_F(PagedPumpTest, InitWithoutASessionIsAGeneralError) {
+  TraceCapture trace;
+  ComPtr<IDispatch> notASession;
+  ASSERT_EQ(pump.As(&notASession), S_OK);
+  LONG count = 0;
+  EXPECT_EQ(pump->Init(notASession.Get(), CComBSTR("SELECT lid FROM krorder").Get(), nullptr, 0,
+                       VARIANT_FALSE, &count),
+            E_FAIL);
+  EXPECT_EQ(count, -1);
+  EXPECT_NE(trace.Text().find("[General error]\nLocation: KvDRPump"), std::string::npos);
+  EXPECT_NE(trace.Text().find("Error: 0X8000FFFF"), std::string::npos);
+  EXPECT_NE(trace.Text().find("Returning: 0X80004005"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,341 @@
+// Saving the field value store: inserts with new ids, updates by id,
+// language rows, long fields, skipped fields, rollback and retry.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CorePumpFixture.h"
+#include "CoreSleepHook.h"
+
+namespace {
+
+class CoreSaveTest : public CorePumpTest {
+ protected:
+  void SetUp() override {
+    CorePumpTest::SetUp();
+    ASSERT_EQ(S_OK, Bind(kOrderEditForm));
+  }
+  static const FieldValue* LastNamed(const FieldValueList& list, const std::string& name) {
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+      if ((*it)->strName == name) return it->get();
+    return nullptr;
+  }
+  std::string OrderText(const std::string& column, LONG id) {
+    return db->QueryString("SELECT " + column + " FROM krorder WHERE lid=" + std::to_string(id));
+  }
+};
+
+TEST_F(CoreSaveTest, InsertTakesTheNextIdAndRecordsItInTheStore) {
+  Set("strno", Str("first"));
+  EXPECT_EQ(1, Save());  // empty table
+  EXPECT_EQ("first", OrderText("strno", 1));
+
+  for (int id = 2; id <= 7; ++id)
+    db->Exec("INSERT INTO krorder (lid, strno) VALUES (" + std::to_string(id) + ", 'x')");
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("strno", Str("eighth"));
+  EXPECT_EQ(8, Save());
+  EXPECT_EQ("eighth", OrderText("strno", 8));
+  const FieldValue* lid = LastNamed(Impl().Fields(), "lid");
+  ASSERT_NE(nullptr, lid);
+  EXPECT_EQ(VT_I4, lid->vValue.vt);
+  EXPECT_EQ(8, lid->vValue.lVal);
+
+  // Saving the same store again updates the row it inserted.
+  Set("strno", Str("eighth, changed"));
+  EXPECT_EQ(8, Save());
+  EXPECT_EQ(8, db->Count("krorder"));
+  EXPECT_EQ("eighth, changed", OrderText("strno", 8));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, IdsOfZeroOrLessMeanInsert) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (3, 'x')");
+  for (LONG given : {0, -1}) {
+    ASSERT_EQ(S_OK, pump->CleanFieldValues());
+    Set("lid", I4(given));
+    Set("strno", Str("new"));
+    const LONG id = Save();
+    EXPECT_EQ(given == 0 ? 4 : 5, id);
+    EXPECT_EQ(id, LastNamed(Impl().Fields(), "lid")->vValue.lVal);
+  }
+}
+
+TEST_F(CoreSaveTest, UpdateByIdChangesOnlyTheGivenFields) {
+  db->Exec("INSERT INTO krorder (lid, strno, lamount) VALUES (5, 'old', 9), (6, 'other', 1)");
+  Set("lid", I4(5));
+  Set("strno", Str("first value"));
+  Set("strno", Str("second value"));  // the later entry is what the row keeps
+  EXPECT_EQ(5, Save());
+  EXPECT_EQ(2, db->Count("krorder"));
+  EXPECT_EQ("second value", OrderText("strno", 5));
+  EXPECT_EQ(9, db->QueryLong("SELECT lamount FROM krorder WHERE lid=5"));
+  EXPECT_EQ("other", OrderText("strno", 6));
+  EXPECT_EQ(-1, Impl().CurrentId());  // saving does not move the pump
+}
+
+TEST_F(CoreSaveTest, UpdateOfAMissingRowWritesNothing) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (1, 'keep')");
+  Set("lid", I4(99));
+  Set("strno", Str("lost"));
+  EXPECT_EQ(-77, Save());
+  EXPECT_TRUE(TraceHas("Dataset with lid = 99 does not exist")) << trace.Text();
+  EXPECT_EQ(1, db->Count("krorder"));
+  EXPECT_EQ("keep", OrderText("strno", 1));
+
+  // A missing language row rolls the freshly inserted main row back too.
+  trace.Clear();
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("strno", Str("new"));
+  Set("lid", I4(77), 1031);
+  Set("strtitle", Str("Titel"), 1031);
+  EXPECT_EQ(-77, Save());
+  EXPECT_TRUE(TraceHas("Dataset with lid = 77 does not exist")) << trace.Text();
+  EXPECT_EQ(1, db->Count("krorder"));
+  EXPECT_EQ(0, db->Count("krorder_l"));
+}
+
+TEST_F(CoreSaveTest, LanguageRowsAreInsertedThenFoundByIdOrByParentAndLanguage) {
+  Set("strno", Str("with texts"));
+  Set("strtitle", Str("Titel"), 1031);
+  Set("strtitle", Str("Title"), 1033);
+  const LONG id = Save();
+  ASSERT_EQ(1, id);
+  EXPECT_EQ(2, db->Count("krorder_l", "lparentid=1"));
+  EXPECT_EQ("Titel", db->QueryString("SELECT strtitle FROM krorder_l WHERE lparentid=1 AND llcid=1031"));
+  EXPECT_EQ("Title", db->QueryString("SELECT strtitle FROM krorder_l WHERE lparentid=1 AND llcid=1033"));
+  const FieldValueList& german = *Impl().LangFields().at(1031);
+  const LONG germanId = LastNamed(german, "lid")->vValue.lVal;
+  EXPECT_EQ(germanId, db->QueryLong("SELECT lid FROM krorder_l WHERE llcid=1031"));
+  EXPECT_EQ(1, LastNamed(german, "lparentid")->vValue.lVal);
+  EXPECT_EQ(1031, LastNamed(german, "llcid")->vValue.lVal);
+
+  // The same store again: the language row is found by its own id.
+  Set("strtitle", Str("Titel 2"), 1031);
+  StatementCapture statements;
+  EXPECT_EQ(1, Save());
+  EXPECT_EQ(2, db->Count("krorder_l"));
+  EXPECT_EQ("Titel 2", db->QueryString("SELECT strtitle FROM krorder_l WHERE llcid=1031"));
+  const std::string byId = "SELECT * FROM krorder_l WHERE lid=" + std::to_string(germanId);
+  EXPECT_NE(statements.Statements().end(),
+            std::find(statements.Statements().begin(), statements.Statements().end(), byId));
+
+  // A fresh store for the same record finds it by parent and language.
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("lid", I4(1));
+  Set("strtitle", Str("Titel 3"), 1031);
+  statements.Clear();
+  EXPECT_EQ(1, Save());
+  EXPECT_EQ(2, db->Count("krorder_l"));
+  EXPECT_EQ("Titel 3", db->QueryString("SELECT strtitle FROM krorder_l WHERE llcid=1031"));
+  const std::string byParent = "SELECT * FROM krorder_l WHERE lparentid=1 AND llcid=1031";
+  EXPECT_NE(statements.Statements().end(),
+            std::find(statements.Statements().begin(), statements.Statements().end(), byParent));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, EditStampOfTheMainRowReachesEveryLanguageRow) {
+  KvDateParts parts{2024, 5, 17, 10, 30, 0};
+  CComVariant when;
+  when.vt = VT_DATE;
+  ASSERT_TRUE(DateFromParts(parts, &when.date));
+  Set("dtedit", when);
+  Set("luserid", I4(42));
+  Set("luserid", I4(7), 1031);  // the main row's user wins
+  Set("strtitle", Str("Titel"), 1031);
+  Set("strtitle", Str("Title"), 1033);
+  ASSERT_EQ(1, Save());
+  EXPECT_EQ(42, db->QueryLong("SELECT luserid FROM krorder WHERE lid=1"));
+  EXPECT_EQ(2, db->Count("krorder_l", "luserid=42"));
+  const std::string mainStamp = OrderText("dtedit", 1);
+  EXPECT_FALSE(mainStamp.empty());
+  EXPECT_EQ(mainStamp, db->QueryString("SELECT dtedit FROM krorder_l WHERE llcid=1031"));
+  EXPECT_EQ(mainStamp, db->QueryString("SELECT dtedit FROM krorder_l WHERE llcid=1033"));
+}
+
+TEST_F(CoreSaveTest, ClearedStoreWritesARowWithOnlyItsId) {
+  Set("strno", Str("gone"));
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  EXPECT_EQ(1, Save());
+  EXPECT_TRUE(db->QueryIsNull("SELECT strno FROM krorder WHERE lid=1"));
+}
+
+TEST_F(CoreSaveTest, NothingHappensWithoutAValidSessionOrBinding) {
+  Set("strno", Str("x"));
+  ASSERT_EQ(S_OK, pump->Init(db->NewSession(1, false).Get(), kOrderEditForm));
+  Set("strno", Str("x"));
+  StatementCapture statements;
+  EXPECT_EQ(-77, Save());
+  ASSERT_EQ(S_OK, Bind(0));
+  Set("strno", Str("x"));
+  EXPECT_EQ(-77, Save());
+  EXPECT_TRUE(statements.Statements().empty());
+  EXPECT_EQ(0, db->Count("krorder"));
+  EXPECT_EQ(E_POINTER, pump->SaveFieldValues(nullptr));
+}
+
+TEST_F(CoreSaveTest, FieldsThatCannotBeWrittenAreSkippedAndTraced) {
+  Set("strno", Str("kept"));
+  Set("nosuchcolumn", Str("x"));
+  Set("strno; DROP TABLE krorder", Str("x"));
+  Set("lamount", I4(3));
+  EXPECT_EQ(1, Save());
+  EXPECT_EQ("kept", OrderText("strno", 1));
+  EXPECT_EQ(3, db->QueryLong("SELECT lamount FROM krorder WHERE lid=1"));
+  EXPECT_EQ(2, TraceCount("Location: KvDataPump,")) << trace.Text();
+  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
+  const std::string megabyte(1 << 20, 'm');
+  Set("strmemo", Str(megabyte));
+  SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 70000);
+  ASSERT_NE(nullptr, bytes);
+  BYTE* data = nullptr;
+  ASSERT_EQ(S_OK, SafeArrayAccessData(bytes, reinterpret_cast<void**>(&data)));
+  for (int i = 0; i < 70000; ++i) data[i] = static_cast<BYTE>(i * 7);
+  SafeArrayUnaccessData(bytes);
+  CComVariant blob;
+  blob.vt = VT_ARRAY | VT_UI1;
+  blob.parray = bytes;
+  Set("blobdata", blob);
+  Set("strmemo_l", Str(megabyte + "!"), 1031);
+  ASSERT_EQ(1, Save());
+  EXPECT_EQ(1 << 20, db->QueryLong("SELECT length(strmemo) FROM krorder WHERE lid=1"));
+  EXPECT_EQ(megabyte, OrderText("strmemo", 1));
+  EXPECT_EQ(70000, db->QueryLong("SELECT length(blobdata) FROM krorder WHERE lid=1"));
+  EXPECT_EQ((1 << 20) + 1, db->QueryLong("SELECT length(strmemo_l) FROM krorder_l"));
+  ASSERT_EQ(S_OK, pump->MoveTo(1));
+  EXPECT_EQ(megabyte, TextOf(Read("strmemo")));
+  EXPECT_EQ(megabyte + "!", TextOf(ReadEx("strmemo_l", 1031)));
+
+  // An empty text is set, not appended: the field becomes empty, not NULL.
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("lid", I4(1));
+  Set("strmemo", Str(""));
+  ASSERT_EQ(1, Save());
+  EXPECT_FALSE(db->QueryIsNull("SELECT strmemo FROM krorder WHERE lid=1"));
+  EXPECT_EQ(0, db->QueryLong("SELECT length(strmemo) FROM krorder WHERE lid=1"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, LanguageValuesWithoutALanguageTableRollTheMainRowBack) {
+  ASSERT_EQ(S_OK, Bind(kNoteEditForm));
+  Set("strnote", Str("note"));
+  Set("strtitle", Str("Titel"), 1031);
+  LONG id = -77;
+  const HRESULT hr = pump->SaveFieldValues(&id);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_NE(E_FAIL, hr);
+  EXPECT_EQ(-77, id);
+  EXPECT_EQ(0, db->Count("krlinenote"));
+  EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+  char returning[64];
+  std::snprintf(returning, sizeof returning, "Returning: %#08X", static_cast<unsigned>(hr));
+  EXPECT_TRUE(TraceHas(returning)) << trace.Text();
+}
+
+TEST_F(CoreSaveTest, RefusedRowIsRolledBackAndReportedWithTheDatabaseCode) {
+  // A refusal that is no collision: the language row of the new record is
+  // refused after its main row was written.
+  db->Exec("CREATE TRIGGER krorder_l_refuse BEFORE INSERT ON krorder_l WHEN NEW.strtitle = 'bad' "
+           "BEGIN SELECT RAISE(ABORT, 'title refused'); END");
+  Set("strno", Str("main"));
+  Set("strtitle", Str("bad"), 1031);
+  LONG id = -77;
+  const HRESULT hr = pump->SaveFieldValues(&id);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_NE(E_FAIL, hr);
+  EXPECT_EQ(-77, id);
+  EXPECT_EQ(0, db->Count("krorder"));
+  EXPECT_EQ(0, db->Count("krorder_l"));
+  EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+  EXPECT_TRUE(TraceHas("title refused")) << trace.Text();
+  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
+  EXPECT_FALSE(TraceHas("collision")) << trace.Text();
+}
+
+// Values no column can hold: the save either skips them with a report and
+// keeps the rest, or is refused as a whole with a report and writes nothing.
+// Never half a record, never silence.
+TEST_F(CoreSaveTest, ValuesNoColumnCanHoldNeverLeaveHalfARecord) {
+  CComVariant error;
+  error.vt = VT_ERROR;
+  error.scode = DISP_E_PARAMNOTFOUND;
+  CComVariant variants;
+  variants.vt = VT_ARRAY | VT_VARIANT;
+  variants.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  ASSERT_NE(nullptr, variants.parray);
+  for (const CComVariant* odd : {&error, &variants}) {
+    for (const char* column : {"lamount", "strmemo"}) {
+      SCOPED_TRACE(std::string(column) + " vt " + std::to_string(odd->vt));
+      trace.Clear();
+      db->Exec("DELETE FROM krorder");
+      ASSERT_EQ(S_OK, pump->CleanFieldValues());
+      Set("strno", Str("rest"));
+      Set(column, *odd);
+      LONG id = -77;
+      const HRESULT hr = pump->SaveFieldValues(&id);
+      EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+      if (SUCCEEDED(hr)) {
+        EXPECT_EQ(1, id);
+        EXPECT_EQ("rest", OrderText("strno", 1));
+        EXPECT_TRUE(db->QueryIsNull("SELECT " + std::string(column) + " FROM krorder WHERE lid=1"));
+      } else {
+        EXPECT_EQ(-77, id);
+        EXPECT_EQ(0, db->Count("krorder"));
+      }
+    }
+  }
+}
+
+class CoreSaveRetryTest : public CoreSaveTest {
+ protected:
+  void SetUp() override {
+    CoreSaveTest::SetUp();
+    // Every new row with strno 'taken' is refused as a duplicate while row 1
+    // holds that number.
+    db->Exec("CREATE UNIQUE INDEX krorder_strno_unique ON krorder (strno)");
+    db->Exec("INSERT INTO krorder (lid, strno) VALUES (1, 'taken')");
+    Set("strno", Str("taken"));
+    Set("strtitle", Str("Titel"), 1031);
+  }
+  std::vector<DWORD> waits;
+};
+
+TEST_F(CoreSaveRetryTest, CollisionRollsBackWaitsAndRetriesWithAFreshAttempt) {
+  ScopedSleepHook hook([&](DWORD ms) {
+    waits.push_back(ms);
+    db->Exec("UPDATE krorder SET strno='moved' WHERE lid=1");
+  });
+  EXPECT_EQ(2, Save());
+  ASSERT_EQ(1u, waits.size());
+  EXPECT_LE(waits[0], 255u);
+  EXPECT_EQ(1, TraceCount("Data save collision. ID: 2 Retry: 1\n")) << trace.Text();
+  EXPECT_EQ(2, db->Count("krorder"));
+  EXPECT_EQ(1, db->Count("krorder_l", "lparentid=2"));
+  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
+}
+
+TEST_F(CoreSaveRetryTest, HundredCollisionsGiveUpWithEFail) {
+  ScopedSleepHook hook([&](DWORD ms) { waits.push_back(ms); });
+  EXPECT_EQ(-77, Save(E_FAIL));
+  EXPECT_EQ(100u, waits.size());
+  for (DWORD ms : waits) EXPECT_LE(ms, 255u);
+  EXPECT_EQ(100, TraceCount("Data save collision. ID: 2 Retry: "));
+  EXPECT_EQ(1, TraceCount("Data save collision. ID: 2 Retry: 100\n"));
+  // The last collision's exception, then the frame's own report.
+  const auto& lines = trace.Lines();
+  ASSERT_GE(lines.size(), 5u);
+  const size_t n = lines.size();
+  EXPECT_EQ("CKvDbException", lines[n - 5].text);
+  EXPECT_TRUE(lines[n - 5].heading);
+  EXPECT_EQ("General error", lines[n - 3].text);
+  EXPECT_NE(std::string::npos, lines[n - 2].text.find("Error: 0X8000FFFF"));
+  EXPECT_EQ("Returning: 0X80004005\n", lines[n - 1].text);
+  EXPECT_EQ(1, db->Count("krorder"));
+  EXPECT_EQ(0, db->Count("krorder_l"));
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// Cascade delete of a three-level tree with language rows and uploaded files,
+// walked through the host's data pack object.
+#include "files_fixture.h"
+
+namespace {
+
+class CascadeTest : public FilesPumpTest {
+ protected:
+  void SetUp() override {
+    FilesPumpTest::SetUp();
+    if (!Ready()) return;
+    BuildOrderTree();
+  }
+
+  HRESULT Cascade(bool killChildren, bool internal, const std::string& parentField = "lparentid") {
+    CComBSTR idField("lid");
+    CComBSTR parent(parentField);
+    return pump->CascadeDelete(idField.Get(), parent.Get(), killChildren ? VARIANT_TRUE : VARIANT_FALSE,
+                               internal ? VARIANT_TRUE : VARIANT_FALSE);
+  }
+
+  std::vector<LONG> Ids(const std::string& table) {
+    std::vector<LONG> ids;
+    const long n = db->Count(table);
+    for (long i = 0; i < n; ++i)
+      ids.push_back(db->QueryLong("SELECT lid FROM " + table + " ORDER BY lid LIMIT 1 OFFSET " +
+                                  std::to_string(i)));
+    return ids;
+  }
+
+  // The table each DELETE statement acts on, in order.
+  static std::vector<std::string> DeletedTables(const std::vector<std::string>& statements) {
+    std::vector<std::string> tables;
+    for (const std::string& s : Only(statements, "DELETE FROM ")) {
+      const size_t start = std::string("DELETE FROM ").size();
+      tables.push_back(s.substr(start, s.find(' ', start) - start));
+    }
+    return tables;
+  }
+
+  void ExpectOrderSixUntouched() {
+    EXPECT_EQ(1, db->Count("krorder", "lid=6"));
+    EXPECT_EQ(1, db->Count("krorder_l", "lid=61"));
+    EXPECT_EQ(1, db->Count("krorderline", "lid=13"));
+    EXPECT_EQ(1, db->Count("krorderline_l", "lid=131"));
+    EXPECT_EQ(1, db->Count("krlinenote", "lid=24"));
+    EXPECT_EQ(2, db->Count("kruploadfile", "lid IN (2, 6)"));
+    EXPECT_TRUE(db->FileExists("files/o6.pdf"));
+    EXPECT_TRUE(db->FileExists("files/lines/l13.pdf"));
+  }
+};
+
+TEST_P(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  StatementCapture statements;
+  EXPECT_EQ(S_OK, Cascade(true, false));
+
+  EXPECT_EQ(std::vector<LONG>{6}, Ids("krorder"));
+  EXPECT_EQ(std::vector<LONG>{61}, Ids("krorder_l"));
+  EXPECT_EQ(std::vector<LONG>{13}, Ids("krorderline"));
+  EXPECT_EQ(std::vector<LONG>{131}, Ids("krorderline_l"));
+  EXPECT_EQ(std::vector<LONG>{24}, Ids("krlinenote"));
+  EXPECT_EQ((std::vector<LONG>{2, 6}), Ids("kruploadfile"));
+  for (const char* gone : {"files/o5.pdf", "files/o5_de.pdf", "files/o5_en.pdf",
+                           "files/lines/l11.pdf", "files/lines/l12.pdf"})
+    EXPECT_FALSE(db->FileExists(gone)) << gone;
+  ExpectOrderSixUntouched();
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+
+  // Deepest level first; at each level the language rows before their
+  // records, and each record's upload rows just before the record.
+  const std::vector<std::string> expected = {
+      "krlinenote",    "krlinenote",    "krlinenote",  "krorderline_l", "krorderline_l",
+      "krorderline_l", "kruploadfile",  "krorderline", "kruploadfile",  "krorderline",
+      "kruploadfile",  "krorder_l",     "kruploadfile", "krorder_l",    "kruploadfile",
+      "krorder"};
+  EXPECT_EQ(expected, DeletedTables(statements.Statements()));
+
+  // Each level selects its rows by joining through the levels above.
+  const auto& all = statements.Statements();
+  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
+                                 "SELECT krlinenote.lid FROM krorder,krorderline,krlinenote WHERE "
+                                 "krorder.lid=5 AND krorderline.lparentid=krorder.lid AND "
+                                 "krlinenote.lparentid=krorderline.lid"));
+  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
+                                 "SELECT krorderline_l.lid FROM krorder, krorderline, krorderline_l "
+                                 "WHERE krorder.lid=5 AND krorderline.lparentid=krorder.lid AND "
+                                 "krorderline_l.lparentid=krorderline.lid"));
+  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
+                                 "SELECT krorder_l.lid FROM krorder_l WHERE krorder_l.lparentid=5"));
+}
+
+TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
+  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (7, 5, 'child of 5')");
+  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (8, 7, 'grandchild of 5')");
+  db->Exec("INSERT INTO krorderline (lid, lparentid, strname) VALUES (14, 7, 'line of 7')");
+  db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (25, 14, 'note of 14')");
+  db->Exec("INSERT INTO krorderline (lid, lparentid, strname) VALUES (15, 8, 'line of 8')");
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+
+  EXPECT_EQ(S_OK, Cascade(true, true));
+  EXPECT_EQ((std::vector<LONG>{6, 8}), Ids("krorder"));
+  EXPECT_EQ((std::vector<LONG>{13, 15}), Ids("krorderline"));
+  EXPECT_EQ(std::vector<LONG>{24}, Ids("krlinenote"));
+  ExpectOrderSixUntouched();
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(CascadeTest, WithoutKillChildrenNothingIsDeleted) {
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  StatementCapture statements;
+  EXPECT_EQ(S_OK, Cascade(false, false));
+  EXPECT_EQ(E_NOTIMPL, Cascade(false, true));
+  EXPECT_TRUE(statements.Statements().empty());
+  EXPECT_EQ(2, db->Count("krorder"));
+  EXPECT_EQ(7, db->Count("kruploadfile"));
+
+  // A failed read guard wins over the flags.
+  pump->MoveTo(0);
+  EXPECT_EQ(S_OK, Cascade(false, true));
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_EQ(2, db->Count("krorder"));
+}
+
+TEST_P(CascadeTest, FailingSecondChildPackLeavesTheFirstSubtreeDeleted) {
+  AddTagPack();
+  KvHostDataPackFailFor(15);
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  // The order lines below order 5 went with their notes, language rows and files ...
+  EXPECT_EQ(std::vector<LONG>{13}, Ids("krorderline"));
+  EXPECT_EQ(std::vector<LONG>{131}, Ids("krorderline_l"));
+  EXPECT_EQ(std::vector<LONG>{24}, Ids("krlinenote"));
+  EXPECT_FALSE(db->FileExists("files/lines/l11.pdf"));
+  // ... the rest stayed.
+  EXPECT_EQ(1, db->Count("krordertag", "lid=31"));
+  EXPECT_EQ((std::vector<LONG>{5, 6}), Ids("krorder"));
+  EXPECT_EQ((std::vector<LONG>{51, 52, 61}), Ids("krorder_l"));
+  EXPECT_EQ((std::vector<LONG>{1, 2, 3, 6, 7}), Ids("kruploadfile"));
+  EXPECT_TRUE(db->FileExists("files/o5.pdf"));
+
+  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
+  EXPECT_TRUE(TraceHas("HR: 0x80004005\n")) << trace.Text();
+  EXPECT_TRUE(TraceHas("Description: Data pack 15 cannot be loaded\n")) << trace.Text();
+}
+
+TEST_P(CascadeTest, FailingTopPackDeletesNothing) {
+  KvHostDataPackFailFor(10);
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  StatementCapture statements;
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
+  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
+
+
+  // So does a host without the data pack component.
+  KvHostDataPackFailNone();
+  CoRevokeClassObject(dataPackCookie);
+  dataPackCookie = 0;
+  trace.Clear();
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
+  EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
+  EXPECT_EQ(2, db->Count("krorder"));
+}
+
+TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
+  std::remove((db->BasePath() + "files/lines/l12.pdf").c_str());
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_EQ(1, HeadingCount("File Warning")) << trace.Text();
+  EXPECT_TRUE(TraceHas("l12.pdf. GetLastError returns 2\n")) << trace.Text();
+  EXPECT_EQ(0, db->Count("krorderline", "lid=12"));
+  EXPECT_EQ((std::vector<LONG>{2, 6}), Ids("kruploadfile"));
+}
+
+TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
+  const std::string app = db->BasePath() + "site/app/";
+  db->WriteFile("site/app/keep.txt", "x");
+  db->WriteFile("outside.txt", "precious");
+  KvSetFileRoots({app});
+  session = db->NewSession(kUserId, true, app);
+  db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_TRUE(db->FileExists("outside.txt"));
+  EXPECT_TRUE(TraceHas("outside.txt. GetLastError returns 5\n")) << trace.Text();
+  EXPECT_EQ(0, db->Count("krorder", "lid=5"));
+}
+
+TEST_P(CascadeTest, LeafRecordWithoutLanguageOrFilesIsDeletedAlone) {
+  ASSERT_EQ(S_OK, Bind(kNoteForm, 22));
+  StatementCapture statements;
+  EXPECT_EQ(S_OK, Cascade(true, false));
+  EXPECT_EQ((std::vector<std::string>{"DELETE FROM krlinenote WHERE lid=22"}),
+            Only(statements.Statements(), "DELETE"));
+  EXPECT_EQ((std::vector<LONG>{21, 23, 24}), Ids("krlinenote"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+KV_FILES_ENGINES(CascadeTest);
+
+}  // namespace

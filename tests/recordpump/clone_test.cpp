@@ -1,0 +1,245 @@
+// Cloning a three-level tree: new ids, parent links to the copies, columns
+// copied by the database, and uploaded files copied or shared.
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "files_fixture.h"
+#include "platform/host/HostSession.h"
+
+namespace {
+
+class CloneTest : public FilesPumpTest {
+ protected:
+  void SetUp() override {
+    FilesPumpTest::SetUp();
+    if (!Ready()) return;
+    BuildOrderTree();
+    ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  }
+
+  LONG Clone(bool files, HRESULT expected = S_OK, const std::string& idField = "",
+             const std::string& parentField = "") {
+    CComBSTR id(idField);
+    CComBSTR parent(parentField);
+    LONG newId = -77;
+    EXPECT_EQ(expected, pump->Clone(id.Get(), parent.Get(), files ? VARIANT_TRUE : VARIANT_FALSE, &newId));
+    return newId;
+  }
+
+  long Value(const std::string& table, const std::string& column, LONG id) {
+    return db->QueryLong("SELECT " + column + " FROM " + table + " WHERE lid=" + std::to_string(id));
+  }
+  std::string Text(const std::string& table, const std::string& column, LONG id) {
+    return db->QueryString("SELECT " + column + " FROM " + table + " WHERE lid=" + std::to_string(id));
+  }
+  std::string FileContent(const std::string& relativePath) {
+    std::ifstream in(db->BasePath() + relativePath, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+  // Each cloned line and note is found by its text, below the expected parent.
+  void ExpectTreeCopied(LONG newOrder) {
+    for (const auto& [name, qty] : {std::pair{"pencil", 10}, std::pair{"paper", 500}}) {
+      const std::string where = std::string("strname='") + name + "'";
+      EXPECT_EQ(2, db->Count("krorderline", where)) << name;
+      const LONG copy = db->QueryLong("SELECT MAX(lid) FROM krorderline WHERE " + where);
+      EXPECT_GE(copy, 14);
+      EXPECT_EQ(newOrder, Value("krorderline", "lparentid", copy));
+      EXPECT_EQ(qty, Value("krorderline", "lqty", copy));
+    }
+    for (const auto& [note, line] : {std::pair{21, "pencil"}, std::pair{22, "paper"},
+                                     std::pair{23, "paper"}}) {
+      const std::string text = "note " + std::to_string(note);
+      EXPECT_EQ(2, db->Count("krlinenote", "strnote='" + text + "'")) << text;
+      const LONG copy = db->QueryLong("SELECT MAX(lid) FROM krlinenote WHERE strnote='" + text + "'");
+      const LONG parent = Value("krlinenote", "lparentid", copy);
+      EXPECT_EQ(line, Text("krorderline", "strname", parent));
+      EXPECT_EQ(newOrder, Value("krorderline", "lparentid", parent)) << text;
+    }
+  }
+};
+
+TEST_P(CloneTest, TreeIsCopiedWithNewIdsAndParentsPointingToTheCopies) {
+  StatementCapture statements;
+  const LONG newId = Clone(false);
+  EXPECT_EQ(7, newId) << "MAX(lid)+1 of krorder";
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+
+  // The top copy keeps every listed column, its parent included.
+  for (const char* column : {"luserid", "lownerid", "lparentid", "lamount", "lfile"})
+    EXPECT_EQ(Value("krorder", column, 5), Value("krorder", column, 7)) << column;
+  for (const char* column : {"strno", "strcolor", "dblprice", "dtorder", "strmemo"})
+    EXPECT_EQ(Text("krorder", column, 5), Text("krorder", column, 7)) << column;
+
+  // Children per table: MAX+1 each, depth first.
+  EXPECT_EQ(5, db->Count("krorderline"));
+  EXPECT_EQ(14, db->QueryLong("SELECT MIN(lid) FROM krorderline WHERE lparentid=7"));
+  EXPECT_EQ(15, db->QueryLong("SELECT MAX(lid) FROM krorderline WHERE lparentid=7"));
+  EXPECT_EQ(7, db->Count("krlinenote"));
+  EXPECT_EQ(25, db->QueryLong("SELECT MIN(lid) FROM krlinenote WHERE lid > 24"));
+  EXPECT_EQ(27, db->QueryLong("SELECT MAX(lid) FROM krlinenote"));
+  ExpectTreeCopied(7);
+
+  // Language packs are no child packs here, so their rows stay with the source.
+  EXPECT_EQ(0, db->Count("krorder_l", "lparentid=7"));
+  EXPECT_EQ(4, db->Count("krorderline_l"));
+
+  // Without files the copies name the same upload rows.
+  EXPECT_EQ(7, db->Count("kruploadfile"));
+  EXPECT_EQ(Value("krorderline", "lfile", 11), db->QueryLong("SELECT lfile FROM krorderline WHERE "
+                                                             "lparentid=7 AND strname='pencil'"));
+
+  const std::vector<std::string> inserts = Only(statements.Statements(), "INSERT");
+  ASSERT_EQ(6u, inserts.size());
+  EXPECT_EQ(
+      "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, "
+      "lamount, dblprice, dtorder, strmemo, lfile, blobdata) SELECT 7 AS lid, dtedit, luserid, "
+      "lownerid, lparentid AS lparentid, strno, strcolor, strstate, lamount, dblprice, dtorder, "
+      "strmemo, lfile, blobdata FROM krorder WHERE lid = 5",
+      inserts[0]);
+  EXPECT_EQ(0u, inserts[1].find("INSERT INTO krorderline (lid, lparentid, dtedit, luserid, strname, "
+                                "lqty, lfile) SELECT 14 AS lid, 7 AS lparentid, "))
+      << inserts[1];
+  EXPECT_EQ(0u, inserts[2].find("INSERT INTO krlinenote")) << "a line's notes follow it at once";
+}
+
+TEST_P(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
+  db->WriteFile("files/o5_1.pdf", "taken");
+  const std::time_t before = std::time(nullptr);
+  const LONG newId = Clone(true);
+  EXPECT_EQ(7, newId);
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+  ExpectTreeCopied(7);
+
+  // Three file fields in the copied tree: the order's and two lines'.
+  EXPECT_EQ(10, db->Count("kruploadfile"));
+  const LONG upload = Value("krorder", "lfile", 7);
+  EXPECT_EQ(8, upload);
+  EXPECT_EQ("files/o5_2.pdf", Text("kruploadfile", "strurl", upload)) << "o5_1.pdf was taken";
+  EXPECT_EQ(PhysicalPath("files/o5_2.pdf"), Text("kruploadfile", "strphysicalpath", upload));
+  EXPECT_EQ("orig_o5.pdf", Text("kruploadfile", "strfilename", upload));
+  EXPECT_EQ(kUserId, Value("kruploadfile", "luserid", upload));
+  EXPECT_EQ(1, Value("kruploadfile", "lappid", upload));
+  EXPECT_EQ(9, Value("kruploadfile", "ltemplateid", upload));
+  EXPECT_EQ("application/pdf", Text("kruploadfile", "strcontenttype", upload));
+  EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5_2.pdf"));
+  EXPECT_EQ("taken", FileContent("files/o5_1.pdf"));
+
+  // Uploaded now.
+  std::tm when{};
+  const std::string uploaded = Text("kruploadfile", "dtupload", upload);
+  ASSERT_EQ(6, std::sscanf(uploaded.c_str(), "%d-%d-%d %d:%d:%d", &when.tm_year, &when.tm_mon,
+                           &when.tm_mday, &when.tm_hour, &when.tm_min, &when.tm_sec))
+      << uploaded;
+  when.tm_year -= 1900;
+  when.tm_mon -= 1;
+  when.tm_isdst = -1;
+  const std::time_t stamp = std::mktime(&when);
+  EXPECT_GE(stamp, before - 2);
+  EXPECT_LE(stamp, std::time(nullptr) + 2);
+
+  // The lines' files went to their own directory.
+  const LONG pencilCopy = db->QueryLong("SELECT lid FROM krorderline WHERE lparentid=7 AND strname='pencil'");
+  const LONG lineUpload = Value("krorderline", "lfile", pencilCopy);
+  EXPECT_EQ("files/lines/l11_1.pdf", Text("kruploadfile", "strurl", lineUpload));
+  EXPECT_EQ("content of files/lines/l11.pdf", FileContent("files/lines/l11_1.pdf"));
+  EXPECT_TRUE(db->FileExists("files/lines/l12_1.pdf"));
+
+  // The source is unchanged.
+  EXPECT_EQ(1, Value("krorder", "lfile", 5));
+  EXPECT_EQ(4, Value("krorderline", "lfile", 11));
+  EXPECT_EQ("files/o5.pdf", Text("kruploadfile", "strurl", 1));
+  EXPECT_EQ(7, Value("kruploadfile", "luserid", 1));
+  EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5.pdf"));
+}
+
+TEST_P(CloneTest, UncopiableOrEmptyFileFieldsKeepTheSourceValue) {
+  std::remove((db->BasePath() + "files/o5.pdf").c_str());
+  db->Exec("UPDATE krorderline SET lfile=0 WHERE lid=11");
+  Clone(true);
+  EXPECT_EQ(1, Value("krorder", "lfile", 7)) << "the copy failed, so the upload is shared";
+  EXPECT_EQ(0, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
+  // Only line 12's file was copied.
+  EXPECT_EQ(8, db->Count("kruploadfile"));
+  EXPECT_TRUE(db->FileExists("files/lines/l12_1.pdf"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
+  db->Exec("UPDATE krappdatapack SET ldatapackid=12 WHERE lid=13");
+  Clone(false);
+  for (LONG line : {11, 12}) {
+    const std::string name = Text("krorderline", "strname", line);
+    const LONG copy = db->QueryLong("SELECT lid FROM krorderline WHERE lparentid=7 AND strname='" + name + "'");
+    EXPECT_EQ(db->Count("krorderline_l", "lparentid=" + std::to_string(line)),
+              db->Count("krorderline_l", "lparentid=" + std::to_string(copy)))
+        << name;
+  }
+  EXPECT_EQ(7, db->Count("krorderline_l"));
+  EXPECT_EQ(2, db->Count("krorderline_l", "strtext='text 122'"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(CloneTest, FailedRowCopyStillHandsOutItsIdAndChildrenFollowIt) {
+  // A field the table does not have makes the lines' INSERT fail.
+  db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
+           "lprecision2) VALUES (1299, 12, 'lmissing', 0, 'INTEGER', 0, 0)");
+  EXPECT_EQ(7, Clone(false));
+  EXPECT_EQ(3, db->Count("krorderline")) << "no line was copied";
+  EXPECT_EQ(2, HeadingCount("CKvDbException")) << trace.Text();
+  // Both failed copies computed id 14; the notes hang below it all the same.
+  EXPECT_EQ(3, db->Count("krlinenote", "lparentid=14"));
+  EXPECT_EQ(1, db->Count("krorder", "lid=7"));
+}
+
+TEST_P(CloneTest, NamedColumnsAndGuards) {
+  // A failing read guard leaves the result alone.
+  pump->MoveTo(0);
+  EXPECT_EQ(-77, Clone(false));
+  session = db->NewSession(kUserId, false);
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  EXPECT_EQ(-77, Clone(false));
+  EXPECT_EQ(2, db->Count("krorder"));
+  LONG* none = nullptr;
+  EXPECT_EQ(E_POINTER, pump->Clone(nullptr, nullptr, VARIANT_FALSE, none));
+
+  // Column names are taken as given, case aside.
+  session = db->NewSession(kUserId);
+  ASSERT_EQ(S_OK, Bind(kNoteForm, 24));
+  StatementCapture statements;
+  EXPECT_EQ(25, Clone(false, S_OK, "LID", "LPARENTID"));
+  EXPECT_EQ(13, Value("krlinenote", "lparentid", 25));
+  EXPECT_EQ("note 24", Text("krlinenote", "strnote", 25));
+  EXPECT_NE(std::string::npos, Only(statements.Statements(), "INSERT")[0].find(
+                                   "SELECT 25 AS LID, LPARENTID AS LPARENTID, "));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(CloneTest, FileStepFailureKeepsTheRowAndTheSourceUploads) {
+  // Without a file copier each file field's copy fails inside its row copy.
+  CoRevokeClassObject(fileCopierCookie);
+  fileCopierCookie = 0;
+  EXPECT_EQ(7, Clone(true));
+  EXPECT_EQ(1, Value("krorder", "lfile", 7));
+  ExpectTreeCopied(7);
+  EXPECT_EQ(4, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
+  EXPECT_EQ(7, db->Count("kruploadfile"));
+  EXPECT_EQ(3, HeadingCount("COM error")) << trace.Text();
+  EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
+}
+
+TEST_P(CloneTest, SessionWithoutUserClonesNothing) {
+  KvConfigureHostSession(session.Get(), [](KvHostSessionConfig& c) { c.user = KvHostUserKind::None; });
+  StatementCapture statements;
+  EXPECT_EQ(-77, Clone(true));
+  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
+  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
+  EXPECT_EQ(2, db->Count("krorder"));
+}
+
+KV_FILES_ENGINES(CloneTest);
+
+}  // namespace

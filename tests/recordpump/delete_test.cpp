@@ -1,0 +1,102 @@
+// Deleting the current record: its row and its language rows, nothing else,
+// and failures that only the trace learns about.
+#include "files_fixture.h"
+
+namespace {
+
+class DeleteTest : public FilesPumpTest {
+ protected:
+  void SetUp() override {
+    FilesPumpTest::SetUp();
+    if (!Ready()) return;
+    db->Exec("INSERT INTO krorder (lid, strno, lfile) VALUES (5, 'A5', 1)");
+    db->Exec("INSERT INTO krorder (lid, strno) VALUES (6, 'A6')");
+    for (int lcid : {1031, 1033, 1036})
+      db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid) VALUES (" + std::to_string(lcid) +
+               ", 5, " + std::to_string(lcid) + ")");
+    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid) VALUES (1, 6, 1031)");
+    db->Exec("INSERT INTO krorderline (lid, lparentid) VALUES (1, 5)");
+    Upload(1, "files/a5.pdf");
+  }
+};
+
+TEST_P(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  StatementCapture statements;
+  EXPECT_EQ(S_OK, pump->Delete());
+  EXPECT_EQ((std::vector<std::string>{"DELETE FROM krorder WHERE lid=5",
+                                      "DELETE FROM krorder_l WHERE lparentid=5"}),
+            statements.Statements());
+  EXPECT_EQ(0, db->Count("krorder", "lid=5"));
+  EXPECT_EQ(0, db->Count("krorder_l", "lparentid=5"));
+  // The neighbour, the child record, the upload row and its file stay.
+  EXPECT_EQ(1, db->Count("krorder", "lid=6"));
+  EXPECT_EQ(1, db->Count("krorder_l", "lparentid=6"));
+  EXPECT_EQ(1, db->Count("krorderline"));
+  EXPECT_EQ(1, db->Count("kruploadfile"));
+  EXPECT_TRUE(db->FileExists("files/a5.pdf"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  EXPECT_EQ(S_OK, pump->DeleteEx(1031));
+  EXPECT_EQ(0, db->Count("krorder_l", "lparentid=5 AND llcid=1031"));
+  EXPECT_EQ(2, db->Count("krorder_l", "lparentid=5"));
+  EXPECT_EQ(1, db->Count("krorder_l", "lparentid=6 AND llcid=1031"));
+  EXPECT_EQ(1, db->Count("krorder", "lid=5"));
+
+  EXPECT_EQ(S_OK, pump->DeleteEx(0));
+  EXPECT_EQ(0, db->Count("krorder", "lid=5"));
+  EXPECT_EQ(2, db->Count("krorder_l", "lparentid=5")) << "the language rows are left behind";
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(DeleteTest, NothingHappensWithoutAPositionedValidBinding) {
+  StatementCapture statements;
+  // No Init at all.
+  EXPECT_EQ(S_OK, pump->Delete());
+  EXPECT_EQ(S_OK, pump->DeleteEx(0));
+  // Bound but not positioned, then positioned on 0.
+  ASSERT_EQ(S_OK, Bind(kOrderForm));
+  EXPECT_EQ(S_OK, pump->Delete());
+  pump->MoveTo(0);
+  EXPECT_EQ(S_OK, pump->DeleteEx(1031));
+  // An invalid session.
+  session = db->NewSession(kUserId, false);
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  EXPECT_EQ(S_OK, pump->Delete());
+  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
+  EXPECT_EQ(1, db->Count("krorder", "lid=5"));
+  EXPECT_EQ(3, db->Count("krorder_l", "lparentid=5"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(DeleteTest, MissingRecordIsNoFailure) {
+  ASSERT_EQ(S_OK, Bind(kOrderForm, 77));
+  EXPECT_EQ(S_OK, pump->Delete());
+  EXPECT_EQ(2, db->Count("krorder"));
+  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(DeleteTest, FormWithoutLanguageTableLosesTheRowAndTracesTheSecondStatement) {
+  db->Exec("INSERT INTO krlinenote (lid, lparentid) VALUES (3, 1)");
+  ASSERT_EQ(S_OK, Bind(kNoteForm, 3));
+  EXPECT_EQ(S_OK, pump->Delete());
+  EXPECT_EQ(0, db->Count("krlinenote"));
+  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
+  EXPECT_TRUE(TraceHas("Location: KvDataPump, ")) << trace.Text();
+  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
+
+  // With a language, nothing can be deleted there at all.
+  db->Exec("INSERT INTO krlinenote (lid, lparentid) VALUES (4, 1)");
+  pump->MoveTo(4);
+  trace.Clear();
+  EXPECT_EQ(S_OK, pump->DeleteEx(1031));
+  EXPECT_EQ(1, db->Count("krlinenote"));
+  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
+}
+
+KV_FILES_ENGINES(DeleteTest);
+
+}  // namespace

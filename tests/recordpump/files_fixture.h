@@ -1,0 +1,173 @@
+// Set-up shared by the deletion, file field, cascade and clone tests: a fresh
+// demo database, a session whose application directory is a real temporary
+// directory, the host's data pack and file copier components, a trace
+// capture and one record pump. Records and uploads are created with real
+// rows and real files. Every test runs on SQLite and, when KV_TEST_PG names
+// a server, on PostgreSQL.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/com/ObjBase.h"
+#include "platform/host/HostComponents.h"
+#include "src/outside/FileServices.h"
+#include "src/recordpump/KvDataPump.h"
+#include "tests/fixture/TestDatabase.h"
+
+class FilesPumpTest : public ::testing::TestWithParam<TestDatabase::Engine> {
+ protected:
+  static constexpr LONG kOrderForm = 100;  // krorder, language table krorder_l
+  static constexpr LONG kLineForm = 102;   // krorderline, language table krorderline_l
+  static constexpr LONG kNoteForm = 103;   // krlinenote, no language table
+
+  void SetUp() override {
+    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
+      GTEST_SKIP() << "KV_TEST_PG is not set";
+    dataPackCookie = KvRegisterHostDataPack();
+    fileCopierCookie = KvRegisterHostFileCopier();
+    ASSERT_NE(0u, dataPackCookie);
+    ASSERT_NE(0u, fileCopierCookie);
+    m_savedRoots = KvGetFileRoots();
+    m_rootsSaved = true;
+    db = TestDatabase::Create(GetParam());
+    ASSERT_TRUE(db);
+    // Deleting below the application directory only.
+    KvSetFileRoots({db->BasePath()});
+    session = db->NewSession(kUserId);
+    ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
+  }
+
+  // For the set-up of derived fixtures: false when the test does not run.
+  bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+  void TearDown() override {
+    if (dataPackCookie) CoRevokeClassObject(dataPackCookie);
+    if (fileCopierCookie) CoRevokeClassObject(fileCopierCookie);
+    KvHostDataPackFailNone();
+    if (m_rootsSaved) KvSetFileRoots(m_savedRoots);
+  }
+
+  HRESULT Bind(LONG formId, LONG recordId = -1) {
+    const HRESULT hr = pump->Init(session.Get(), formId);
+    if (recordId != -1) pump->MoveTo(recordId);
+    return hr;
+  }
+
+  // The path of a file below the application directory as the component
+  // writes it: Windows-style separators throughout.
+  std::string PhysicalPath(const std::string& url) const {
+    std::string path = db->BasePath() + url;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+  }
+
+  // An upload row for url, with its file on disk unless withFile is false.
+  void Upload(LONG id, const std::string& url, bool withFile = true) {
+    const std::string name = url.substr(url.rfind('/') + 1);
+    db->Exec("INSERT INTO kruploadfile (lid, strfilename, strphysicalpath, dtupload, luserid, strurl, "
+             "lappid, ltemplateid, strcontenttype) VALUES (" +
+             std::to_string(id) + ", 'orig_" + name + "', '" + PhysicalPath(url) +
+             "', '2024-01-02 03:04:05', 7, '" + url + "', 1, 9, 'application/pdf')");
+    if (withFile) db->WriteFile(url, "content of " + url);
+  }
+
+  // Two orders with lines, line notes, language rows and uploaded files:
+  //
+  //   krorder 5 (file 1)          krorder_l 51 (5, 1031, file 3), 52 (5, 1033, file 7)
+  //     krorderline 11 (file 4)   krorderline_l 111 (11, 1031)
+  //       krlinenote 21
+  //     krorderline 12 (file 5)   krorderline_l 121 (12, 1031), 122 (12, 1033)
+  //       krlinenote 22, 23
+  //   krorder 6 (file 2)          krorder_l 61 (6, 1031)
+  //     krorderline 13 (file 6)   krorderline_l 131 (13, 1031)
+  //       krlinenote 24
+  void BuildOrderTree() {
+    db->Exec("INSERT INTO krorder (lid, luserid, lownerid, lparentid, strno, strcolor, lamount, "
+             "dblprice, dtorder, strmemo, lfile) VALUES (5, 3, -1, 0, 'A5', 'red', 12, 4.25, "
+             "'2024-03-05 00:00:00', 'first order', 1)");
+    db->Exec("INSERT INTO krorder (lid, lparentid, strno, lfile) VALUES (6, 0, 'A6', 2)");
+    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
+             "(51, 5, 1031, 'Erste', 3)");
+    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
+             "(52, 5, 1033, 'First', 7)");
+    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (61, 6, 1031, 'Zweite')");
+    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (11, 5, 'pencil', 10, 4)");
+    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (12, 5, 'paper', 500, 5)");
+    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (13, 6, 'desk', 1, 6)");
+    for (const auto& [id, parent, lcid] : {std::tuple{111, 11, 1031}, std::tuple{121, 12, 1031},
+                                           std::tuple{122, 12, 1033}, std::tuple{131, 13, 1031}})
+      db->Exec("INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (" +
+               std::to_string(id) + ", " + std::to_string(parent) + ", " + std::to_string(lcid) +
+               ", 'text " + std::to_string(id) + "')");
+    for (const auto& [id, parent] : {std::pair{21, 11}, std::pair{22, 12}, std::pair{23, 12},
+                                     std::pair{24, 13}})
+      db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (" + std::to_string(id) +
+               ", " + std::to_string(parent) + ", 'note " + std::to_string(id) + "')");
+    Upload(1, "files/o5.pdf");
+    Upload(2, "files/o6.pdf");
+    Upload(3, "files/o5_de.pdf");
+    Upload(4, "files/lines/l11.pdf");
+    Upload(5, "files/lines/l12.pdf");
+    Upload(6, "files/lines/l13.pdf");
+    Upload(7, "files/o5_en.pdf");
+  }
+
+  // A second child data pack of the orders (data pack 15, table krordertag),
+  // after the order lines, with one tag on order 5.
+  void AddTagPack() {
+    db->Exec("CREATE TABLE krordertag (lid INTEGER NOT NULL PRIMARY KEY, lparentid INTEGER, "
+             "strtag VARCHAR(50))");
+    db->Exec("INSERT INTO krappdatapack (lid, strtable, strname, lappid, ldatapackid, lrecrightsmask) "
+             "VALUES (15, 'krordertag', 'tags', 1, 10, 0)");
+    db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
+             "lprecision2) VALUES (1501, 15, 'lid', 1, 'INTEGER', 0, 0), (1502, 15, 'lparentid', 1, "
+             "'INTEGER', 0, 0), (1503, 15, 'strtag', 0, 'STRING', 0, 0)");
+    db->Exec("INSERT INTO krordertag (lid, lparentid, strtag) VALUES (31, 5, 'urgent')");
+  }
+
+  bool TraceHas(const std::string& text) const { return trace.Text().find(text) != std::string::npos; }
+  int HeadingCount(const std::string& heading) const {
+    int n = 0;
+    for (const auto& line : trace.Lines())
+      if (line.heading && line.text == heading) ++n;
+    return n;
+  }
+  // The statements that begin with prefix, in order.
+  static std::vector<std::string> Only(const std::vector<std::string>& statements,
+                                       const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& s : statements)
+      if (s.rfind(prefix, 0) == 0) out.push_back(s);
+    return out;
+  }
+
+  static constexpr LONG kUserId = 42;
+
+  DWORD dataPackCookie = 0;
+  DWORD fileCopierCookie = 0;
+  TraceCapture trace;
+  std::unique_ptr<TestDatabase> db;
+  ComPtr<IDispatch> session;
+  ComPtr<IKvDataPump> pump;
+
+ private:
+  std::vector<std::string> m_savedRoots;
+  bool m_rootsSaved = false;
+};
+
+inline std::string FilesEngineName(const ::testing::TestParamInfo<TestDatabase::Engine>& info) {
+  return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
+}
+
+#define KV_FILES_ENGINES(suite)                                                                \
+  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                     \
+                           ::testing::Values(TestDatabase::Engine::SQLite,                     \
+                                             TestDatabase::Engine::Postgres),                  \
+                           FilesEngineName)

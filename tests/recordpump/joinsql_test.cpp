@@ -1,0 +1,124 @@
+#include "query_pump_helpers.h"
+
+namespace {
+
+// A VT_ARRAY|VT_VARIANT of field names, as a page script passes it.
+CComVariant FieldArray(const std::vector<std::string>& names, UINT dims = 1) {
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(names.size()), 0}, {1, 0}};
+  CComVariant v;
+  v.vt = VT_ARRAY | VT_VARIANT;
+  v.parray = SafeArrayCreate(VT_VARIANT, dims, bounds);
+  for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
+    const CComVariant name(names[i]);
+    const LONG index[2] = {i, 0};
+    EXPECT_EQ(SafeArrayPutElement(v.parray, index, &name), S_OK);
+  }
+  return v;
+}
+
+const CComVariant kDistinct = CComVariant::Bool(true);
+const CComVariant kAllFields = CComVariant::Bool(false);
+
+class JoinSqlTest : public PumpTest {
+ protected:
+  void UseServer(const std::string& options, LONG userId = 7) {
+    db = TestDatabase::Create(TestDatabase::Engine::SQLite, options);
+    session = db->NewSession(userId);
+    BindSession(session.Get());
+  }
+  std::string Select(LONG pack, VARIANT distinct, VARIANT* fields = nullptr, LONG lcid = 1031) {
+    CComBSTR text;
+    EXPECT_EQ(pump->GetSQLJoinSelect(pack, lcid, distinct, fields, &text), S_OK);
+    return text.ToUtf8();
+  }
+  std::string Where(LONG pack, const char* condition) {
+    CComBSTR text;
+    EXPECT_EQ(pump->GetSQLJoinWhere(pack, CComBSTR(condition).Get(), 1031, &text), S_OK);
+    return text.ToUtf8();
+  }
+  static constexpr const char* kLangSelect = "SELECT DISTINCT krorder.strno as strno, krorder_l.strtitle as strtitle FROM ";
+};
+
+TEST_F(JoinSqlTest, StandardDialectJoinsInTheFromPart) {
+  UseServer("servertype=1");
+  CComVariant fields = FieldArray({"strno", "strtitle"});
+  EXPECT_EQ(Select(10, kDistinct, &fields),
+            std::string(kLangSelect) +
+                "krorder LEFT OUTER JOIN (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) "
+                "krorder_l ON krorder_l.lparentid=krorder.lid");
+  EXPECT_EQ(fields.vt, VT_EMPTY);
+  EXPECT_EQ(Where(10, "strno='A1'"), "lownerid=7 OR lownerid=-1 AND strno='A1'");
+  EXPECT_EQ(Where(14, ""), "");
+  EXPECT_EQ(Select(14, kAllFields),
+            "SELECT krlinenote.lid as lid, krlinenote.lparentid as lparentid, krlinenote.dtedit as "
+            "dtedit, krlinenote.luserid as luserid, krlinenote.strnote as strnote FROM krlinenote");
+}
+
+TEST_F(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
+  UseServer("servertype=2");
+  CComVariant fields = FieldArray({"strno", "strtitle"});
+  EXPECT_EQ(Select(10, kDistinct, &fields),
+            std::string(kLangSelect) +
+                "krorder, OUTER (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l");
+  EXPECT_EQ(Where(10, "strno='A1'"),
+            "krorder_l.lparentid=krorder.lid AND lownerid=7 OR lownerid=-1 AND strno='A1'");
+
+  UseServer("servertype=3");
+  fields = FieldArray({"strno", "strtitle"});
+  EXPECT_EQ(Select(10, kDistinct, &fields),
+            std::string(kLangSelect) +
+                "krorder, (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l");
+  EXPECT_EQ(Where(10, ""), "krorder.lid=krorder_l.lparentid (+) AND lownerid=7 OR lownerid=-1");
+}
+
+TEST_F(JoinSqlTest, DistinctFlagAndCallerFields) {
+  BindSession(session.Get());
+  CComVariant city = FieldArray({"strnote"});
+  EXPECT_EQ(Select(14, kDistinct, &city), "SELECT DISTINCT krlinenote.strnote as strnote FROM krlinenote");
+  EXPECT_EQ(Select(14, kDistinct), "SELECT DISTINCT  FROM krlinenote");
+  CComVariant one;
+  one.vt = VT_BOOL;
+  one.boolVal = 1;
+  EXPECT_EQ(Select(14, one), "SELECT  FROM krlinenote");
+  const std::string all = Select(14, CComVariant(static_cast<LONG>(1)));
+  EXPECT_EQ(all, Select(14, kAllFields));
+  CComVariant twice = FieldArray({"strnote"});
+  EXPECT_EQ(Select(14, kAllFields, &twice), all.substr(0, all.find(" FROM")) +
+                                                ", krlinenote.strnote as strnote FROM krlinenote");
+  CComVariant square = FieldArray({"strnote"}, 2);
+  EXPECT_EQ(Select(14, kDistinct, &square), "SELECT DISTINCT  FROM krlinenote");
+  EXPECT_EQ(square.vt, VT_EMPTY);
+}
+
+TEST_F(JoinSqlTest, NoResultWithoutAValidSession) {
+  BindSession(db->NewSession(1, false).Get());
+  BSTR select = nullptr;
+  BSTR where = nullptr;
+  EXPECT_EQ(pump->GetSQLJoinSelect(10, 1031, kAllFields, nullptr, &select), S_OK);
+  EXPECT_EQ(pump->GetSQLJoinWhere(10, nullptr, 1031, &where), S_OK);
+  EXPECT_EQ(select, nullptr);
+  EXPECT_EQ(where, nullptr);
+}
+
+// The standard dialect's text runs as it is and yields each record once,
+// with the language columns empty where the language has no row.
+TEST_F(JoinSqlTest, StandardJoinRunsOnTheDatabase) {
+  UseServer("", 1);
+  db->Exec("INSERT INTO krorder (lid, lownerid, strno) VALUES (1, 1, 'A1'), (2, -1, 'A2'), (3, 5, 'A3')");
+  db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES "
+           "(1, 1, 1031, 'Eins'), (2, 1, 1033, 'One'), (3, 3, 1031, 'Drei')");
+  CComVariant fields = FieldArray({"lid", "strno", "strtitle"});
+  const std::string sql = Select(10, kDistinct, &fields) + " WHERE " + Where(10, "") + " ORDER BY lid";
+  ASSERT_EQ(pump->QueryInit(session.Get(), CComBSTR(sql).Get()), S_OK);
+  std::vector<std::string> rows;
+  VARIANT_BOOL eof = VARIANT_FALSE;
+  for (LONG id = 0; pump->get_IsEOF(&eof) == S_OK && eof == VARIANT_FALSE; pump->MoveNext(&id)) {
+    CComVariant no, title;
+    pump->get_Value(CComBSTR("strno").Get(), &no);
+    pump->get_Value(CComBSTR("strtitle").Get(), &title);
+    rows.push_back(StringOf(no) + ":" + StringOf(title));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"A1:Eins", "A2:"}));
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include "query_pump_helpers.h"
+
+namespace {
+
+class QueryCursorTest : public PumpTest {
+ protected:
+  void Query(const std::string& sql) {
+    ASSERT_EQ(pump->QueryInit(session.Get(), CComBSTR(sql).Get()), S_OK);
+  }
+  LONG Move(HRESULT (IKvDataPump::*move)(LONG*)) {
+    LONG id = 0;
+    EXPECT_EQ((pump.Get()->*move)(&id), S_OK);
+    return id;
+  }
+  bool AtEnd() {
+    VARIANT_BOOL eof = 0;
+    EXPECT_EQ(pump->get_IsEOF(&eof), S_OK);
+    return eof == VARIANT_TRUE;
+  }
+  CComVariant Value(const char* field, LONG lcid = 0, bool ex = false) {
+    CComVariant v;
+    const CComBSTR name(field);
+    EXPECT_EQ(ex ? pump->get_ValueEx(name.Get(), lcid, &v) : pump->get_Value(name.Get(), &v), S_OK);
+    return v;
+  }
+};
+
+TEST_F(QueryCursorTest, EmptyResult) {
+  Query("SELECT lid FROM krorder");
+  EXPECT_TRUE(AtEnd());
+  EXPECT_EQ(Move(&IKvDataPump::MoveFirst), -1);
+}
+
+TEST_F(QueryCursorTest, OnlyMoveNextWithholdsTheRowId) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (3, 'A'), (5, 'B')");
+  Query("SELECT lid, strno FROM krorder ORDER BY lid");
+  EXPECT_FALSE(AtEnd());
+  EXPECT_EQ(Move(&IKvDataPump::MoveNext), -1);
+  EXPECT_EQ(StringOf(Value("strno")), "B");
+  EXPECT_EQ(Move(&IKvDataPump::MoveFirst), 3);
+  EXPECT_EQ(Move(&IKvDataPump::MoveLast), 5);
+  EXPECT_EQ(Move(&IKvDataPump::MovePrevious), 3);
+  EXPECT_EQ(Move(&IKvDataPump::MoveNext), -1);
+  EXPECT_EQ(Move(&IKvDataPump::MoveNext), -1);
+  EXPECT_TRUE(AtEnd());
+}
+
+TEST_F(QueryCursorTest, ResultWithoutLidStillMoves) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (3, 'A'), (5, 'B')");
+  TraceCapture trace;
+  Query("SELECT strno FROM krorder ORDER BY strno");
+  EXPECT_EQ(Move(&IKvDataPump::MoveLast), -1);
+  EXPECT_EQ(StringOf(Value("strno")), "B");
+  EXPECT_EQ(Move(&IKvDataPump::MovePrevious), -1);
+  EXPECT_EQ(StringOf(Value("strno")), "A");
+  // Each failed lid read is reported, none ends in a "Returning:" line.
+  EXPECT_NE(trace.Text().find("Location: KvDataPump"), std::string::npos);
+  EXPECT_EQ(trace.Text().find("Returning:"), std::string::npos);
+}
+
+TEST_F(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
+  db->Exec("INSERT INTO krorder (lid, strstate, lamount) VALUES (1, '2|7', 42), (2, '2|', NULL), "
+           "(3, '|2', NULL), (4, '2|9', NULL)");
+  Query("SELECT lid, strstate, strstate AS StrState, strcolor, lamount FROM krorder ORDER BY lid");
+  EXPECT_EQ(StringOf(Value("strcolor")), "");
+  const CComVariant amount = Value("lamount");
+  EXPECT_EQ(amount.vt, VT_I4);
+  EXPECT_EQ(amount.lVal, 42);
+  EXPECT_EQ(Value("lamount", 0, true).vt, VT_I4);
+  EXPECT_EQ(StringOf(Value("strstate", 1033, true)), "open|closed");
+  // Texts are keyed by the field name exactly as the page passes it.
+  EXPECT_EQ(StringOf(Value("StrState", 1031, true)), "2|7");
+
+  std::vector<std::string> german;
+  for (; !AtEnd(); Move(&IKvDataPump::MoveNext))
+    german.push_back(StringOf(Value("strstate", 1031, true)));
+  EXPECT_EQ(german, (std::vector<std::string>{"offen|geschlossen", "offen", "|offen", "offen|9"}));
+}
+
+TEST_F(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
+  db->Exec("INSERT INTO krorder (lid) VALUES (1)");
+  const CComVariant pending(static_cast<LONG>(42));
+  ASSERT_EQ(pump->SetFieldValue(CComBSTR("strno").Get(), pending), S_OK);
+  Query("SELECT lid FROM krorder");
+  EXPECT_TRUE(PumpState(pump).Fields().empty());
+  EXPECT_EQ(PumpState(pump).LangTexts().at("strcolor_red_1031"), "rot");
+
+  Query("SELECT lid FROM krorderline");
+  EXPECT_TRUE(PumpState(pump).LangTexts().empty());
+  EXPECT_TRUE(AtEnd());
+}
+
+TEST_F(QueryCursorTest, FailuresAreTracedAndSwallowed) {
+  Query("SELECT lid FROM krorder");
+  TraceCapture trace;
+  // Anything but a host session: the pump itself is an IDispatch.
+  ComPtr<IDispatch> notASession;
+  ASSERT_EQ(pump.As(&notASession), S_OK);
+  ASSERT_EQ(pump->QueryInit(notASession.Get(), CComBSTR("SELECT lid FROM krorder").Get()), S_OK);
+  EXPECT_FALSE(PumpState(pump).HasOpenQuery());
+  EXPECT_TRUE(AtEnd());
+  EXPECT_EQ(Move(&IKvDataPump::MoveFirst), -1);
+  EXPECT_NE(trace.Text().find("[COM error]\nLocation: KvDataPump"), std::string::npos);
+  EXPECT_NE(trace.Text().find("HR: 0x80004003"), std::string::npos);
+
+  trace.Clear();
+  Query("SELECT nosuchcolumn FROM krorder");
+  EXPECT_NE(trace.Text().find("[CKvDbException]\nLocation: KvDataPump"), std::string::npos);
+  EXPECT_EQ(trace.Text().find("Returning:"), std::string::npos);
+}
+
+}  // namespace

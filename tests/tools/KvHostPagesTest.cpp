@@ -1,0 +1,358 @@
+// kvhost end to end: real kvhost processes run pages against the real
+// component module on a fresh SQLite database of the demo application.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "KvHostProcess.h"
+#include "tests/fixture/TestDatabase.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Orders 1 to 3 (3 hangs below 1 in the same table), titles, two lines of
+// order 1 with a note and a German text, and stored files for orders 1 and 3.
+const char* const kSeed[] = {
+    "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, "
+    "dblprice, lfile) VALUES (1, '2024-03-01 09:00:00', 1, -1, 0, 'A1', 'red', '2', 3, 19.5, 1)",
+    "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, "
+    "dblprice) VALUES (2, '2024-03-02 10:00:00', 1, 7, 0, 'A2', 'blue', '7', 1, 250)",
+    "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, "
+    "dblprice, lfile) VALUES (3, '2024-03-03 11:00:00', 2, 2, 1, 'A3', 'red|blue', '2|7', 12, 4.25, 2)",
+    "INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (1, 1, 1031, 'Erste')",
+    "INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (2, 1, 1033, 'First')",
+    "INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (3, 2, 1033, 'Second')",
+    "INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (4, 2, 1031, 'Zweite')",
+    "INSERT INTO krorderline (lid, lparentid, strname, lqty) VALUES (1, 1, 'pencil', 10)",
+    "INSERT INTO krorderline (lid, lparentid, strname, lqty) VALUES (2, 1, 'paper', 500)",
+    "INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (1, 1, 1031, 'Bleistift')",
+    "INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (1, 2, 'recycled')",
+    "INSERT INTO kruploadfile (lid, strfilename, strphysicalpath, dtupload, luserid, strurl, lappid, "
+    "ltemplateid, strcontenttype) VALUES (1, 'a1.txt', 'files\\a1.txt', '2024-03-01 09:00:00', 1, "
+    "'files/a1.txt', 1, 0, 'text/plain')",
+    "INSERT INTO kruploadfile (lid, strfilename, strphysicalpath, dtupload, luserid, strurl, lappid, "
+    "ltemplateid, strcontenttype) VALUES (2, 'a3.txt', 'files\\a3.txt', '2024-03-03 11:00:00', 2, "
+    "'files/a3.txt', 1, 0, 'text/plain')",
+};
+
+class KvHostPages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_db = TestDatabase::Create();
+    for (const char* sql : kSeed) m_db->Exec(sql);
+    m_db->WriteFile("files/a1.txt", "stored file of A1");
+    m_db->WriteFile("files/a3.txt", "stored file of A3");
+  }
+
+  // Runs the page with the test database and base path, and extra options.
+  KvHostRun RunPage(const std::string& source, std::vector<std::string> options = {}) {
+    std::string page = m_ws.Write("page.js", source);
+    std::vector<std::string> args{"--db", m_db->ConnectionString(), "--base", m_db->BasePath()};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(page);
+    return m_ws.Run(args);
+  }
+
+  std::unique_ptr<TestDatabase> m_db;
+  KvHostWorkspace m_ws;
+};
+
+// Page helper: out(a, b, ...) writes one line of |-separated values.
+const std::string kOut = "function out() { Response.Write([].slice.call(arguments).join('|') + '\\n'); }\n";
+
+}  // namespace
+
+TEST_F(KvHostPages, EditRoadBindsReadsComparesSavesAndReadsBack) {
+  KvHostRun run = RunPage(kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.MoveTo(1);
+    out(p.ValueByFieldName("strno", "-"), p.ValueByFieldNameEx("strcolor", "-", 1031),
+        p.ValueByFieldNameEx("strtitle", "-", 1033), p.ValueByFieldName("lamount", 0) + 1,
+        p.CompareByFieldName("strstate", "2", "open", "closed"), p.ValueByFieldName("strmemo", "none"));
+    p.SetFieldValue("lid", 1);
+    p.SetFieldValue("lamount", 4);
+    p.SetFieldValueEx("strtitle", 1033, "Changed");
+    out(p.SaveFieldValues());
+    p.CleanFieldValues();
+    p.SetFieldValue("strno", "N1");
+    p.SetFieldValueEx("strtitle", 1031, "Neu");
+    var id = p.SaveFieldValues();
+    p.MoveTo(id);
+    out(id, p.ValueByFieldName("strno", ""), p.ValueByFieldNameEx("strtitle", "", 1031));
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "A1|rot|First|4|open|none\n1\n4|N1|Neu\n");
+  EXPECT_EQ(m_db->QueryLong("SELECT lamount FROM krorder WHERE lid=1"), 4);
+  EXPECT_EQ(m_db->QueryString("SELECT strtitle FROM krorder_l WHERE lparentid=1 AND llcid=1033"), "Changed");
+  EXPECT_EQ(m_db->QueryString("SELECT strtitle FROM krorder_l WHERE lparentid=4 AND llcid=1031"), "Neu");
+}
+
+TEST_F(KvHostPages, QueryCursorLookupsAndJoinSql) {
+  KvHostRun run = RunPage(kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.QueryInit(Session, "SELECT lid, strno, strcolor, strmemo FROM krorder ORDER BY lid");
+    var rows = [];
+    for (; !p.IsEOF; p.MoveNext())
+      rows.push(p.Value("strno") + ":" + p.ValueEx("strcolor", 1033) + ":" + typeof p.Value("lid") + ":" + p.Value("strmemo"));
+    out(rows.join(","), p.MoveFirst(), p.MoveLast(), p.MovePrevious(), p.MoveNext());
+    p.CloseQuery();
+    out(p.IsEOF);
+    out(p.GetValueDirect("krorder", 2, "dblprice"), p.GetValueDirectEx("krorder", 1, "strtitle", 1031),
+        p.GetValueDirectEx("krorder", 3, "strno", 1031), p.GetValueDirect("krorder", 99, "strno") === "");
+    var select = p.GetSQLJoinSelect(10, 1033, true, ["strno", "strtitle"]);
+    var where = p.GetSQLJoinWhere(10, "krorder.lid <= 2", 1033);
+    out(select);
+    out(where);
+    p.QueryInit(Session, select + " WHERE " + where + " ORDER BY strno");
+    for (; !p.IsEOF; p.MoveNext()) out(p.Value("strno"), p.Value("strtitle"));
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "A1:red:number:,A2:blue:number:,A3:red|blue:number:|1|3|2|-1\n"
+            "true\n"
+            "250|Erste|A3|true\n"
+            "SELECT DISTINCT krorder.strno as strno, krorder_l.strtitle as strtitle FROM krorder LEFT OUTER "
+            "JOIN (SELECT * FROM krorder_l WHERE krorder_l.llcid=1033) krorder_l ON "
+            "krorder_l.lparentid=krorder.lid\n"
+            "lownerid=1 OR lownerid=-1 AND krorder.lid <= 2\n"
+            "A1|First\n");
+}
+
+TEST_F(KvHostPages, PagedPumpCountsSkipsWalksAndTranslates) {
+  KvHostRun run = RunPage(kOut + R"(
+    var d = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+    var n = d.Init(Session, "SELECT lid, strno, strcolor, lamount, strmemo FROM krorder", "ORDER BY strno DESC", 1, false);
+    out(n, d.Value("strno"), d.ValueEx("strcolor", 1031), d.ValueEx("strcolor", 0), typeof d.Value("lamount"),
+        String(d.Value("strmemo")), d.IsBOF, d.IsEOF);
+    d.MoveNext(); out(d.Value("strno"));
+    d.MoveNext(); out(d.IsEOF);
+    d.MoveFirst(); out(d.Value("strno"));
+    d.MoveLast(); d.MovePrevious(); out(d.Value("strno"));
+    d.Close();
+    out(d.Init(Session, "SELECT DISTINCT strcolor FROM krorder", "", 0, false),
+        d.Init(Session, "SELECT lid FROM krorder", "", 0, true));
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "3|A2|blau|blue|number|null|0|0\nA1\n1\nA3\nA2\n3|-1\n");
+}
+
+TEST_F(KvHostPages, CloneCopiesTheRecordItsChildrenAndItsStoredFile) {
+  KvHostRun run = RunPage(kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.MoveTo(1);
+    var copy = p.Clone("", "", true);
+    p.MoveTo(copy);
+    var upload = p.ValueByFieldName("lfile", 0);
+    out(copy, p.ValueByFieldName("strno", ""), upload, p.GetValueDirect("kruploadfile", upload, "strurl"));
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(m_db->Count("krorder", "lid=4 AND strno='A1'"), 1);
+  EXPECT_EQ(m_db->Count("krorderline", "lparentid=4"), 2);
+  EXPECT_EQ(m_db->Count("krlinenote", "lparentid IN (SELECT lid FROM krorderline WHERE lparentid=4)"), 1);
+  const long upload = m_db->QueryLong("SELECT lfile FROM krorder WHERE lid=4");
+  const std::string url = m_db->QueryString("SELECT strurl FROM kruploadfile WHERE lid=" + std::to_string(upload));
+  EXPECT_NE(upload, 1);
+  EXPECT_NE(url, "files/a1.txt");
+  EXPECT_EQ(run.out, "4|A1|" + std::to_string(upload) + "|" + url + "\n");
+  ASSERT_TRUE(m_db->FileExists(url));
+  EXPECT_EQ(m_ws.Read(m_db->BasePath() + url), "stored file of A1");
+  EXPECT_TRUE(m_db->FileExists("files/a1.txt"));
+}
+
+TEST_F(KvHostPages, DeleteCascadeDeleteAndClearFileField) {
+  KvHostRun run = RunPage(kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.MoveTo(2);
+    p.DeleteEx(1033);
+    p.Delete();
+    p.ClearFileField(3, "lfile");
+    p.MoveTo(1);
+    p.CascadeDelete("", "", true, false);
+    out("done");
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "done\n");
+  EXPECT_EQ(m_db->Count("krorder"), 1);  // order 3 only: it hangs below 1 in the same table
+  EXPECT_EQ(m_db->Count("krorder_l"), 0);
+  EXPECT_EQ(m_db->Count("krorderline") + m_db->Count("krorderline_l") + m_db->Count("krlinenote"), 0);
+  EXPECT_EQ(m_db->Count("kruploadfile"), 0);
+  EXPECT_TRUE(m_db->QueryIsNull("SELECT lfile FROM krorder WHERE lid=3"));
+  EXPECT_FALSE(m_db->FileExists("files/a1.txt"));
+  EXPECT_FALSE(m_db->FileExists("files/a3.txt"));
+}
+
+TEST_F(KvHostPages, FailingCallsThrowErrorsWhoseNumberIsTheSignedHresult) {
+  KvHostRun run = RunPage(kOut + R"(
+    function number(f) { try { f(); return "no error"; } catch (e) { return e.number; } }
+    var d = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.MoveTo(1);
+    out(number(function () { d.Init(Session, "SELECT lid\nFROM krorder", "", 0, false); }),
+        number(function () { d.Init(null, "SELECT lid FROM krorder", "", 0, false); }),
+        number(function () { p.CascadeDelete("", "", false, true); }),
+        number(function () { p.Frobnicate(); }),
+        number(function () { d.Init(Session, "SELECT lid FROM krorder", "", 0, false); d.Value("nosuch"); }),
+        number(function () { p.CascadeDelete("", "", false, false); }));
+  )");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-2147024809|-2147467259|-2147467263|-2147352570|-2146825023|no error\n");
+}
+
+TEST_F(KvHostPages, TraceGoesToTheNamedFileToStderrOrNowhere) {
+  const std::string page = R"(
+    var d = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+    try { d.Init(null, "SELECT lid FROM krorder", "", 0, false); } catch (e) {}
+  )";
+  const std::string traceFile = m_ws.Dir() + "/trace.txt";
+  KvHostRun toFile = RunPage(page, {"--trace", traceFile});
+  ASSERT_EQ(toFile.status, 0) << toFile.err;
+  const std::string trace = m_ws.Read(traceFile);
+  EXPECT_NE(trace.find("General error"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("Returning: 0X80004005"), std::string::npos) << trace;
+  EXPECT_EQ(toFile.err, "");
+
+  KvHostRun again = RunPage(page, {"--trace", traceFile});
+  EXPECT_EQ(m_ws.Read(traceFile), trace + trace) << "the sink appends";
+
+  KvHostRun toStderr = RunPage(page, {"--trace", "-"});
+  EXPECT_NE(toStderr.err.find("General error"), std::string::npos) << toStderr.err;
+
+  KvHostRun silent = RunPage(page);
+  EXPECT_EQ(silent.status, 0);
+  EXPECT_EQ(silent.err, "");
+}
+
+TEST_F(KvHostPages, UserAndValidityOptionsReachTheSession) {
+  const std::string page = kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.MoveTo(1);
+    out(p.GetSQLJoinWhere(10, "", 1033), p.ValueByFieldName("strno", "default"));
+  )";
+  EXPECT_EQ(RunPage(page).out, "lownerid=1 OR lownerid=-1|A1\n");
+  EXPECT_EQ(RunPage(page, {"--user", "7"}).out, "lownerid=7 OR lownerid=-1|A1\n");
+  // An invalid session reads nothing: the join builder leaves its result unset.
+  EXPECT_EQ(RunPage(page, {"--invalid"}).out, "|default\n");
+}
+
+TEST_F(KvHostPages, SqlFilesRunInOrderBeforeThePage) {
+  std::string first = m_ws.Write("first.sql",
+                                 "-- a table of our own\nCREATE TABLE kvnote (lid INTEGER PRIMARY KEY, s TEXT);\n"
+                                 "INSERT INTO kvnote VALUES (1, 'from first; with a semicolon');\n");
+  std::string second = m_ws.Write("second.sql", "UPDATE kvnote SET s = s || ' then second' WHERE lid = 1;");
+  const std::string page = kOut + R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 0);
+    out(p.GetValueDirect("kvnote", 1, "s"));
+  )";
+  KvHostRun run = RunPage(page, {"--sql", first, "--sql", second});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "from first; with a semicolon then second\n");
+
+  std::string broken = m_ws.Write("broken.sql", "UPDATE krorder SET lamount = 1;\nUPDATE nosuchtable SET x = 1;");
+  KvHostRun failed = RunPage(page, {"--sql", broken});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("broken.sql: statement 2 failed"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out, "");
+
+  KvHostRun missing = RunPage(page, {"--sql", m_ws.Dir() + "/missing.sql"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+}
+
+TEST_F(KvHostPages, BaseOptionIsTheApplicationPathAndTheFileRoot) {
+  const std::string page = R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.Init(Session, 100);
+    p.ClearFileField(3, "lfile");
+  )";
+  // Under another base path the stored file is not found: nothing changes.
+  const std::string elsewhere = m_ws.Dir() + "/elsewhere";
+  fs::create_directories(elsewhere);
+  const std::string traceFile = m_ws.Dir() + "/trace.txt";
+  KvHostRun wrongBase = m_ws.Run({"--db", m_db->ConnectionString(), "--base", elsewhere, "--trace", traceFile,
+                                  m_ws.Write("clear.js", page)});
+  ASSERT_EQ(wrongBase.status, 0) << wrongBase.err;
+  EXPECT_NE(m_ws.Read(traceFile).find("File Warning"), std::string::npos);
+  EXPECT_EQ(m_db->Count("kruploadfile", "lid=2"), 1);
+  EXPECT_TRUE(m_db->FileExists("files/a3.txt"));
+
+  KvHostRun rightBase = RunPage(page);
+  ASSERT_EQ(rightBase.status, 0) << rightBase.err;
+  EXPECT_EQ(m_db->Count("kruploadfile", "lid=2"), 0);
+  EXPECT_FALSE(m_db->FileExists("files/a3.txt"));
+
+  KvHostRun noSuchBase = m_ws.Run({"--db", m_db->ConnectionString(), "--base", m_ws.Dir() + "/nosuch",
+                                   m_ws.Write("clear.js", page)});
+  EXPECT_EQ(noSuchBase.status, 2);
+  EXPECT_NE(noSuchBase.err.find("does not exist"), std::string::npos) << noSuchBase.err;
+}
+
+TEST_F(KvHostPages, TheComponentIsRegisteredInTheChosenRegistryWhenMissing) {
+  const std::string page = m_ws.Write("create.js", "Server.CreateObject('KvHtmlDbTools.KvDRPump');");
+  const std::string chosen = m_ws.Dir() + "/chosen-registry";
+  for (int run = 0; run < 2; ++run) {
+    KvHostRun result = m_ws.Run({"--db", m_db->ConnectionString(), "--registry", chosen, page});
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+  const std::string registry = m_ws.Read(chosen);
+  EXPECT_NE(registry.find("KvHtmlDbTools.KvDataPump"), std::string::npos);
+  EXPECT_NE(registry.find(KVHOST_COMPONENT_MODULE), std::string::npos);
+  EXPECT_FALSE(fs::exists(m_ws.RegistryPath())) << "only the chosen registry is written";
+
+  // Without --registry the environment's registry is the one.
+  KvHostRun byEnvironment = m_ws.Run({"--db", m_db->ConnectionString(), page});
+  ASSERT_EQ(byEnvironment.status, 0) << byEnvironment.err;
+  EXPECT_TRUE(fs::exists(m_ws.RegistryPath()));
+}
+
+TEST_F(KvHostPages, BadPagesEndWithStatusOneAndSayWhy) {
+  struct Case {
+    std::string source;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"var x = ;", "SyntaxError"},
+      {"Server.CreateObject('Nope.Thing');", "no class is registered for the ProgID 'Nope.Thing'"},
+      {"var p = Server.CreateObject('KvHtmlDbTools.KvDataPump');\np.Frobnicate(1);",
+       "page.js:2: Error: KvHtmlDbTools.KvDataPump has no method or property named 'Frobnicate'"},
+      {"Response.Write('partial'); throw new Error('page gave up');", "page.js:1: Error: page gave up"},
+  };
+  for (const Case& c : cases) {
+    KvHostRun run = RunPage(c.source);
+    EXPECT_EQ(run.status, 1) << c.source;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(RunPage("Response.Write('partial'); throw 1;").out, "partial");
+}
+
+TEST_F(KvHostPages, BadOptionsAndUnreadablePagesEndWithStatusTwo) {
+  const std::string page = m_ws.Write("fine.js", "Response.Write('ran');");
+  const std::vector<std::vector<std::string>> cases = {
+      {"--frobnicate", page},
+      {"--db", m_db->ConnectionString(), m_ws.Dir() + "/missing.js"},
+      {"--db", m_db->ConnectionString(), m_ws.Dir()},
+      {},
+  };
+  for (const auto& args : cases) {
+    KvHostRun run = m_ws.Run(args);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("kvhost: "), std::string::npos) << run.err;
+  }
+  KvHostRun help = m_ws.Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: kvhost"), std::string::npos);
+
+  KvHostRun badDatabase = m_ws.Run({"--db", "nosuchengine:x", page});
+  EXPECT_EQ(badDatabase.status, 1);
+  EXPECT_NE(badDatabase.err.find("cannot open the database nosuchengine:x"), std::string::npos) << badDatabase.err;
+}

@@ -1,0 +1,83 @@
+#include "KvHostProcess.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+KvHostWorkspace::KvHostWorkspace() {
+  const char* base = std::getenv("KV_TEST_WORKDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kvhost-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) std::abort();
+  m_dir = buffer.data();
+}
+
+KvHostWorkspace::~KvHostWorkspace() {
+  std::error_code ec;
+  fs::remove_all(m_dir, ec);
+}
+
+std::string KvHostWorkspace::Write(const std::string& name, const std::string& content) const {
+  std::string path = m_dir + "/" + name;
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+std::string KvHostWorkspace::Read(const std::string& path) const {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& extraEnv) const {
+  const std::string outPath = m_dir + "/.stdout", errPath = m_dir + "/.stderr";
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    if (name != "KVCOM_REGISTRY" && !extraEnv.count(name)) env.push_back(entry);
+  }
+  env.push_back("KVCOM_REGISTRY=" + RegistryPath());
+  for (const auto& [name, value] : extraEnv) env.push_back(name + "=" + value);
+
+  std::vector<std::string> argv{KVHOST_EXECUTABLE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argvPtrs, envPtrs;
+  for (std::string& a : argv) argvPtrs.push_back(a.data());
+  argvPtrs.push_back(nullptr);
+  for (std::string& e : env) envPtrs.push_back(e.data());
+  envPtrs.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (chdir(m_dir.c_str()) != 0) _exit(126);
+    execve(argvPtrs[0], argvPtrs.data(), envPtrs.data());
+    _exit(127);
+  }
+  KvHostRun run;
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = Read(outPath);
+  run.err = Read(errPath);
+  return run;
+}

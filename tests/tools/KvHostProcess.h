@@ -1,0 +1,35 @@
+// Runs the real kvhost as a child process on pages written into a temporary
+// directory, with its own class registry, and collects what it printed.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct KvHostRun {
+  int status = -1;  // exit status; -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+class KvHostWorkspace {
+ public:
+  KvHostWorkspace();
+  ~KvHostWorkspace();
+  KvHostWorkspace(const KvHostWorkspace&) = delete;
+  KvHostWorkspace& operator=(const KvHostWorkspace&) = delete;
+
+  const std::string& Dir() const { return m_dir; }
+  // The registry every run uses unless it passes --registry itself.
+  std::string RegistryPath() const { return m_dir + "/registry"; }
+  // Writes a file into the workspace and returns its path.
+  std::string Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& path) const;
+
+  // kvhost ARGS; the environment holds KVCOM_REGISTRY=RegistryPath() plus extra.
+  KvHostRun Run(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& extraEnv = {}) const;
+
+ private:
+  std::string m_dir;
+};

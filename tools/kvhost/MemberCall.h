@@ -1,0 +1,62 @@
+// Late-bound calls on IDispatch as a page makes them: by ProgID and member
+// name, with messages that tell the page author what went wrong.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
+
+// A failed call: the HRESULT the page sees as the error's number, and the
+// message of the error.
+struct ComFailure {
+  HRESULT hr = S_OK;
+  std::string message;
+};
+
+// The arguments of one call, owned here and kept in the reverse order in
+// which DISPPARAMS carries them. The callee may change an argument in place
+// (a VARIANT* parameter can take an array over and leave VT_EMPTY behind),
+// so what is cleared at the end is whatever the slots then hold.
+class DispArgs {
+ public:
+  explicit DispArgs(size_t count);
+  ~DispArgs();
+  DispArgs(const DispArgs&) = delete;
+  DispArgs& operator=(const DispArgs&) = delete;
+
+  size_t Count() const { return m_slots.size(); }
+  // Argument i in call order (0 is the first argument of the call).
+  VARIANT* Arg(size_t i) { return &m_slots[m_slots.size() - 1 - i]; }
+  DISPPARAMS Params();
+  // For a property put: the one argument is the value being put.
+  DISPPARAMS PutParams();
+
+ private:
+  std::vector<VARIANT> m_slots;
+  DISPID m_putId = DISPID_PROPERTYPUT;
+};
+
+// The text of an HRESULT for messages: the system text when there is one.
+std::string HresultText(HRESULT hr);
+
+// "label.name: text (0x80004005)"
+std::string DescribeFailure(const std::string& label, const std::string& name, HRESULT hr,
+                            const std::string& detail);
+
+// Looks name up on the object.
+bool FindMember(IDispatch* object, const std::string& label, const std::string& name,
+                DISPID* dispid, ComFailure* failure);
+
+// Invokes the member. On failure the message names label.name and, where
+// the object raised an exception, its description.
+bool CallMember(IDispatch* object, const std::string& label, const std::string& name,
+                DISPID dispid, WORD flags, DispArgs& args, VARIANT* result, ComFailure* failure);
+
+// Creates an object by ProgID and asks it for IDispatch.
+bool CreateObjectByProgId(const std::string& progId, ComPtr<IDispatch>* object,
+                          ComFailure* failure);
+
+// True for the answers of a property get that mean "this member is no
+// property readable without arguments" rather than a failure of the member.
+bool IsNotAPlainProperty(HRESULT hr);

@@ -1,0 +1,37 @@
+// Command line of kvhost: which page to run, on which database, as which
+// user, with which trace and class registry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com/ComTypes.h"
+
+// Exit status of kvhost.
+constexpr int kExitPageRan = 0;      // the page ran to its end
+constexpr int kExitScriptError = 1;  // uncaught script error, or the host could not be set up
+constexpr int kExitBadUsage = 2;     // bad options, unreadable page or SQL file
+
+struct KvHostOptions {
+  std::string page;
+  std::string dbUrl;                  // empty: the demo database
+  std::vector<std::string> sqlFiles;  // run in this order before the page
+  LONG userId = 1;
+  std::string basePath;      // empty: the demo's files directory
+  bool sessionValid = true;  // --invalid makes the session's validity flag read false
+  std::string traceFile;     // empty: no trace; "-": standard error
+  std::string registryFile;  // empty: KVCOM_REGISTRY or the per-user default
+};
+
+struct ParsedCommandLine {
+  bool ok = false;
+  bool helpRequested = false;
+  std::string error;  // set when !ok
+  KvHostOptions options;
+};
+
+// args excludes the program name. Options may be written "--db URL" or
+// "--db=URL"; "--" ends the options.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();

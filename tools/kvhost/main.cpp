@@ -1,0 +1,87 @@
+// kvhost: runs a server-side page script against the component, the way a
+// web platform's script host does: the page creates objects by ProgID and
+// calls them by name.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HostEnvironment.h"
+#include "Options.h"
+#include "PageRunner.h"
+#include "ProjectPaths.h"
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string* text, std::string* error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    *error = "cannot read " + path + ": it is a directory";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  *text = buffer.str();
+  return true;
+}
+
+int Fail(int status, const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "kvhost: %s\n", message.c_str());
+  return status;
+}
+
+int RunPage(const KvHostOptions& options) {
+  std::string error;
+  std::string source;
+  if (!ReadWholeFile(options.page, &source, &error)) return Fail(kExitBadUsage, error);
+  std::vector<SqlFile> sqlFiles;
+  for (const std::string& name : options.sqlFiles) {
+    SqlFile file{name, {}};
+    if (!ReadWholeFile(name, &file.text, &error)) return Fail(kExitBadUsage, error);
+    sqlFiles.push_back(std::move(file));
+  }
+
+  if (!options.basePath.empty() && DirectoryBasePath(options.basePath).empty())
+    return Fail(kExitBadUsage, "the base directory " + options.basePath + " does not exist");
+
+  HostEnvironment host;
+  if (!host.Prepare(options, sqlFiles, &error)) return Fail(kExitScriptError, error);
+  bool ran = false;
+  {
+    // The page's objects go before the host's registrations and session.
+    PageRunner runner(host.Session(), stdout);
+    ran = runner.Run(options.page, source, &error);
+  }
+  std::fflush(stdout);
+  return ran ? kExitPageRan : Fail(kExitScriptError, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ParsedCommandLine command = ParseCommandLine(args);
+  if (!command.ok) {
+    std::fprintf(stderr, "kvhost: %s\n%s", command.error.c_str(), UsageText().c_str());
+    return kExitBadUsage;
+  }
+  if (command.helpRequested) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitPageRan;
+  }
+  return RunPage(command.options);
+}
