@@ -22,7 +22,7 @@ int ParseInt(std::string_view name, std::string_view value) {
 }
 
 // Takes the layer's own options out of query; returns what is left, in order.
-std::string TakeOwnOptions(std::string_view query, ConnectionSpec& spec, bool keepForeign) {
+std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings, bool keepForeign) {
   std::string rest;
   while (!query.empty()) {
     size_t amp = query.find('&');
@@ -33,9 +33,9 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSpec& spec, bool ke
     std::string_view name = item.substr(0, eq);
     std::string_view value = eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
     if (name == "servertype") {
-      spec.serverType = ParseInt(name, value);
+      settings.serverType = ParseInt(name, value);
     } else if (name == "busytimeout") {
-      spec.busyTimeoutMs = ParseInt(name, value);
+      settings.busyTimeoutMs = ParseInt(name, value);
     } else if (keepForeign) {
       if (!rest.empty()) rest += '&';
       rest += item;
@@ -48,30 +48,30 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSpec& spec, bool ke
 
 }  // namespace
 
-ConnectionSpec ParseConnectionString(const std::string& connectionString) {
-  ConnectionSpec spec;
+ConnectionSettings ParseConnectionString(const std::string& connectionString) {
+  ConnectionSettings settings;
   std::string_view text = connectionString;
   if (StartsWith(text, "sqlite:")) {
-    spec.engine = ConnectionSpec::Engine::SQLite;
+    settings.engine = ConnectionSettings::Engine::SQLite;
     std::string_view rest = text.substr(7);
     size_t q = rest.find('?');
-    spec.target = std::string(rest.substr(0, q));
-    if (q != std::string_view::npos) TakeOwnOptions(rest.substr(q + 1), spec, false);
-    if (spec.target.empty())
+    settings.target = std::string(rest.substr(0, q));
+    if (q != std::string_view::npos) TakeOwnOptions(rest.substr(q + 1), settings, false);
+    if (settings.target.empty())
       throw CKvDbException(KVDB_E_CONNECTION, "connection string names no SQLite database");
   } else if (StartsWith(text, "postgresql:") || StartsWith(text, "postgres:")) {
-    spec.engine = ConnectionSpec::Engine::Postgres;
+    settings.engine = ConnectionSettings::Engine::Postgres;
     size_t q = text.find('?');
-    spec.target = std::string(text.substr(0, q));
+    settings.target = std::string(text.substr(0, q));
     if (q != std::string_view::npos) {
-      std::string kept = TakeOwnOptions(text.substr(q + 1), spec, true);
-      if (!kept.empty()) spec.target += "?" + kept;
+      std::string kept = TakeOwnOptions(text.substr(q + 1), settings, true);
+      if (!kept.empty()) settings.target += "?" + kept;
     }
   } else {
     throw CKvDbException(KVDB_E_CONNECTION,
                          "connection string must begin with sqlite: or postgresql://");
   }
-  return spec;
+  return settings;
 }
 
 }  // namespace kvdbal

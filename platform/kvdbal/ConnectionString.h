@@ -9,7 +9,7 @@
 
 namespace kvdbal {
 
-struct ConnectionSpec {
+struct ConnectionSettings {
   enum class Engine { SQLite, Postgres };
   Engine engine = Engine::SQLite;
   std::string target;              // SQLite file path / ":memory:", or the libpq URI
@@ -18,6 +18,6 @@ struct ConnectionSpec {
 };
 
 // Raises CKvDbException(KVDB_E_CONNECTION) for a string it cannot read.
-ConnectionSpec ParseConnectionString(const std::string& connectionString);
+ConnectionSettings ParseConnectionString(const std::string& connectionString);
 
 }  // namespace kvdbal

@@ -6,13 +6,13 @@
 namespace kvdbal {
 
 std::shared_ptr<EngineConnection> OpenEngine(const std::string& connectionString) {
-  ConnectionSpec spec = ParseConnectionString(connectionString);
+  ConnectionSettings settings = ParseConnectionString(connectionString);
   std::shared_ptr<EngineConnection> engine;
-  if (spec.engine == ConnectionSpec::Engine::SQLite)
-    engine = OpenSqlite(spec);
+  if (settings.engine == ConnectionSettings::Engine::SQLite)
+    engine = OpenSqlite(settings);
   else
-    engine = OpenPostgres(spec);
-  if (spec.serverType) engine->OverrideServerType(*spec.serverType);
+    engine = OpenPostgres(settings);
+  if (settings.serverType) engine->OverrideServerType(*settings.serverType);
   return engine;
 }
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "../common/Format.h"
-#include "../common/NoValue.h"
+#include "../common/VariantValues.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"

@@ -140,6 +140,20 @@ TEST_P(WriteTest, RollbackUndoesAndCommitKeeps) {
   EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 3"), "kept");
 }
 
+TEST_P(WriteTest, RowsetLeftFromARolledBackTransactionDoesNotDisturbTheNext) {
+  Insert(1, "a");
+  Insert(2, "b");
+  CKvDbRowset rs;
+  m_db->BeginTrans();
+  rs.Open("SELECT lid FROM w ORDER BY lid", m_db.get(), -1, -1, 0);
+  m_db->RollbackTrans();
+  m_db->BeginTrans();
+  rs.Close();  // its cursor went with the rollback
+  Insert(3, "c");
+  m_db->CommitTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 3);
+}
+
 TEST_P(WriteTest, DuplicateKeyIsACollision) {
   Insert(1, "first");
   EXPECT_KVDB_ERROR(Insert(1, "again"), KVDB_E_COLLISION_DUPKEY);

@@ -1,6 +1,4 @@
 // Object creation, interfaces, aggregation and the module's unload answer.
-#include <dlfcn.h>
-
 #include <atomic>
 
 #include "ModuleSupport.h"
@@ -130,37 +128,6 @@ TEST(LifetimeTest, ModuleStaysWhileAnObjectOrAClassObjectIsHeld) {
   ASSERT_TRUE(object);
   EXPECT_EQ(KvServerLoadedModuleCount(), 1u);
   EXPECT_EQ(LateBound(object).Id("IsBOF"), 10);
-}
-
-TEST(LifetimeTest, ClassObjectsAnswerOnlyForTheirClasses) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(CLSID_KvDataPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             factory.ReleaseAndGetVoidAddress()),
-            S_OK);
-  ComPtr<IClassFactory> second;
-  ASSERT_EQ(CoGetClassObject(CLSID_KvDataPump, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             second.ReleaseAndGetVoidAddress()),
-            S_OK);
-  EXPECT_EQ(factory.Get(), second.Get());  // cached: one class object per class
-
-  ComPtr<IUnknown> object;
-  EXPECT_EQ(factory->CreateInstance(nullptr, IKvDRPump::kIid, object.ReleaseAndGetVoidAddress()),
-            E_NOINTERFACE);
-  EXPECT_FALSE(object);
-  EXPECT_EQ(factory->CreateInstance(nullptr, IKvDataPump::kIid, nullptr), E_POINTER);
-  factory.Reset();
-  second.Reset();
-  EXPECT_EQ(ModuleCanUnloadNow(), S_OK);
-
-  // The module's own entry point for a class it does not have.
-  void* handle = dlopen(KV_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(handle, nullptr);
-  auto get = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
-  ASSERT_NE(get, nullptr);
-  void* none = &handle;
-  EXPECT_EQ(get(IID_IDispatch, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(none, nullptr);
-  dlclose(handle);
 }
 
 }  // namespace

@@ -84,12 +84,12 @@ long AffectedRows(const PGresult* result) {
 
 }  // namespace
 
-std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSpec& spec) {
-  return std::make_shared<PgConnection>(spec);
+std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSettings& settings) {
+  return std::make_shared<PgConnection>(settings);
 }
 
-PgConnection::PgConnection(const ConnectionSpec& spec) {
-  m_conn = PQconnectdb(spec.target.c_str());
+PgConnection::PgConnection(const ConnectionSettings& settings) {
+  m_conn = PQconnectdb(settings.target.c_str());
   if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
     std::string message = m_conn ? Trimmed(PQerrorMessage(m_conn)) : "out of memory";
     PQfinish(m_conn);
@@ -99,7 +99,7 @@ PgConnection::PgConnection(const ConnectionSpec& spec) {
   // A writer waiting for a row lock gives up after the busy timeout with a
   // collision, as on SQLite; dates and bytes come in the forms we read.
   try {
-    Run("SET lock_timeout = " + std::to_string(spec.busyTimeoutMs) +
+    Run("SET lock_timeout = " + std::to_string(settings.busyTimeoutMs) +
         "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'");
   } catch (...) {
     PQfinish(m_conn);

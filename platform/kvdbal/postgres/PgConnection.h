@@ -17,7 +17,7 @@
 
 namespace kvdbal {
 
-std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSpec& spec);
+std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSettings& settings);
 
 // HRESULT for an SQLSTATE (null when the server sent none).
 HRESULT PgStateToHresult(const char* sqlState);
@@ -33,7 +33,7 @@ class PgCursor;
 
 class PgConnection final : public EngineConnection {
  public:
-  explicit PgConnection(const ConnectionSpec& spec);
+  explicit PgConnection(const ConnectionSettings& settings);
   ~PgConnection() override;
 
   std::unique_ptr<Cursor> OpenCursor(const char* sql) override;

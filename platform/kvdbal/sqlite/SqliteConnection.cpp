@@ -29,23 +29,23 @@ bool IsBlank(const char* text) {
 
 }  // namespace
 
-std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec) {
-  return std::make_shared<SqliteConnection>(spec);
+std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSettings& settings) {
+  return std::make_shared<SqliteConnection>(settings);
 }
 
 // Readers are opened for writing as well, although they never write: a
 // read-only handle takes a slower path through the WAL index on every query.
 sqlite3* SqliteConnection::OpenHandle() {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(m_spec.target.c_str(), &db,
+  int rc = sqlite3_open_v2(m_settings.target.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
-    throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + m_spec.target + ": " + message);
+    throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + m_settings.target + ": " + message);
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, m_spec.busyTimeoutMs);
+  sqlite3_busy_timeout(db, m_settings.busyTimeoutMs);
   return db;
 }
 
@@ -64,8 +64,8 @@ void SqliteConnection::ReleaseReader(sqlite3* reader) {
     sqlite3_close_v2(reader);
 }
 
-SqliteConnection::SqliteConnection(const ConnectionSpec& spec) : m_spec(spec) {
-  m_readersShareData = spec.target != ":memory:";
+SqliteConnection::SqliteConnection(const ConnectionSettings& settings) : m_settings(settings) {
+  m_readersShareData = settings.target != ":memory:";
   m_db = OpenHandle();
   try {
     if (m_readersShareData) {

@@ -22,7 +22,7 @@ struct sqlite3_stmt;
 
 namespace kvdbal {
 
-std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSpec& spec);
+std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSettings& settings);
 
 // Column description from a declared column type (NULL for expressions).
 ColumnInfo ClassifySqliteType(const char* declaredType);
@@ -31,7 +31,7 @@ HRESULT SqliteResultToHresult(int resultCode, std::string_view message);
 
 class SqliteConnection final : public EngineConnection {
  public:
-  explicit SqliteConnection(const ConnectionSpec& spec);
+  explicit SqliteConnection(const ConnectionSettings& settings);
   ~SqliteConnection() override;
 
   std::unique_ptr<Cursor> OpenCursor(const char* sql) override;
@@ -58,7 +58,7 @@ class SqliteConnection final : public EngineConnection {
   void RunSimple(const char* sql);
   void Bind(sqlite3_stmt* stmt, int index, const BoundValue& value);
 
-  ConnectionSpec m_spec;
+  ConnectionSettings m_settings;
   sqlite3* m_db = nullptr;
   bool m_readersShareData = true;  // false for ":memory:", which is private to one handle
   std::vector<sqlite3*> m_idleReaders;
