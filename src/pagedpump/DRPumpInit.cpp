@@ -42,7 +42,7 @@ HRESULT CKvDRPump::CountRows(const std::string& query, CKvDbConnection& connecti
 HRESULT CKvDRPump::Init(IDispatch* p_pSession, BSTR p_bstrQuery, BSTR p_bstrSorter, LONG p_lStart,
                         VARIANT_BOOL p_bDistinct, LONG* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDRPump, [&]() -> HRESULT {
+  return StandardFrame(kSourceDRPump, tracesite::kDRInit, [&]() -> HRESULT {
     if (m_rowset.IsOpen()) m_rowset.Close();
     m_pSession.Reset();
     m_pSession = QueryHostSession(p_pSession);

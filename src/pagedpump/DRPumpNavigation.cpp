@@ -6,7 +6,7 @@
 #include "KvDRPump.h"
 
 HRESULT CKvDRPump::MoveNext() {
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRMoveNext, [&] {
     m_rowset.MoveNext();
     return S_OK;
   });
@@ -14,14 +14,14 @@ HRESULT CKvDRPump::MoveNext() {
 
 HRESULT CKvDRPump::get_IsEOF(LONG* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRIsEOF, [&] {
     *pVal = m_rowset.IsEOF() ? 1 : 0;
     return S_OK;
   });
 }
 
 HRESULT CKvDRPump::Close() {
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRClose, [&] {
     m_rowset.Close();
     return S_OK;
   });
@@ -31,7 +31,7 @@ HRESULT CKvDRPump::Close() {
 // their own type: a database NULL stays VT_NULL.
 HRESULT CKvDRPump::get_Value(BSTR p_bstrField, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRValue, [&] {
     const std::string field = Utf8FromBstr(p_bstrField);
     CopyValueResult(pVal, m_rowset.GetField(field.c_str())->GetValue());
     return S_OK;
@@ -39,21 +39,21 @@ HRESULT CKvDRPump::get_Value(BSTR p_bstrField, VARIANT* pVal) {
 }
 
 HRESULT CKvDRPump::MoveFirst() {
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRMoveFirst, [&] {
     m_rowset.MoveFirst();
     return S_OK;
   });
 }
 
 HRESULT CKvDRPump::MoveLast() {
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRMoveLast, [&] {
     m_rowset.MoveLast();
     return S_OK;
   });
 }
 
 HRESULT CKvDRPump::MovePrevious() {
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRMovePrevious, [&] {
     m_rowset.MovePrev();
     return S_OK;
   });
@@ -61,7 +61,7 @@ HRESULT CKvDRPump::MovePrevious() {
 
 HRESULT CKvDRPump::get_IsBOF(LONG* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRIsBOF, [&] {
     *pVal = m_rowset.IsBOF() ? 1 : 0;
     return S_OK;
   });
@@ -69,7 +69,7 @@ HRESULT CKvDRPump::get_IsBOF(LONG* pVal) {
 
 HRESULT CKvDRPump::get_ValueEx(BSTR p_bstrField, LONG p_lLCID, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDRPump, [&] {
+  return StandardFrame(kSourceDRPump, tracesite::kDRValueEx, [&] {
     const std::string field = Utf8FromBstr(p_bstrField);
     if (p_lLCID == 0) {
       CopyValueResult(pVal, m_rowset.GetField(field.c_str())->GetValue());

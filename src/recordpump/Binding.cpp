@@ -23,7 +23,7 @@ struct ControlEntry {
 }  // namespace
 
 HRESULT CKvDataPump::Init(IDispatch* p_pSession, LONG p_lFormId) {
-  return StandardFrame(kSourceDataPump, [&]() -> HRESULT {
+  return StandardFrame(kSourceDataPump, tracesite::kInit, [&]() -> HRESULT {
     // A failed request must not leave the previous page's session behind.
     m_pSession.Reset();
     m_pSession = QueryHostSession(p_pSession);

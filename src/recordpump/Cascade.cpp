@@ -46,7 +46,7 @@ std::vector<LONG> CollectIds(CKvDbConnection& connection, const std::string& sql
 HRESULT CKvDataPump::CascadeDelete(BSTR /*p_pszIdField*/, BSTR p_pszParentField,
                                    VARIANT_BOOL p_bKillChildren, VARIANT_BOOL p_bInternal) {
   HRESULT result = S_OK;
-  const HRESULT hrFrame = SwallowingFrame(kSourceDataPump, [&] {
+  const HRESULT hrFrame = SwallowingFrame(kSourceDataPump, tracesite::kCascadeDelete, [&] {
     if (!ReadGuard()) return;
     if (!p_bKillChildren) {
       // Deleting the internal hierarchy without the children is not offered.
@@ -160,7 +160,8 @@ void CKvDataPump::DeleteRowWithFiles(const std::string& table, const std::string
       uploadIds.push_back(uploads.GetField("kruploadlid")->GetLongValue());
       // A file that cannot be deleted has its warning; its row goes anyway.
       RemoveUploadFile(
-          JoinedUploadPath(basePath, uploads.GetField("kruploadstrurl")->GetStringValue()));
+          JoinedUploadPath(basePath, uploads.GetField("kruploadstrurl")->GetStringValue()),
+          tracesite::kCascadeFileRemoval + 1);
     }
     uploads.Close();
   }

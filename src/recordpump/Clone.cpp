@@ -49,7 +49,7 @@ void SplitStoredName(const std::string& physicalPath, std::string& base, std::st
 HRESULT CKvDataPump::Clone(BSTR p_pszIdField, BSTR p_pszParentField, VARIANT_BOOL p_bCloneFiles,
                            LONG* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kClone, [&] {
     if (!ReadGuard()) return;
     CloneColumns columns;
     columns.strIdField = Utf8FromBstr(p_pszIdField);
@@ -96,9 +96,9 @@ LONG CKvDataPump::CloneRecord(const std::string& table, LONG lId, LONG lNewParen
       for (LONG lChildId : childIds) CloneRecord(childTable, lChildId, lNewId, columns);
     }
   } catch (const CKvDbException& e) {
-    TraceException(e, kSourceDataPump, __LINE__);
+    TraceException(e, kSourceDataPump, tracesite::kCloneRecord + 1);
   } catch (const _com_error& e) {
-    TraceComError(e, kSourceDataPump, __LINE__);
+    TraceComError(e, kSourceDataPump, tracesite::kCloneRecord + 2);
   }
   return lNewId;
 }
@@ -156,9 +156,9 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
     for (const std::string& field : fileFields)
       CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns);
   } catch (const CKvDbException& e) {
-    TraceException(e, kSourceDataPump, __LINE__);
+    TraceException(e, kSourceDataPump, tracesite::kCloneRowCopy + 1);
   } catch (const _com_error& e) {
-    TraceComError(e, kSourceDataPump, __LINE__);
+    TraceComError(e, kSourceDataPump, tracesite::kCloneRowCopy + 2);
   }
   return lNewId;
 }

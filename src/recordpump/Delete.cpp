@@ -8,7 +8,7 @@
 // alone; a failure of the second leaves the first in effect.
 
 HRESULT CKvDataPump::Delete() {
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kDelete, [&] {
     if (!ReadGuard()) return;
     auto connection = OpenSessionConnection(m_pSession.Get());
     connection->Execute(Format("DELETE FROM %s WHERE lid=%d", m_strTable.c_str(), m_lId).c_str(),
@@ -22,7 +22,7 @@ HRESULT CKvDataPump::Delete() {
 }
 
 HRESULT CKvDataPump::DeleteEx(LONG p_lLCID) {
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kDeleteEx, [&] {
     if (!ReadGuard()) return;
     auto connection = OpenSessionConnection(m_pSession.Get());
     if (p_lLCID == 0) {

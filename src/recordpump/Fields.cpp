@@ -28,7 +28,7 @@ void TakeUnlessNoValue(CComVariant& read, VARIANT* pVal) {
 
 HRESULT CKvDataPump::ValueByFieldName(BSTR p_pszField, VARIANT p_vDefault, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kValueByFieldName, [&] {
     CopyVariant(pVal, p_vDefault);
     if (!ReadGuard()) return;
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
@@ -47,7 +47,7 @@ HRESULT CKvDataPump::ValueByFieldName(BSTR p_pszField, VARIANT p_vDefault, VARIA
 HRESULT CKvDataPump::CompareByFieldName(BSTR p_pszField, VARIANT p_vValue, VARIANT p_vTrueValue,
                                         VARIANT p_vFalseValue, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kCompareByFieldName, [&] {
     CopyVariant(pVal, p_vFalseValue);
     if (!ReadGuard()) return;
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
@@ -66,7 +66,7 @@ HRESULT CKvDataPump::CompareByFieldName(BSTR p_pszField, VARIANT p_vValue, VARIA
 HRESULT CKvDataPump::ValueByFieldNameEx(BSTR p_pszField, VARIANT p_vDefault, LONG p_lLCID,
                                         VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kValueByFieldNameEx, [&] {
     CopyVariant(pVal, p_vDefault);
     if (!ReadGuard()) return;
     if (p_lLCID == 0) {
@@ -123,13 +123,13 @@ HRESULT MakeFieldValue(BSTR p_pszField, const VARIANT& p_vData, std::unique_ptr<
     // An own deep copy: the caller may free its strings and arrays at once.
     const HRESULT hr = VariantCopy(&entry->vValue, &p_vData);
     if (FAILED(hr)) {
-      TraceComError(_com_error(hr), kSourceDataPump, __LINE__);
+      TraceComError(_com_error(hr), kSourceDataPump, tracesite::kMakeFieldValue + 1);
       return hr;
     }
     out = std::move(entry);
     return S_OK;
   } catch (const std::bad_alloc&) {
-    TraceException(CMemoryException(), kSourceDataPump, __LINE__);
+    TraceException(CMemoryException(), kSourceDataPump, tracesite::kMakeFieldValue + 2);
     return E_OUTOFMEMORY;
   }
 }
@@ -143,7 +143,7 @@ HRESULT CKvDataPump::SetFieldValue(BSTR p_pszField, VARIANT p_vData) {
   try {
     m_arrFields.push_back(std::move(entry));
   } catch (const std::bad_alloc&) {
-    TraceException(CMemoryException(), kSourceDataPump, __LINE__);
+    TraceException(CMemoryException(), kSourceDataPump, tracesite::kSetFieldValue + 1);
     return E_OUTOFMEMORY;
   }
   return S_OK;
@@ -167,7 +167,7 @@ HRESULT CKvDataPump::SetFieldValueEx(BSTR p_pszField, LONG p_lLCID, VARIANT p_vD
       m_mapLangFields.emplace(p_lLCID, std::move(list));
     }
   } catch (const std::bad_alloc&) {
-    TraceException(CMemoryException(), kSourceDataPump, __LINE__);
+    TraceException(CMemoryException(), kSourceDataPump, tracesite::kSetFieldValueEx + 1);
     return E_OUTOFMEMORY;
   }
   return S_OK;

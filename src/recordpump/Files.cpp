@@ -17,7 +17,7 @@
 // reaches the standard frame's handlers.
 
 HRESULT CKvDataPump::ClearFileField(LONG p_lId, BSTR p_szField) {
-  return StandardFrame(kSourceDataPump, [&] {
+  return StandardFrame(kSourceDataPump, tracesite::kClearFileField, [&] {
     const std::string field = Utf8FromBstr(p_szField);
     return ClearFile(p_lId, field, m_strTable,
                      Format("SELECT %s FROM %s WHERE lid = %d", field.c_str(), m_strTable.c_str(),
@@ -27,7 +27,7 @@ HRESULT CKvDataPump::ClearFileField(LONG p_lId, BSTR p_szField) {
 }
 
 HRESULT CKvDataPump::ClearFileFieldEx(LONG p_lId, BSTR p_szField, LONG p_lLCID) {
-  return StandardFrame(kSourceDataPump, [&] {
+  return StandardFrame(kSourceDataPump, tracesite::kClearFileFieldEx, [&] {
     const std::string field = Utf8FromBstr(p_szField);
     if (p_lLCID == 0) {
       return ClearFile(
@@ -47,7 +47,7 @@ HRESULT CKvDataPump::ClearFile(LONG p_lId, const std::string& field, const std::
   const std::string basePath = SessionBasePath(m_pSession.Get());
   auto connection = OpenSessionConnection(m_pSession.Get());
 
-  return ReducedSwallowingFrame(kSourceDataPump, [&] {
+  return ReducedSwallowingFrame(kSourceDataPump, tracesite::kClearFileDatabaseWork, [&] {
     CKvDbRowset rowset;
     rowset.Open(selectField.c_str(), connection.get(), -1, -1, 0);
     if (rowset.IsEOF()) return;
@@ -64,7 +64,7 @@ HRESULT CKvDataPump::ClearFile(LONG p_lId, const std::string& field, const std::
 
     const std::string path = PlainUploadPath(basePath, url);
     if (path.empty()) return;
-    if (!RemoveUploadFile(path)) return;
+    if (!RemoveUploadFile(path, tracesite::kClearFileRemoval + 1)) return;
 
     connection->Execute((spaced ? Format("DELETE FROM kruploadfile WHERE lid = %d", fileId)
                                 : Format("DELETE FROM kruploadfile WHERE lid=%d", fileId))

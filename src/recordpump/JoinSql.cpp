@@ -132,7 +132,7 @@ HRESULT CKvDataPump::GetSQLJoinSelect(LONG p_lDatapackId, LONG p_lLCID, VARIANT 
   *pSelect = nullptr;
   std::string text = "SELECT ";
   bool unset = false;
-  const HRESULT hr = SwallowingFrame(kSourceDataPump, [&] {
+  const HRESULT hr = SwallowingFrame(kSourceDataPump, tracesite::kGetSQLJoinSelect, [&] {
     if (!m_pSession || !SessionIsValid(m_pSession.Get())) {
       unset = true;
       return;
@@ -192,7 +192,7 @@ HRESULT CKvDataPump::GetSQLJoinWhere(LONG p_lDatapackId, BSTR p_pszWhere, LONG /
   *pWhere = nullptr;
   std::string condition;
   bool unset = false;
-  const HRESULT hr = SwallowingFrame(kSourceDataPump, [&] {
+  const HRESULT hr = SwallowingFrame(kSourceDataPump, tracesite::kGetSQLJoinWhere, [&] {
     if (!m_pSession || !SessionIsValid(m_pSession.Get())) {
       unset = true;
       return;

@@ -71,7 +71,7 @@ FieldDescription ReadFieldDescription(CKvDbRowset& rowset, const std::string& da
 
 HRESULT CKvDataPump::GetValueDirect(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszField, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kGetValueDirect, [&] {
     SetStringResult(pVal, std::string());
     if (!m_pSession || !SessionIsValid(m_pSession.Get())) return;
 
@@ -87,7 +87,7 @@ HRESULT CKvDataPump::GetValueDirect(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszFi
 HRESULT CKvDataPump::GetValueDirectEx(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszField,
                                       LONG p_lLCID, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kGetValueDirectEx, [&] {
     SetStringResult(pVal, std::string());
     if (!m_pSession || !SessionIsValid(m_pSession.Get())) return;
 

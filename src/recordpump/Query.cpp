@@ -32,7 +32,7 @@ void ReadRowId(CKvDbRowset& rowset, LONG* p_lId) {
 }  // namespace
 
 HRESULT CKvDataPump::QueryInit(IDispatch* p_pSession, BSTR p_pszQuery) {
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kQueryInit, [&] {
     m_pSession.Reset();
     m_pSession = QueryHostSession(p_pSession);
     const std::string sql = Utf8FromBstr(p_pszQuery);
@@ -55,7 +55,7 @@ HRESULT CKvDataPump::QueryInit(IDispatch* p_pSession, BSTR p_pszQuery) {
 }
 
 HRESULT CKvDataPump::CloseQuery() {
-  return StandardFrame(kSourceDataPump, [&] {
+  return StandardFrame(kSourceDataPump, tracesite::kCloseQuery, [&] {
     if (m_pQueryRowset) {
       if (m_pQueryRowset->IsOpen()) m_pQueryRowset->Close();
       m_pQueryRowset.reset();
@@ -67,7 +67,7 @@ HRESULT CKvDataPump::CloseQuery() {
 
 HRESULT CKvDataPump::get_IsEOF(VARIANT_BOOL* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDataPump, [&] {
+  return StandardFrame(kSourceDataPump, tracesite::kIsEOF, [&] {
     *pVal = VARIANT_TRUE;
     if (m_pQueryRowset) *pVal = m_pQueryRowset->IsEOF() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
@@ -79,7 +79,7 @@ HRESULT CKvDataPump::get_IsEOF(VARIANT_BOOL* pVal) {
 
 HRESULT CKvDataPump::MoveNext(LONG* p_lId) {
   if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kMoveNext, [&] {
     *p_lId = -1;
     if (m_pQueryRowset) m_pQueryRowset->MoveNext();
   });
@@ -87,7 +87,7 @@ HRESULT CKvDataPump::MoveNext(LONG* p_lId) {
 
 HRESULT CKvDataPump::MoveFirst(LONG* p_lId) {
   if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kMoveFirst, [&] {
     *p_lId = -1;
     if (!m_pQueryRowset) return;
     m_pQueryRowset->MoveFirst();
@@ -97,7 +97,7 @@ HRESULT CKvDataPump::MoveFirst(LONG* p_lId) {
 
 HRESULT CKvDataPump::MovePrevious(LONG* p_lId) {
   if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kMovePrevious, [&] {
     *p_lId = -1;
     if (!m_pQueryRowset) return;
     m_pQueryRowset->MovePrev();
@@ -107,7 +107,7 @@ HRESULT CKvDataPump::MovePrevious(LONG* p_lId) {
 
 HRESULT CKvDataPump::MoveLast(LONG* p_lId) {
   if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kMoveLast, [&] {
     *p_lId = -1;
     if (!m_pQueryRowset) return;
     m_pQueryRowset->MoveLast();
@@ -117,14 +117,14 @@ HRESULT CKvDataPump::MoveLast(LONG* p_lId) {
 
 HRESULT CKvDataPump::get_Value(BSTR p_pszField, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kValue, [&] {
     if (m_pQueryRowset) ReadColumnValue(*m_pQueryRowset, p_pszField, pVal);
   });
 }
 
 HRESULT CKvDataPump::get_ValueEx(BSTR p_pszField, LONG p_lLCID, VARIANT* pVal) {
   if (!pVal) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, [&] {
+  return SwallowingFrame(kSourceDataPump, tracesite::kValueEx, [&] {
     if (!m_pQueryRowset) return;
     if (p_lLCID == 0) {
       ReadColumnValue(*m_pQueryRowset, p_pszField, pVal);

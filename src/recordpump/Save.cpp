@@ -108,9 +108,9 @@ void WriteEntry(CKvDbRowset& rowset, const FieldValue& entry) {
       field->SetValue(entry.vValue);
     }
   } catch (const CKvDbException& e) {
-    TraceException(e, kSourceDataPump, __LINE__);
+    TraceException(e, kSourceDataPump, tracesite::kSaveWriteEntry + 1);
   } catch (const _com_error& e) {
-    TraceComError(e, kSourceDataPump, __LINE__);
+    TraceComError(e, kSourceDataPump, tracesite::kSaveWriteEntry + 2);
   }
 }
 
@@ -253,7 +253,7 @@ class RecordSave {
 
 HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
   if (!pVal) return E_POINTER;
-  return StandardFrame(kSourceDataPump, [&]() -> HRESULT {
+  return StandardFrame(kSourceDataPump, tracesite::kSaveFieldValues, [&]() -> HRESULT {
     if (!m_pSession || !SessionIsValid(m_pSession.Get()) || m_strTable.empty()) return S_OK;
 
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
@@ -274,12 +274,12 @@ HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
         transaction.Rollback();
         const HRESULT hr = refused.error.GetResult();
         if (!IsCollision(hr)) {
-          TraceException(refused.error, kSourceDataPump, __LINE__);
+          TraceException(refused.error, kSourceDataPump, tracesite::kSaveRefusedUpdate + 1);
           return hr;
         }
         ++collisions;
         TraceText("Data save collision. ID: %d Retry: %d\n", refused.lRowId, collisions);
-        if (collisions >= kMaxCollisions) TraceException(refused.error, kSourceDataPump, __LINE__);
+        if (collisions >= kMaxCollisions) TraceException(refused.error, kSourceDataPump, tracesite::kSaveRefusedUpdate + 2);
         Sleep(static_cast<DWORD>(std::rand() & 0xFF));
         // Giving up is reported by the frame's last handler, as a failure
         // that is not the database's own.

@@ -36,7 +36,7 @@ std::string SystemErrorText(DWORD code) {
 
 }  // namespace
 
-bool RemoveUploadFile(const std::string& path) {
+bool RemoveUploadFile(const std::string& path, int traceSite) {
   if (DeleteFileA(path.c_str())) return true;
   const DWORD code = GetLastError();
   // A report that cannot be built (memory) is lost like any trace line; the
@@ -45,7 +45,7 @@ bool RemoveUploadFile(const std::string& path) {
     const std::string message =
         Format("Could not delete file: %s. GetLastError returns %d\n%s\n", path.c_str(),
                static_cast<int>(code), SystemErrorText(code).c_str());
-    TraceReport("File Warning", kSourceDataPump, __LINE__, message);
+    TraceReport("File Warning", kSourceDataPump, traceSite, message);
   } catch (const std::bad_alloc&) {
   }
   return false;

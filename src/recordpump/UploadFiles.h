@@ -17,5 +17,5 @@ std::string JoinedUploadPath(const CFilePath& basePath, const std::string& url);
 
 // Deletes the file once. On failure writes a "File Warning" report naming the
 // path, the system error code and its message, and returns false; nothing is
-// raised either way.
-bool RemoveUploadFile(const std::string& path);
+// raised either way. traceSite is the caller's own number for the report.
+bool RemoveUploadFile(const std::string& path, int traceSite);

@@ -173,6 +173,20 @@ TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
   EXPECT_TRUE(TraceHas("l12.pdf. GetLastError returns 2\n")) << trace.Text();
   EXPECT_EQ(0, db->Count("krorderline", "lid=12"));
   EXPECT_EQ((std::vector<LONG>{2, 6}), Ids("kruploadfile"));
+
+  // Emptying a file field reports the same failure from a handler of its
+  // own: the two warnings must not name one place.
+  std::remove((db->BasePath() + "files/o6.pdf").c_str());
+  CComBSTR field("lfile");
+  EXPECT_EQ(S_OK, pump->ClearFileField(6, field.Get()));
+  ASSERT_EQ(2, HeadingCount("File Warning")) << trace.Text();
+  std::vector<std::string> locations;
+  for (const auto& line : trace.Lines()) {
+    if (!line.heading && line.text.rfind("Location: KvDataPump, ", 0) == 0)
+      locations.push_back(line.text.substr(0, line.text.find('\n')));
+  }
+  ASSERT_EQ(2u, locations.size()) << trace.Text();
+  EXPECT_NE(locations[0], locations[1]);
 }
 
 TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
