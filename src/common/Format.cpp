@@ -24,3 +24,13 @@ std::string Format(const char* format, ...) {
   va_end(args);
   return out;
 }
+
+std::string EscapeSqlText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\'') out.push_back('\'');
+    out.push_back(c);
+  }
+  return out;
+}

@@ -6,6 +6,8 @@
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
+#include "RecordIds.h"
+#include "UploadFiles.h"
 
 // Cloning: the database copies each row itself (INSERT ... SELECT over the
 // columns the repository lists for the table), then the records of the child
@@ -15,7 +17,10 @@
 //
 // Nothing runs in a transaction. A row copy that fails half way still hands
 // back the id it picked, so the rest of the tree can go on hanging below it;
-// a failure while walking one level's children ends that level only.
+// a failure while walking one level's children ends that level only. A file
+// field whose copy cannot be finished is left empty in the copy and what was
+// made for it is taken back: the copy must never name the source's upload,
+// or deleting the copy would delete the source's file.
 
 namespace {
 
@@ -43,6 +48,44 @@ void SplitStoredName(const std::string& physicalPath, std::string& base, std::st
     extension = stored.substr(dot);
   }
 }
+
+// Takes back what the copy of one file field has made when it cannot be
+// finished: the copy's field is emptied first, then the new upload row and
+// the copied file go. Each step is tried on its own; the failure that led
+// here is the one reported.
+class UploadCopyGuard {
+ public:
+  UploadCopyGuard(CKvDbConnection& connection, std::string clearField)
+      : m_connection(connection), m_clearField(std::move(clearField)) {}
+  ~UploadCopyGuard() {
+    if (m_finished) return;
+    try {
+      m_connection.Execute(m_clearField.c_str(), nullptr, 1);
+    } catch (...) {
+    }
+    if (m_lUploadId > 0) {
+      try {
+        m_connection.Execute(Format("DELETE FROM kruploadfile WHERE lid = %d", m_lUploadId).c_str(),
+                             nullptr, 1);
+      } catch (...) {
+      }
+    }
+    if (!m_copiedFile.empty()) RemoveUploadFile(m_copiedFile, tracesite::kCloneFileCopy + 1);
+  }
+  UploadCopyGuard(const UploadCopyGuard&) = delete;
+  UploadCopyGuard& operator=(const UploadCopyGuard&) = delete;
+
+  void Copied(std::string path) { m_copiedFile = std::move(path); }
+  void Inserted(LONG lUploadId) { m_lUploadId = lUploadId; }
+  void Finished() { m_finished = true; }
+
+ private:
+  CKvDbConnection& m_connection;
+  std::string m_clearField;
+  std::string m_copiedFile;
+  LONG m_lUploadId = -1;
+  bool m_finished = false;
+};
 
 }  // namespace
 
@@ -112,7 +155,7 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
     rowset.Open(Format("SELECT MAX(%s) as newid FROM %s", columns.strIdField.c_str(), table.c_str())
                     .c_str(),
                 &connection, 3, 1, 0);
-    lNewId = rowset.IsEOF() ? 1 : rowset.GetField("newid")->GetLongValue() + 1;
+    lNewId = rowset.IsEOF() ? 1 : IdAfter(rowset.GetField("newid")->GetLongValue(), table);
     rowset.Close();
 
     // Every data pack on this table contributes its fields; the copy keeps
@@ -153,12 +196,27 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
                            .c_str(),
                        nullptr, 1);
 
-    for (const std::string& field : fileFields)
-      CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns);
+    // Each file field on its own: one that fails must not leave the later
+    // ones naming the source's uploads.
+    for (const std::string& field : fileFields) {
+      try {
+        CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns);
+      } catch (const CKvDbException& e) {
+        TraceException(e, kSourceDataPump, tracesite::kCloneFileCopy + 2);
+      } catch (const _com_error& e) {
+        TraceComError(e, kSourceDataPump, tracesite::kCloneFileCopy + 3);
+      } catch (const CException& e) {
+        TraceException(e, kSourceDataPump, tracesite::kCloneFileCopy + 4);
+      }
+    }
   } catch (const CKvDbException& e) {
     TraceException(e, kSourceDataPump, tracesite::kCloneRowCopy + 1);
   } catch (const _com_error& e) {
     TraceComError(e, kSourceDataPump, tracesite::kCloneRowCopy + 2);
+  } catch (const CException& e) {
+    // No id left for the copy: nothing was inserted.
+    TraceException(e, kSourceDataPump, tracesite::kCloneRowCopy + 3);
+    lNewId = -1;
   }
   return lNewId;
 }
@@ -175,6 +233,10 @@ void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::strin
   rowset.Close();
   if (lUploadId < 1) return;
 
+  // From here on the copy's field names the source's upload until it names
+  // one of its own.
+  UploadCopyGuard guard(connection, Format("UPDATE %s SET %s = NULL WHERE %s = %d", table.c_str(),
+                                           field.c_str(), columns.strIdField.c_str(), lNewId));
   rowset.Open(Format("SELECT lid, strfilename, strphysicalpath, dtupload, luserid, strurl, lappid, "
                      "ltemplateid, strcontenttype FROM kruploadfile WHERE lid = %d",
                      lUploadId)
@@ -209,27 +271,31 @@ void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::strin
   LONG lCopied = 0;
   hr = copier->Copy(CComBSTR(base + extension).Get(), newNameBstr.Get(), &lCopied);
   if (FAILED(hr)) ThrowComFailure(hr, copier.Get(), IHostFileCopier::kIid);
-  // Not copied: the copy keeps naming the source's upload.
   if (lCopied == 0) return;
+  const std::string newPhysicalPath = directory + "\\" + newName;
+  guard.Copied(newPhysicalPath);
 
   rowset.Open("SELECT MAX(lid) as maxid FROM kruploadfile", &connection, -1, -1, 0);
-  const LONG lNewUploadId = rowset.IsEOF() ? 1 : rowset.GetField("maxid")->GetLongValue() + 1;
+  const LONG lNewUploadId =
+      rowset.IsEOF() ? 1 : IdAfter(rowset.GetField("maxid")->GetLongValue(), "kruploadfile");
   rowset.Close();
 
   const std::string uploaded = connection.GetService().StringFromDATE(DateNowLocal(), 3);
   const std::string newUrl =
       (lastSlash == std::string::npos ? std::string() : url.substr(0, lastSlash + 1)) + newName;
-  const std::string newPhysicalPath = directory + "\\" + newName;
 
   connection.Execute(
       Format("INSERT INTO kruploadfile (lid, strfilename, strphysicalpath, dtupload, luserid, strurl, "
              "lappid, ltemplateid, strcontenttype) VALUES(%d, '%s', '%s', %s, %d, '%s', %d, %d, '%s')",
-             lNewUploadId, fileName.c_str(), newPhysicalPath.c_str(), uploaded.c_str(), lUserId,
-             newUrl.c_str(), lAppId, lTemplateId, contentType.c_str())
+             lNewUploadId, EscapeSqlText(fileName).c_str(), EscapeSqlText(newPhysicalPath).c_str(),
+             uploaded.c_str(), lUserId, EscapeSqlText(newUrl).c_str(), lAppId, lTemplateId,
+             EscapeSqlText(contentType).c_str())
           .c_str(),
       nullptr, 1);
+  guard.Inserted(lNewUploadId);
   connection.Execute(Format("UPDATE %s SET %s = %d WHERE %s = %d", table.c_str(), field.c_str(),
                             lNewUploadId, columns.strIdField.c_str(), lNewId)
                          .c_str(),
                      nullptr, 1);
+  guard.Finished();
 }

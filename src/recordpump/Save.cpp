@@ -4,15 +4,18 @@
 // same id; the database refuses the second one and the save rolls back,
 // waits a random 0-255 ms (spreading competing writers apart) and tries
 // again with fresh ids.
-#include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <unordered_set>
+#include <vector>
 
+#include "../common/AsciiCase.h"
 #include "../common/Format.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "../outside/FileServices.h"
 #include "KvDataPump.h"
+#include "RecordIds.h"
 #include "RowsetOpen.h"
 
 namespace {
@@ -52,9 +55,7 @@ FieldValue* LastEntryNamed(const FieldValueList& list, const char* name) {
   return nullptr;
 }
 
-// Ids are read from the 4-byte integer member as they are: callers set them
-// as VT_I4, and a value of another type is not converted.
-LONG IdOf(const FieldValue* entry) { return entry ? entry->vValue.lVal : -1; }
+LONG IdOf(const FieldValue* entry) { return entry ? IdOfValue(entry->vValue, "lid") : -1; }
 
 void PutIdEntry(FieldValueList& list, const char* name, LONG value) {
   if (FieldValue* entry = LastEntryNamed(list, name)) {
@@ -78,13 +79,8 @@ void AppendCopy(FieldValueList& list, const FieldValue& source) {
 LONG NextFreeId(CKvDbConnection& connection, const std::string& table) {
   CKvDbRowset rowset;
   OpenForReading(rowset, connection, Format("SELECT MAX(lid) as maxid FROM %s", table.c_str()));
-  LONG id = 1;
-  if (!rowset.IsEOF()) {
-    // An empty table's NULL maximum reads as 0. Wrap instead of overflowing
-    // at the top of the id range; the database then refuses the id.
-    const auto maxId = static_cast<uint32_t>(rowset.GetField("maxid")->GetLongValue());
-    id = static_cast<LONG>(maxId + 1u);
-  }
+  // An empty table's NULL maximum reads as 0.
+  const LONG id = rowset.IsEOF() ? 1 : IdAfter(rowset.GetField("maxid")->GetLongValue(), table);
   rowset.Close();
   return id;
 }
@@ -114,8 +110,16 @@ void WriteEntry(CKvDbRowset& rowset, const FieldValue& entry) {
   }
 }
 
+// Only the last entry of a column is written: an earlier one would be
+// overwritten anyway, except in a long field, where appending both would
+// join the two values. Column names match without regard to case, as in SQL.
 void WriteEntries(CKvDbRowset& rowset, const FieldValueList& list) {
-  for (const auto& entry : list) WriteEntry(rowset, *entry);
+  std::unordered_set<std::string> written;
+  std::vector<const FieldValue*> lastEntries;
+  for (auto it = list.rbegin(); it != list.rend(); ++it) {
+    if (written.insert(LowerAscii((*it)->strName)).second) lastEntries.push_back(it->get());
+  }
+  for (auto it = lastEntries.rbegin(); it != lastEntries.rend(); ++it) WriteEntry(rowset, **it);
 }
 
 void TraceMissingRow(LONG lId) { TraceText("Dataset with lid = %d does not exist", lId); }
@@ -164,11 +168,18 @@ class RecordSave {
         m_table(table),
         m_langTable(langTable),
         m_connection(connection) {
+    // Ids from a form arrive as texts; the rows are then written with the
+    // number itself.
     m_lCallerMainId = IdOf(LastEntryNamed(m_mainFields, "lid"));
+    if (m_lCallerMainId > 0) PutIdEntry(m_mainFields, "lid", m_lCallerMainId);
     m_pDtEdit = LastEntryNamed(m_mainFields, "dtedit");
     m_pUserId = LastEntryNamed(m_mainFields, "luserid");
     for (const auto& [lcid, list] : m_langFields) {
-      if (IdOf(LastEntryNamed(*list, "lid")) > 0) m_langWithCallerId[lcid] = true;
+      const LONG lRowId = IdOf(LastEntryNamed(*list, "lid"));
+      if (lRowId > 0) {
+        PutIdEntry(*list, "lid", lRowId);
+        m_langWithCallerId[lcid] = true;
+      }
     }
   }
 

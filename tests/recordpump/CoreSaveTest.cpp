@@ -62,6 +62,62 @@ TEST_F(CoreSaveTest, IdsOfZeroOrLessMeanInsert) {
   }
 }
 
+TEST_F(CoreSaveTest, IdsArriveAsTextsOrOtherNumbersAndWhatIsNoIdIsRefused) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (5, 'old'), (6, 'old')");
+  db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (50, 5, 1031, 'alt')");
+  // As a form post gives them: texts, for the record and its language row.
+  Set("lid", Str("5"));
+  Set("strno", Str("by text"));
+  Set("lid", Str("50"), 1031);
+  Set("strtitle", Str("neu"), 1031);
+  EXPECT_EQ(5, Save());
+  EXPECT_EQ("by text", OrderText("strno", 5));
+  EXPECT_EQ("neu", db->QueryString("SELECT strtitle FROM krorder_l WHERE lid=50"));
+  EXPECT_EQ(1, db->Count("krorder_l"));
+  EXPECT_EQ(VT_I4, LastNamed(Impl().Fields(), "lid")->vValue.vt);
+
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("lid", CComVariant(6.0));
+  Set("strno", Str("by double"));
+  EXPECT_EQ(6, Save());
+  EXPECT_EQ("by double", OrderText("strno", 6));
+
+  // An empty text is a new record's id field.
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("lid", Str(""));
+  Set("strno", Str("new"));
+  EXPECT_EQ(7, Save());
+
+  for (const CComVariant& bad : {Str("abc"), Str("1.5"), CComVariant(1.5), Str("99999999999")}) {
+    trace.Clear();
+    ASSERT_EQ(S_OK, pump->CleanFieldValues());
+    Set("lid", bad);
+    Set("strno", Str("lost"));
+    EXPECT_EQ(-77, Save(E_FAIL));
+    EXPECT_TRUE(TraceHas("The value of lid is no whole number in the id range")) << trace.Text();
+  }
+  EXPECT_EQ(3, db->Count("krorder"));
+  EXPECT_EQ(0, db->Count("krorder", "strno='lost'"));
+}
+
+TEST_F(CoreSaveTest, NoIdIsLeftAfterTheTopOfTheRange) {
+  db->Exec("INSERT INTO krorder (lid, strno) VALUES (2147483647, 'top')");
+  Set("strno", Str("one too many"));
+  EXPECT_EQ(-77, Save(E_FAIL));
+  EXPECT_TRUE(TraceHas("No id is left in krorder after 2147483647")) << trace.Text();
+  EXPECT_EQ(1, db->Count("krorder"));
+
+  // A language table at the top takes the new main row back with it.
+  db->Exec("DELETE FROM krorder");
+  db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid) VALUES (2147483647, 0, 1031)");
+  trace.Clear();
+  Set("strtitle", Str("Titel"), 1031);
+  EXPECT_EQ(-77, Save(E_FAIL));
+  EXPECT_TRUE(TraceHas("No id is left in krorder_l after 2147483647")) << trace.Text();
+  EXPECT_EQ(0, db->Count("krorder"));
+  EXPECT_EQ(1, db->Count("krorder_l"));
+}
+
 TEST_F(CoreSaveTest, UpdateByIdChangesOnlyTheGivenFields) {
   db->Exec("INSERT INTO krorder (lid, strno, lamount) VALUES (5, 'old', 9), (6, 'other', 1)");
   Set("lid", I4(5));
@@ -217,6 +273,17 @@ TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
   ASSERT_EQ(1, Save());
   EXPECT_FALSE(db->QueryIsNull("SELECT strmemo FROM krorder WHERE lid=1"));
   EXPECT_EQ(0, db->QueryLong("SELECT length(strmemo) FROM krorder WHERE lid=1"));
+
+  // Two entries of one long field: the row holds the last, in both rows.
+  ASSERT_EQ(S_OK, pump->CleanFieldValues());
+  Set("lid", I4(1));
+  Set("strmemo", Str("first"));
+  Set("strMemo", Str("second"));
+  Set("strmemo_l", Str("erste"), 1031);
+  Set("strmemo_l", Str("zweite"), 1031);
+  ASSERT_EQ(1, Save());
+  EXPECT_EQ("second", OrderText("strmemo", 1));
+  EXPECT_EQ("zweite", db->QueryString("SELECT strmemo_l FROM krorder_l WHERE lparentid=1"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 

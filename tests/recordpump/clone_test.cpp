@@ -156,16 +156,44 @@ TEST_P(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
   EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5.pdf"));
 }
 
-TEST_P(CloneTest, UncopiableOrEmptyFileFieldsKeepTheSourceValue) {
+TEST_P(CloneTest, UncopiableFileFieldIsEmptiedInTheCopyAndEmptyOneStaysEmpty) {
   std::remove((db->BasePath() + "files/o5.pdf").c_str());
   db->Exec("UPDATE krorderline SET lfile=0 WHERE lid=11");
   Clone(true);
-  EXPECT_EQ(1, Value("krorder", "lfile", 7)) << "the copy failed, so the upload is shared";
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorder WHERE lid=7")) << "never the source's upload";
   EXPECT_EQ(0, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
   // Only line 12's file was copied.
   EXPECT_EQ(8, db->Count("kruploadfile"));
   EXPECT_TRUE(db->FileExists("files/lines/l12_1.pdf"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
+}
+
+TEST_P(CloneTest, StoredTextsAreQuotedAndAFailedUploadRowTakesItsCopyBack) {
+  // An apostrophe in every stored text the upload row copies.
+  db->Exec("UPDATE kruploadfile SET strfilename='O''Neil.pdf', strcontenttype='x''y' WHERE lid=1");
+  db->Exec("UPDATE kruploadfile SET strfilename='l''11.pdf' WHERE lid=4");
+  // Line 12's upload row cannot be copied: its file name must stay unique.
+  db->Exec("CREATE UNIQUE INDEX kruploadfile_name ON kruploadfile (strfilename) "
+           "WHERE strfilename = 'orig_l12.pdf'");
+
+  EXPECT_EQ(7, Clone(true));
+  const LONG upload = Value("krorder", "lfile", 7);
+  EXPECT_EQ("O'Neil.pdf", Text("kruploadfile", "strfilename", upload));
+  EXPECT_EQ("x'y", Text("kruploadfile", "strcontenttype", upload));
+  EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5_1.pdf"));
+
+  const LONG paperCopy = db->QueryLong("SELECT lid FROM krorderline WHERE lparentid=7 AND strname='paper'");
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorderline WHERE lid=" + std::to_string(paperCopy)));
+  EXPECT_FALSE(db->FileExists("files/lines/l12_1.pdf")) << "the copied file went with its row";
+  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
+
+  // Deleting the whole copy leaves every file and upload row of the source.
+  pump->MoveTo(7);
+  CComBSTR idField("lid"), parentField("lparentid");
+  EXPECT_EQ(S_OK, pump->CascadeDelete(idField.Get(), parentField.Get(), VARIANT_TRUE, VARIANT_FALSE));
+  EXPECT_EQ(7, db->Count("kruploadfile"));
+  for (const char* file : {"files/o5.pdf", "files/lines/l11.pdf", "files/lines/l12.pdf"})
+    EXPECT_TRUE(db->FileExists(file)) << file;
 }
 
 TEST_P(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
@@ -218,17 +246,26 @@ TEST_P(CloneTest, NamedColumnsAndGuards) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_P(CloneTest, FileStepFailureKeepsTheRowAndTheSourceUploads) {
+TEST_P(CloneTest, FileStepFailureKeepsTheRowWithoutTheSourceUploads) {
   // Without a file copier each file field's copy fails inside its row copy.
   CoRevokeClassObject(fileCopierCookie);
   fileCopierCookie = 0;
   EXPECT_EQ(7, Clone(true));
-  EXPECT_EQ(1, Value("krorder", "lfile", 7));
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorder WHERE lid=7"));
   ExpectTreeCopied(7);
-  EXPECT_EQ(4, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
   EXPECT_EQ(7, db->Count("kruploadfile"));
   EXPECT_EQ(3, HeadingCount("COM error")) << trace.Text();
   EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
+}
+
+TEST_P(CloneTest, NoIdLeftForTheCopyCopiesNothing) {
+  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (2147483647, 0, 'top')");
+  StatementCapture statements;
+  EXPECT_EQ(-1, Clone(true));
+  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
+  EXPECT_TRUE(TraceHas("No id is left in krorder after 2147483647")) << trace.Text();
+  EXPECT_EQ(3, db->Count("krorder"));
 }
 
 TEST_P(CloneTest, SessionWithoutUserClonesNothing) {
