@@ -33,8 +33,8 @@ const std::vector<DataPack>& DemoPacks() {
         {"lownerid", Kind::Integer},
         {"lparentid", Kind::Integer},
         {"strno", Kind::Text},
-        {"strcolor", Kind::Text, 4},
-        {"strstate", Kind::Text, 4},
+        {"strcolor", Kind::Text},
+        {"strstate", Kind::Text},
         {"lamount", Kind::Integer},
         {"dblprice", Kind::Double},
         {"dtorder", Kind::Date},
@@ -139,6 +139,12 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 void Run(CKvDbConnection& connection, const std::string& sql) { connection.Execute(sql.c_str(), nullptr, 1); }
 
+bool HasColumn(const DataPack& pack, const char* name) {
+  for (const Column& c : pack.columns)
+    if (std::string(c.name) == name) return true;
+  return false;
+}
+
 }  // namespace
 
 SqlDialect DialectOf(const std::string& connectionString) {
@@ -173,6 +179,12 @@ void CreateDemoApplication(CKvDbConnection& connection, SqlDialect dialect) {
       ddl += std::string(pack.columns[i].name) + " " + SqlType(pack.columns[i].kind, dialect);
     }
     Run(connection, ddl + ")");
+    // Every save looks its language rows up by parent and language; without
+    // an index that lookup grows with the table.
+    if (HasColumn(pack, "llcid")) {
+      Run(connection, std::string("CREATE INDEX ") + pack.table + "_parent_lcid ON " + pack.table +
+                          " (lparentid, llcid)");
+    }
 
     Run(connection, "INSERT INTO krappdatapack (lid, strtable, strname, lappid, ldatapackid, lrecrightsmask) VALUES (" +
                         std::to_string(pack.id) + ", " + Quoted(pack.table) + ", " + Quoted(pack.name) + ", " +

@@ -1,6 +1,8 @@
 // The pump as a component: the interfaces it answers, the module lock its
 // life holds, and its activation by a transaction server.
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -36,6 +38,37 @@ TEST(CoreObject, AnswersItsInterfacesWithOneIdentityAndHoldsTheModule) {
   unknownViaControl.Reset();
   pump.Reset();
   EXPECT_EQ(locksBefore, ModuleLockCount());
+}
+
+TEST(CoreObject, PumpsOfProcessesStartedTogetherDrawDifferentBackOffs) {
+  // Each child makes a pump and reports its first eight back-off draws.
+  std::vector<std::string> draws;
+  for (int child = 0; child < 3; ++child) {
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      ComPtr<IKvDataPump> pump;
+      if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()))) _exit(1);
+      std::string text;
+      for (int i = 0; i < 8; ++i) text += std::to_string(std::rand() & 0xFF) + " ";
+      _exit(write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    char buffer[128] = {};
+    const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    draws.emplace_back(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  // Started within one second, yet no two draw the same waits.
+  EXPECT_NE(draws[0], draws[1]);
+  EXPECT_NE(draws[1], draws[2]);
+  EXPECT_NE(draws[0], draws[2]);
 }
 
 TEST(CoreObject, StoreKeepsEveryEntryAndOneListPerLanguage) {
