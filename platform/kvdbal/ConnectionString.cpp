@@ -36,6 +36,10 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings,
       settings.serverType = ParseInt(name, value);
     } else if (name == "busytimeout") {
       settings.busyTimeoutMs = ParseInt(name, value);
+    } else if (name == "statementcache") {
+      settings.statementCacheSize = ParseInt(name, value);
+      if (settings.statementCacheSize < 0)
+        throw CKvDbException(KVDB_E_CONNECTION, "statementcache needs a count of 0 or more");
     } else if (keepForeign) {
       if (!rest.empty()) rest += '&';
       rest += item;

@@ -15,6 +15,7 @@ struct ConnectionSettings {
   std::string target;              // SQLite file path / ":memory:", or the libpq URI
   std::optional<int> serverType;   // what GetDbType reports instead of the engine's own
   int busyTimeoutMs = 250;         // how long an SQLite writer waits for the write lock
+  int statementCacheSize = 128;    // prepared statements kept per handle; 0: none
 };
 
 // Raises CKvDbException(KVDB_E_CONNECTION) for a string it cannot read.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "../LiteralShape.h"
 #include "../SqlText.h"
 #include "../StatementObserver.h"
 #include "../ValueText.h"
@@ -20,6 +21,20 @@ struct StatementGuard {
   sqlite3_stmt* stmt = nullptr;
   ~StatementGuard() { sqlite3_finalize(stmt); }
 };
+
+// Gives a cached statement back on every way out of its execution.
+struct CachedStatementGuard {
+  SqliteStatementCache& cache;
+  const std::string& key;
+  sqlite3_stmt* stmt;
+  ~CachedStatementGuard() { cache.Give(key, stmt); }
+};
+
+std::string SqliteMark(int n) {
+  std::string mark = std::to_string(n);
+  mark.insert(mark.begin(), '?');
+  return mark;
+}
 
 bool IsBlank(const char* text) {
   for (; text && *text; ++text)
@@ -61,7 +76,59 @@ void SqliteConnection::ReleaseReader(sqlite3* reader) {
   if (m_idleReaders.size() < 4)
     m_idleReaders.push_back(reader);
   else
-    sqlite3_close_v2(reader);
+    CloseHandle(reader);
+}
+
+void SqliteConnection::CloseHandle(sqlite3* db) {
+  m_caches.erase(db);  // its statements go first
+  sqlite3_close_v2(db);
+}
+
+SqliteStatementCache& SqliteConnection::CacheOf(sqlite3* db) {
+  std::unique_ptr<SqliteStatementCache>& cache = m_caches[db];
+  if (!cache) cache = std::make_unique<SqliteStatementCache>(m_settings.statementCacheSize);
+  return *cache;
+}
+
+void SqliteConnection::ReturnStatement(sqlite3* db, const std::string& key, sqlite3_stmt* stmt) {
+  CacheOf(db).Give(key, stmt);
+}
+
+sqlite3_stmt* SqliteConnection::ShapedStatement(sqlite3* db, const char* sql, std::string& key) {
+  SqliteStatementCache& cache = CacheOf(db);
+  if (!cache.Enabled()) return nullptr;
+  std::optional<LiteralShape> shape = ShapeOf(sql, SqliteMark);
+  if (!shape) return nullptr;
+  sqlite3_stmt* stmt = cache.Take(shape->text);
+  if (!stmt) {
+    const char* tail = nullptr;
+    // A shape that does not prepare is left to the text itself, which then
+    // fails with its own message.
+    if (sqlite3_prepare_v2(db, shape->text.c_str(), static_cast<int>(shape->text.size()) + 1, &stmt,
+                           &tail) != SQLITE_OK ||
+        !stmt || !IsBlank(tail)) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+  }
+  if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(shape->literals.size())) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  for (size_t i = 0; i < shape->literals.size(); ++i) {
+    const ShapeLiteral& literal = shape->literals[i];
+    const int index = static_cast<int>(i) + 1;
+    const int rc = literal.kind == ShapeLiteral::Kind::Integer
+                       ? sqlite3_bind_int64(stmt, index, literal.integer)
+                       : sqlite3_bind_text(stmt, index, literal.text.data(),
+                                           static_cast<int>(literal.text.size()), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+  }
+  key = std::move(shape->text);
+  return stmt;
 }
 
 SqliteConnection::SqliteConnection(const ConnectionSettings& settings) : m_settings(settings) {
@@ -87,6 +154,7 @@ SqliteConnection::SqliteConnection(const ConnectionSettings& settings) : m_setti
 }
 
 SqliteConnection::~SqliteConnection() {
+  m_caches.clear();
   for (sqlite3* reader : m_idleReaders) sqlite3_close_v2(reader);
   sqlite3_close_v2(m_db);
 }
@@ -106,7 +174,20 @@ std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
   // Inside a transaction a query must see the transaction's own writes.
   bool useReader = m_readersShareData && sqlite3_get_autocommit(m_db);
   sqlite3* db = useReader ? AcquireReader() : m_db;
+  std::string key;
   StatementGuard guard;
+  try {
+    guard.stmt = ShapedStatement(db, sql, key);
+  } catch (...) {
+    if (useReader) ReleaseReader(db);
+    throw;
+  }
+  if (guard.stmt) {
+    auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
+    auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt, std::move(key));
+    guard.stmt = nullptr;
+    return cursor;
+  }
   try {
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(db, sql, -1, &guard.stmt, &tail);
@@ -121,14 +202,26 @@ std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
     throw;
   }
   auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
-  auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt);
+  auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt, std::string());
   guard.stmt = nullptr;
   return cursor;
 }
 
 long SqliteConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
-  if (ChangesSchema(sql)) m_primaryKeys.clear();
+  if (ChangesSchema(sql)) {
+    m_primaryKeys.clear();
+    for (auto& entry : m_caches) entry.second->Clear();
+  }
+  std::string key;
+  if (sqlite3_stmt* shaped = ShapedStatement(m_db, sql.c_str(), key)) {
+    CachedStatementGuard guard{CacheOf(m_db), key, shaped};
+    int rc;
+    while ((rc = sqlite3_step(shaped)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) Raise(rc);
+    return sqlite3_stmt_readonly(shaped) ? 0 : sqlite3_changes(m_db);
+  }
   long affected = 0;
   const char* next = sql.c_str();
   while (next && *next) {
@@ -206,21 +299,28 @@ void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& val
 
 long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
   NotifyStatement(sql);
-  StatementGuard guard;
-  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &guard.stmt, nullptr);
-  if (rc != SQLITE_OK) Raise(rc);
-  for (size_t i = 0; i < params.size(); ++i) Bind(guard.stmt, static_cast<int>(i) + 1, params[i]);
-  while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
+  // The layer's own statements with parameters repeat as they are: the text
+  // is the key.
+  SqliteStatementCache& cache = CacheOf(m_db);
+  sqlite3_stmt* stmt = cache.Take(sql);
+  if (!stmt) {
+    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()) + 1, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      Raise(rc);
+    }
+    if (!stmt) throw CKvDbException(KVDB_E_ERRORSINCOMMAND, "the statement is empty");
+  }
+  CachedStatementGuard guard{cache, sql, stmt};
+  for (size_t i = 0; i < params.size(); ++i) Bind(stmt, static_cast<int>(i) + 1, params[i]);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) Raise(rc);
   return sqlite3_changes(m_db);
 }
 
-std::string SqliteConnection::Placeholder(int n) const {
-  std::string mark = std::to_string(n);
-  mark.insert(mark.begin(), '?');
-  return mark;
-}
+std::string SqliteConnection::Placeholder(int n) const { return SqliteMark(n); }
 
 void SqliteConnection::Begin() {
   NotifyStatement("BEGIN");

@@ -16,6 +16,7 @@
 
 #include "../ConnectionString.h"
 #include "../Engine.h"
+#include "SqliteStatementCache.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -53,15 +54,27 @@ class SqliteConnection final : public EngineConnection {
   sqlite3* AcquireReader();
   void ReleaseReader(sqlite3* reader);
 
+  // A statement a cursor took with a cache key comes back here when the
+  // cursor is done with it.
+  void ReturnStatement(sqlite3* db, const std::string& key, sqlite3_stmt* stmt);
+
  private:
   sqlite3* OpenHandle();
+  void CloseHandle(sqlite3* db);
   void RunSimple(const char* sql);
+  SqliteStatementCache& CacheOf(sqlite3* db);
+  // A statement for the one-statement text sql on db, with its literals
+  // bound to the statement of its shape, from the cache or newly prepared;
+  // key receives the shape. Null when the text has no shape to reuse or
+  // its shape does not prepare: then it runs as it is.
+  sqlite3_stmt* ShapedStatement(sqlite3* db, const char* sql, std::string& key);
   void Bind(sqlite3_stmt* stmt, int index, const BoundValue& value);
 
   ConnectionSettings m_settings;
   sqlite3* m_db = nullptr;
   bool m_readersShareData = true;  // false for ":memory:", which is private to one handle
   std::vector<sqlite3*> m_idleReaders;
+  std::unordered_map<sqlite3*, std::unique_ptr<SqliteStatementCache>> m_caches;
   std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
 };
 

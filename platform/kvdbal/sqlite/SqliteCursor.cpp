@@ -10,18 +10,30 @@
 namespace kvdbal {
 
 SqliteCursor::SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3* db, bool reader,
-                           sqlite3_stmt* statement)
+                           sqlite3_stmt* statement, std::string cacheKey)
     : m_connection(std::move(connection)),
       m_db(db),
       m_reader(reader),
       m_statement(statement),
-      m_columnCount(sqlite3_column_count(statement)),
-      m_moreColumns(m_columnCount > kInlineColumns ? m_columnCount : 0),
-      m_columns(m_columnCount > kInlineColumns ? m_moreColumns.data() : m_inlineColumns) {}
+      m_cacheKey(std::move(cacheKey)),
+      m_reprepares(sqlite3_stmt_status(statement, SQLITE_STMTSTATUS_REPREPARE, 0)) {
+  Describe();
+}
 
 SqliteCursor::~SqliteCursor() {
-  sqlite3_finalize(m_statement);
+  if (m_cacheKey.empty())
+    sqlite3_finalize(m_statement);
+  else
+    m_connection->ReturnStatement(m_db, m_cacheKey, m_statement);
   if (m_reader) m_connection->ReleaseReader(m_db);
+}
+
+void SqliteCursor::Describe() {
+  m_columnCount = sqlite3_column_count(m_statement);
+  for (DescribedColumn& column : m_inlineColumns) column = DescribedColumn();
+  m_moreColumns.assign(m_columnCount > kInlineColumns ? m_columnCount : 0, DescribedColumn());
+  m_columns = m_columnCount > kInlineColumns ? m_moreColumns.data() : m_inlineColumns;
+  m_names.clear();
 }
 
 const ColumnInfo& SqliteCursor::Column(int index) {
@@ -47,6 +59,11 @@ const std::string& SqliteCursor::ColumnName(int index) {
 long long SqliteCursor::Advance(long long n) {
   for (long long landed = 0; landed < n; ++landed) {
     int rc = sqlite3_step(m_statement);
+    const int reprepares = sqlite3_stmt_status(m_statement, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (reprepares != m_reprepares) {
+      m_reprepares = reprepares;
+      Describe();
+    }
     if (rc == SQLITE_ROW) continue;
     if (rc == SQLITE_DONE) {
       // Resetting at the end ends the statement's read transaction at once,

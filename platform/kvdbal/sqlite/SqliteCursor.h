@@ -12,10 +12,11 @@ namespace kvdbal {
 
 class SqliteCursor final : public Cursor {
  public:
-  // reader: the pooled handle the statement runs on, or null for the
-  // connection's own handle.
+  // reader: the statement runs on a pooled reader handle, not the
+  // connection's own. cacheKey: the shape the statement goes back to the
+  // handle's cache under; empty: it is finalized.
   SqliteCursor(std::shared_ptr<SqliteConnection> connection, sqlite3* db, bool reader,
-               sqlite3_stmt* statement);
+               sqlite3_stmt* statement, std::string cacheKey);
   ~SqliteCursor() override;
 
   int ColumnCount() const override { return m_columnCount; }
@@ -29,12 +30,18 @@ class SqliteCursor final : public Cursor {
 
  private:
   void ReadByStorage(int index, int storage, VARIANT* out);
+  // Takes the statement's columns as they are now.
+  void Describe();
 
   std::shared_ptr<SqliteConnection> m_connection;  // keeps the handles open while the cursor lives
   sqlite3* m_db;
   bool m_reader;
   sqlite3_stmt* m_statement;
-  int m_columnCount;
+  std::string m_cacheKey;
+  // A kept statement prepared before a schema change is prepared again by
+  // its first step; its columns are then described anew.
+  int m_reprepares;
+  int m_columnCount = 0;
   // Described on first use: a wide SELECT * read by one column pays for one.
   struct DescribedColumn {
     ColumnInfo info;
@@ -43,7 +50,7 @@ class SqliteCursor final : public Cursor {
   static constexpr int kInlineColumns = 16;
   DescribedColumn m_inlineColumns[kInlineColumns];
   std::vector<DescribedColumn> m_moreColumns;  // for wider results
-  DescribedColumn* m_columns;
+  DescribedColumn* m_columns = nullptr;
   std::vector<std::string> m_names;
 };
 

@@ -1,0 +1,265 @@
+#include "LiteralShape.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "SqlText.h"
+
+namespace kvdbal {
+namespace {
+
+bool IsIdentifierStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsIdentifierChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads sql once from left to right, copying what stays and taking out what
+// can be bound. Any construct it does not know for sure ends the reading.
+class ShapeReader {
+ public:
+  ShapeReader(std::string_view sql, const std::function<std::string(int)>& placeholder)
+      : m_sql(sql), m_placeholder(placeholder) {}
+
+  std::optional<LiteralShape> Read() {
+    if (!StartsWithDataStatement()) return std::nullopt;
+    while (m_pos < m_sql.size()) {
+      if (!Step()) return std::nullopt;
+    }
+    if (m_depth != 0) return std::nullopt;
+    return std::move(m_shape);
+  }
+
+ private:
+  bool StartsWithDataStatement() {
+    size_t i = 0;
+    while (i < m_sql.size() && (std::isspace(static_cast<unsigned char>(m_sql[i])) || m_sql[i] == '('))
+      ++i;
+    size_t end = i;
+    while (end < m_sql.size() && IsIdentifierChar(m_sql[end])) ++end;
+    const std::string_view word = m_sql.substr(i, end - i);
+    for (std::string_view w : {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})
+      if (SameName(word, w)) return true;
+    return false;
+  }
+
+  bool Step() {
+    const char c = m_sql[m_pos];
+    if (std::isspace(static_cast<unsigned char>(c))) return Copy(1);
+    if (c == '-' && Next() == '-') return CopyLineComment();
+    if (c == '/' && Next() == '*') return CopyBlockComment();
+    // Only "IN (" opens a list; "IN" before anything else does not.
+    if (c != '(' && !IsIdentifierStart(c)) m_inListFollows = false;
+    if (c == '\'') return TakeString();
+    if (c == '"' || c == '`') return CopyQuotedName(c, c);
+    if (c == '[') return CopyQuotedName('[', ']');
+    if (IsDigit(c) || (c == '.' && IsDigit(Next()))) return TakeNumber();
+    if (IsIdentifierStart(c)) return ReadWord();
+    // Parameters of the caller's own (?, ?1, :name, @name, $1, $tag$) mean
+    // the text is not one of formatted literals.
+    if (c == '?' || c == '@' || c == '$' || (c == ':' && IsIdentifierChar(Next()))) return false;
+    if (c == ';') return TrailingSemicolons();
+    if (c == '(') {
+      ++m_depth;
+      if (m_inListFollows && m_depth < m_inListDepth) m_inListDepth = m_depth;
+      m_inListFollows = false;
+      m_lastWord.clear();
+      m_previousAllowsLiteral = true;
+      return Copy(1);
+    }
+    if (c == ')') {
+      if (--m_depth < 0) return false;
+      if (m_depth < m_noLiteralDepth) m_noLiteralDepth = kNone;
+      if (m_depth < m_inListDepth) m_inListDepth = kNone;
+      if (m_depth < m_selectListDepth) m_selectListDepth = kNone;
+      m_previousAllowsLiteral = false;
+      m_lastWord.clear();
+      return Copy(1);
+    }
+    if (c == ':' && Next() == ':') return false;  // a cast: the literal's type would change
+    // Operators and commas: a literal may follow.
+    m_previousAllowsLiteral = c != '.';
+    m_lastWord.clear();
+    return Copy(1);
+  }
+
+  char Next() const { return m_pos + 1 < m_sql.size() ? m_sql[m_pos + 1] : '\0'; }
+
+  bool Copy(size_t n) {
+    m_shape.text.append(m_sql.substr(m_pos, n));
+    m_pos += n;
+    return true;
+  }
+
+  bool CopyLineComment() {
+    size_t end = m_sql.find('\n', m_pos);
+    return Copy((end == std::string_view::npos ? m_sql.size() : end) - m_pos);
+  }
+
+  bool CopyBlockComment() {
+    const size_t end = m_sql.find("*/", m_pos + 2);
+    if (end == std::string_view::npos) return false;
+    // Nested comments (PostgreSQL has them) are not read for sure.
+    if (m_sql.substr(m_pos + 2, end - m_pos - 2).find("/*") != std::string_view::npos) return false;
+    return Copy(end + 2 - m_pos);
+  }
+
+  bool CopyQuotedName(char open, char close) {
+    size_t i = m_pos + 1;
+    for (;;) {
+      if (i >= m_sql.size()) return false;
+      if (m_sql[i] == close) {
+        if (open == close && i + 1 < m_sql.size() && m_sql[i + 1] == close) {
+          i += 2;
+          continue;
+        }
+        break;
+      }
+      ++i;
+    }
+    m_previousAllowsLiteral = false;
+    m_lastWord.clear();
+    return Copy(i + 1 - m_pos);
+  }
+
+  // A string literal: taken out where a literal may stand, else copied.
+  bool TakeString() {
+    // A prefix glued to the quote (E'', X'', N'', B'') makes another kind
+    // of literal. A type name before it (DATE '...') allows no literal to
+    // be taken, so that one stays in the text.
+    if (m_pos > 0 && IsIdentifierChar(m_sql[m_pos - 1])) return false;
+    std::string value;
+    size_t i = m_pos + 1;
+    for (;;) {
+      if (i >= m_sql.size()) return false;
+      if (m_sql[i] == '\'') {
+        if (i + 1 < m_sql.size() && m_sql[i + 1] == '\'') {
+          value.push_back('\'');
+          i += 2;
+          continue;
+        }
+        break;
+      }
+      value.push_back(m_sql[i++]);
+    }
+    const size_t end = i + 1;
+    if (!LiteralMayBeTakenHere()) {
+      Copy(end - m_pos);
+    } else {
+      Take(ShapeLiteral{ShapeLiteral::Kind::Text, 0, std::move(value)});
+      m_pos = end;
+    }
+    m_previousAllowsLiteral = false;
+    m_lastWord.clear();
+    return true;
+  }
+
+  bool TakeNumber() {
+    size_t i = m_pos;
+    while (i < m_sql.size() && IsDigit(m_sql[i])) ++i;
+    bool integral = true;
+    if (i < m_sql.size() && m_sql[i] == '.') {
+      integral = false;
+      ++i;
+      while (i < m_sql.size() && IsDigit(m_sql[i])) ++i;
+    }
+    if (i < m_sql.size() && (m_sql[i] == 'e' || m_sql[i] == 'E')) {
+      integral = false;
+      ++i;
+      if (i < m_sql.size() && (m_sql[i] == '+' || m_sql[i] == '-')) ++i;
+      if (i >= m_sql.size() || !IsDigit(m_sql[i])) return false;
+      while (i < m_sql.size() && IsDigit(m_sql[i])) ++i;
+    }
+    // 0x1F, 12abc: not a plain number.
+    if (i < m_sql.size() && (IsIdentifierChar(m_sql[i]) || m_sql[i] == '.')) return false;
+    const std::string digits(m_sql.substr(m_pos, i - m_pos));
+    bool taken = false;
+    // Only integers: a decimal's value and type differ between engines and
+    // their text and binary forms.
+    if (integral && LiteralMayBeTakenHere()) {
+      errno = 0;
+      char* end = nullptr;
+      const long long value = std::strtoll(digits.c_str(), &end, 10);
+      if (errno == 0 && end && *end == '\0') {
+        Take(ShapeLiteral{ShapeLiteral::Kind::Integer, value, {}});
+        m_pos = i;
+        taken = true;
+      }
+    }
+    if (!taken) Copy(i - m_pos);
+    m_previousAllowsLiteral = false;
+    m_lastWord.clear();
+    return true;
+  }
+
+  bool ReadWord() {
+    size_t i = m_pos;
+    while (i < m_sql.size() && IsIdentifierChar(m_sql[i])) ++i;
+    const std::string_view word = m_sql.substr(m_pos, i - m_pos);
+    // Numbers after ORDER BY and GROUP BY are column positions; a LIMIT may
+    // follow there too. Nothing is taken out until the clause's level ends.
+    if (SameName(word, "BY") && (SameName(m_lastWord, "ORDER") || SameName(m_lastWord, "GROUP"))) {
+      if (m_depth < m_noLiteralDepth) m_noLiteralDepth = m_depth;
+    }
+    // IN (...) lists come in every length; each length would be a shape of
+    // its own, so their members stay in the text.
+    m_inListFollows = SameName(word, "IN");
+    // A select list keeps its literals: an unnamed column is named by its
+    // expression's text, which must stay the caller's.
+    if (SameName(word, "SELECT") && m_depth < m_selectListDepth) m_selectListDepth = m_depth;
+    if (SameName(word, "FROM") && m_depth == m_selectListDepth) m_selectListDepth = kNone;
+    m_previousAllowsLiteral = AllowsLiteralAfter(word);
+    m_lastWord = std::string(word);
+    return Copy(i - m_pos);
+  }
+
+  static bool AllowsLiteralAfter(std::string_view word) {
+    for (std::string_view w : {"AND", "OR", "NOT", "WHERE", "WHEN", "THEN", "ELSE", "LIKE",
+                               "BETWEEN", "LIMIT", "OFFSET", "VALUES", "ON",
+                               "HAVING", "SET", "DISTINCT", "ALL"})
+      if (SameName(word, w)) return true;
+    return false;
+  }
+
+  bool LiteralMayBeTakenHere() {
+    if (m_noLiteralDepth != kNone && m_depth >= m_noLiteralDepth) return false;
+    if (m_inListDepth != kNone && m_depth >= m_inListDepth) return false;
+    if (m_selectListDepth != kNone && m_depth >= m_selectListDepth) return false;
+    return m_previousAllowsLiteral;
+  }
+
+  void Take(ShapeLiteral literal) {
+    m_shape.literals.push_back(std::move(literal));
+    m_shape.text += m_placeholder(static_cast<int>(m_shape.literals.size()));
+  }
+
+  bool TrailingSemicolons() {
+    for (size_t i = m_pos; i < m_sql.size(); ++i)
+      if (m_sql[i] != ';' && !std::isspace(static_cast<unsigned char>(m_sql[i]))) return false;
+    return Copy(m_sql.size() - m_pos);
+  }
+
+  static constexpr int kNone = 1 << 30;
+
+  std::string_view m_sql;
+  const std::function<std::string(int)>& m_placeholder;
+  LiteralShape m_shape;
+  size_t m_pos = 0;
+  int m_depth = 0;
+  int m_noLiteralDepth = kNone;
+  int m_inListDepth = kNone;
+  int m_selectListDepth = kNone;
+  bool m_inListFollows = false;
+  bool m_previousAllowsLiteral = false;
+  std::string m_lastWord;
+};
+
+}  // namespace
+
+std::optional<LiteralShape> ShapeOf(std::string_view sql,
+                                    const std::function<std::string(int)>& placeholder) {
+  return ShapeReader(sql, placeholder).Read();
+}
+
+}  // namespace kvdbal

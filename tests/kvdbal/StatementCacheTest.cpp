@@ -1,0 +1,182 @@
+// Reused statements: the literal shapes texts are keyed by, and the same
+// results, types, NULLs and errors with the cache as without it.
+#include <optional>
+
+#include "EngineFixture.h"
+#include "platform/kvdbal/LiteralShape.h"
+
+namespace {
+
+std::string Mark(int n) { return "?" + std::to_string(n); }
+
+TEST(LiteralShape, TakesOutOnlyLiteralsThatBindAsTheyStand) {
+  struct Case {
+    const char* sql;
+    std::optional<std::string> shape;  // nullopt: run as it is
+    size_t literals;
+  };
+  const Case cases[] = {
+      {"SELECT strname FROM t WHERE lid=5", "SELECT strname FROM t WHERE lid=?1", 1},
+      {"SELECT * FROM t WHERE s = 'O''Neil' AND n = -3", "SELECT * FROM t WHERE s = ?1 AND n = -?2", 2},
+      {"UPDATE t SET a = 'x' WHERE lid = 3", "UPDATE t SET a = ?1 WHERE lid = ?2", 2},
+      {"INSERT INTO t (a, b) VALUES (7, 'x')", "INSERT INTO t (a, b) VALUES (?1, ?2)", 2},
+      {"SELECT a FROM t WHERE b = 1 LIMIT 10", "SELECT a FROM t WHERE b = ?1 LIMIT ?2", 2},
+      // Stays in the text: select lists (they name columns), positions,
+      // IN lists, decimals, comments and quoted names.
+      {"SELECT 5, 'x', MAX(lid)+1 FROM t", "SELECT 5, 'x', MAX(lid)+1 FROM t", 0},
+      {"SELECT a, b FROM t WHERE c = 1 ORDER BY 2 LIMIT 3", "SELECT a, b FROM t WHERE c = ?1 ORDER BY 2 LIMIT 3", 1},
+      {"SELECT a FROM t GROUP BY 1", "SELECT a FROM t GROUP BY 1", 0},
+      {"SELECT a FROM t WHERE x IN (1, 2) AND y = 4", "SELECT a FROM t WHERE x IN (1, 2) AND y = ?1", 1},
+      {"SELECT a FROM t WHERE p > 1.5 AND q < 2e3", "SELECT a FROM t WHERE p > 1.5 AND q < 2e3", 0},
+      {"SELECT \"lid=5\" FROM t WHERE a = 1 -- b = 2\n", "SELECT \"lid=5\" FROM t WHERE a = ?1 -- b = 2\n", 1},
+      {"SELECT a FROM t /* c = 3 */ WHERE d = 'e'", "SELECT a FROM t /* c = 3 */ WHERE d = ?1", 1},
+      {"SELECT a FROM t WHERE x = (SELECT MAX(y) FROM u WHERE z = 5)",
+       "SELECT a FROM t WHERE x = (SELECT MAX(y) FROM u WHERE z = ?1)", 1},
+      {"SELECT a FROM t WHERE n = 99999999999999999999", "SELECT a FROM t WHERE n = 99999999999999999999", 0},
+      {"SELECT a FROM t WHERE d = DATE '2024-01-01'", "SELECT a FROM t WHERE d = DATE '2024-01-01'", 0},
+      // Not read for sure: run as it is.
+      {"SELECT a FROM t WHERE a = ?1", std::nullopt, 0},
+      {"SELECT a FROM t WHERE a = :name", std::nullopt, 0},
+      {"SELECT a FROM t WHERE s = E'\\n'", std::nullopt, 0},
+      {"SELECT a FROM t WHERE b = 1::int", std::nullopt, 0},
+      {"SELECT a FROM t WHERE s = 'open", std::nullopt, 0},
+      {"SELECT a FROM t /* a /* b */ c */", std::nullopt, 0},
+      {"SELECT 1; SELECT 2", std::nullopt, 0},
+      {"CREATE TABLE t (a INT DEFAULT 5)", std::nullopt, 0},
+      {"PRAGMA table_info(t)", std::nullopt, 0},
+      {"SELECT a FROM t WHERE (b = 1", std::nullopt, 0},
+  };
+  for (const Case& c : cases) {
+    const std::optional<kvdbal::LiteralShape> shape = kvdbal::ShapeOf(c.sql, Mark);
+    ASSERT_EQ(shape.has_value(), c.shape.has_value()) << c.sql;
+    if (!shape) continue;
+    EXPECT_EQ(shape->text, *c.shape) << c.sql;
+    EXPECT_EQ(shape->literals.size(), c.literals) << c.sql;
+  }
+  const auto shape = kvdbal::ShapeOf("SELECT a FROM t WHERE s = 'it''s' AND n = 42", Mark);
+  ASSERT_TRUE(shape.has_value());
+  EXPECT_EQ(shape->literals[0].text, "it's");
+  EXPECT_EQ(shape->literals[1].integer, 42);
+}
+
+class StatementCacheTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    Exec(std::string("CREATE TABLE c (lid INTEGER PRIMARY KEY, s VARCHAR(40), n INTEGER") +
+         (IsPostgres() ? ")" : ", mixed)"));
+    Exec("INSERT INTO c (lid, s, n) VALUES (1, 'it''s', -7), (2, 'abc', 5), (3, NULL, 5)");
+    if (!IsPostgres()) {
+      Exec("UPDATE c SET mixed = 5 WHERE lid = 1");
+      Exec("UPDATE c SET mixed = '5' WHERE lid = 2");
+      Exec("UPDATE c SET mixed = 5.5 WHERE lid = 3");
+    }
+    m_cached = Connect();
+    m_uncached = Connect("statementcache=0");
+  }
+
+  // Everything a caller can see of running sql: the columns' names, each
+  // value with its type, or the error's code and message.
+  static std::string Seen(CKvDbConnection& connection, const std::string& sql) {
+    try {
+      CKvDbRowset rs;
+      rs.Open(sql.c_str(), &connection, -1, -1, 0);
+      std::string seen;
+      for (int i = 0; i < rs.GetFieldCount(); ++i) seen += rs.GetField(i)->GetName() + "|";
+      for (; !rs.IsEOF(); rs.MoveNext()) {
+        seen += "\n";
+        for (int i = 0; i < rs.GetFieldCount(); ++i) {
+          CComVariant v = rs.GetField(i)->GetValue();
+          seen += std::to_string(v.vt) + ":" + (v.vt == VT_NULL ? "" : rs.GetField(i)->GetStringValue()) + "|";
+        }
+      }
+      return seen;
+    } catch (const CKvDbException& e) {
+      return "error " + std::to_string(static_cast<uint32_t>(e.GetResult())) + " " + e.Message();
+    }
+  }
+
+  void ExpectSameSeen(const std::string& sql) {
+    const std::string uncached = Seen(*m_uncached, sql);
+    // The first run prepares the shape, the second reuses it.
+    EXPECT_EQ(Seen(*m_cached, sql), uncached) << sql;
+    EXPECT_EQ(Seen(*m_cached, sql), uncached) << sql;
+  }
+
+  std::unique_ptr<CKvDbConnection> m_cached, m_uncached;
+};
+
+TEST_P(StatementCacheTest, TrickyTextsSeeWhatTheyWouldSeeUncached) {
+  std::vector<std::string> texts = {
+      "SELECT s FROM c WHERE lid=2",
+      "SELECT s FROM c WHERE lid=3",
+      "SELECT s FROM c WHERE lid=99",
+      "SELECT lid FROM c WHERE s = 'it''s'",
+      "SELECT lid, n FROM c WHERE n = -7",
+      "SELECT lid, s FROM c ORDER BY 2",
+      "SELECT lid, s FROM c ORDER BY 3",
+      "SELECT lid FROM c WHERE n = 5 ORDER BY lid LIMIT 1",
+      "SELECT lid FROM c WHERE n = 5 ORDER BY lid LIMIT 1 OFFSET 1",
+      "SELECT \"lid\" FROM c WHERE \"lid\" = 1",
+      "SELECT lid FROM c WHERE lid = 1 /* lid = 2 */",
+      "SELECT lid FROM c WHERE lid IN (1, 2) ORDER BY lid",
+      "SELECT lid FROM c WHERE lid IN (1, 2, 3) ORDER BY lid",
+      "SELECT COUNT(*) FROM c WHERE s LIKE 'a%'",
+      "SELECT 5, 'x' AS x, lid FROM c WHERE lid = 1",
+      "SELECT MAX(lid)+1 FROM c WHERE n > 0",
+      "SELECT lid FROM c WHERE nosuchcol = 1",
+      "SELECT lid FROM c WHERE lid = 'abc'",
+      "SELECT lid FROM c WHERE s = 5",
+      "SELECT lid FROM c WHERE n = 2147483648",
+  };
+  if (!IsPostgres()) {
+    for (const char* value : {"5", "'5'", "5.5"})
+      texts.push_back(std::string("SELECT lid, typeof(mixed) FROM c WHERE mixed = ") + value);
+  }
+  for (const std::string& sql : texts) ExpectSameSeen(sql);
+}
+
+TEST_P(StatementCacheTest, EvictionSchemaChangesAndFailuresKeepResultsRight) {
+  // More shapes than room: each is prepared again when it comes back.
+  auto small = Connect("statementcache=2");
+  for (int round = 0; round < 3; ++round) {
+    for (const char* column : {"s", "n", "lid"}) {
+      const std::string sql = std::string("SELECT ") + column + " FROM c WHERE lid = " + std::to_string(round + 1);
+      EXPECT_EQ(Seen(*small, sql), Seen(*m_uncached, sql));
+    }
+  }
+
+  // Another connection adds a column between two runs of one shape.
+  EXPECT_EQ(Seen(*m_cached, "SELECT * FROM c WHERE lid = 1"), Seen(*m_uncached, "SELECT * FROM c WHERE lid = 1"));
+  Exec("ALTER TABLE c ADD COLUMN extra INTEGER DEFAULT 9");
+  const std::string after = Seen(*m_cached, "SELECT * FROM c WHERE lid = 2");
+  EXPECT_NE(after.find("extra|"), std::string::npos) << after;
+  EXPECT_EQ(after, Seen(*m_uncached, "SELECT * FROM c WHERE lid = 2"));
+
+  // A kept statement that fails stays usable, and fails as the text would.
+  m_cached->Execute("INSERT INTO c (lid, s) VALUES (10, 'ten')", nullptr, 1);
+  std::string cachedError, uncachedError;
+  try {
+    m_cached->Execute("INSERT INTO c (lid, s) VALUES (10, 'again')", nullptr, 1);
+  } catch (const CKvDbException& e) {
+    cachedError = std::to_string(static_cast<uint32_t>(e.GetResult())) + " " + e.Message();
+  }
+  try {
+    m_uncached->Execute("INSERT INTO c (lid, s) VALUES (10, 'again')", nullptr, 1);
+  } catch (const CKvDbException& e) {
+    uncachedError = std::to_string(static_cast<uint32_t>(e.GetResult())) + " " + e.Message();
+  }
+  EXPECT_FALSE(cachedError.empty());
+  EXPECT_EQ(cachedError, uncachedError);
+  long affected = 0;
+  m_cached->Execute("INSERT INTO c (lid, s) VALUES (11, 'eleven')", &affected, 1);
+  EXPECT_EQ(affected, 1);
+  EXPECT_EQ(QueryString("SELECT s FROM c WHERE lid = 11"), "eleven");
+
+  EXPECT_KVDB_ERROR(Connect("statementcache=-1"), KVDB_E_CONNECTION);
+}
+
+KV_ENGINE_TESTS(StatementCacheTest);
+
+}  // namespace
