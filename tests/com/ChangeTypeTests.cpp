@@ -74,6 +74,24 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
   EXPECT_EQ(Change(CComVariant(1e300), VT_DATE, &out), DISP_E_OVERFLOW);
   ASSERT_EQ(Change(CComVariant(2147483647.4), VT_I4, &out), S_OK);
   EXPECT_EQ(out.lVal, 2147483647);
+
+  // Number texts beyond the double range overflow for every numeric target;
+  // texts too small for a double read as 0.
+  const std::string manyDigits = "1" + std::string(400, '0');
+  for (const std::string& huge : {std::string("1e400"), std::string(" -1E+400 "), manyDigits,
+                                  std::string("0.001e312"), std::string("9e99999999999999999999")}) {
+    for (VARTYPE vt : {VT_R8, VT_R4, VT_BOOL, VT_I4, VT_CY}) {
+      CComVariant untouched(LONG{99});
+      EXPECT_EQ(Change(Text(huge.c_str()), vt, &untouched), DISP_E_OVERFLOW) << huge << " to " << vt;
+      EXPECT_EQ(untouched.lVal, 99) << huge;
+    }
+  }
+  for (const char* tiny : {"1e-400", "-0.0001e-330", "0.5e-99999999999999999999"}) {
+    ASSERT_EQ(Change(Text(tiny), VT_R8, &out), S_OK) << tiny;
+    EXPECT_EQ(out.dblVal, 0.0) << tiny;
+  }
+  ASSERT_EQ(Change(Text("1.7e308"), VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 1.7e308);
 }
 
 TEST(ChangeType, EmptyNullAndBooleans) {
