@@ -27,18 +27,20 @@ bool ReadField(std::string_view text, size_t& pos, int maxDigits, int* value) {
 }
 
 // The power of ten of the first significant digit of a well-formed unsigned
-// decimal text ("123" 2, "0.05" -2, "1e400" 400), saturated far beyond the
-// range of a double. Only the sign matters to the caller.
-long DecimalOrder(std::string_view digits) {
+// decimal text ("123" 2, "0.05" -2, "1e400" 400). Only the sign matters to
+// the caller. Digit counts are bounded by the text's length; the exponent is
+// saturated far beyond any text length, so its sum with them keeps its sign.
+long long DecimalOrder(std::string_view digits) {
+  constexpr long long kExponentLimit = 1'000'000'000'000'000LL;
   size_t pos = 0;
-  long order = 0;
-  long integerDigits = 0;
+  long long order = 0;
+  long long integerDigits = 0;
   for (; pos < digits.size() && IsDigit(digits[pos]); ++pos)
     if (integerDigits > 0 || digits[pos] != '0') ++integerDigits;
   if (integerDigits > 0) {
-    order = std::min(integerDigits, 100000L) - 1;
+    order = integerDigits - 1;
   } else if (pos < digits.size() && digits[pos] == '.') {
-    while (++pos < digits.size() && digits[pos] == '0') order = std::max(order - 1, -100000L);
+    while (++pos < digits.size() && digits[pos] == '0') --order;
     --order;
   }
   while (pos < digits.size() && digits[pos] != 'e' && digits[pos] != 'E') ++pos;
@@ -46,8 +48,9 @@ long DecimalOrder(std::string_view digits) {
     ++pos;
     const bool negativeExponent = pos < digits.size() && digits[pos] == '-';
     if (pos < digits.size() && (digits[pos] == '+' || digits[pos] == '-')) ++pos;
-    long exponent = 0;
-    for (; pos < digits.size(); ++pos) exponent = std::min(exponent * 10 + (digits[pos] - '0'), 100000L);
+    long long exponent = 0;
+    for (; pos < digits.size(); ++pos)
+      exponent = std::min(exponent * 10 + (digits[pos] - '0'), kExponentLimit);
     order += negativeExponent ? -exponent : exponent;
   }
   return order;

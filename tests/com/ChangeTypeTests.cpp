@@ -78,17 +78,21 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
   // Number texts beyond the double range overflow for every numeric target;
   // texts too small for a double read as 0.
   const std::string manyDigits = "1" + std::string(400, '0');
-  for (const std::string& huge : {std::string("1e400"), std::string(" -1E+400 "), manyDigits,
+  // Long digit runs against an exponent of nearly their length.
+  const std::string longHuge = "1" + std::string(150000, '0') + "e-149000";
+  const std::string longTiny = "0." + std::string(150000, '0') + "1e149000";
+  for (const std::string& huge : {std::string("1e400"), std::string(" -1E+400 "), manyDigits, longHuge,
                                   std::string("0.001e312"), std::string("9e99999999999999999999")}) {
     for (VARTYPE vt : {VT_R8, VT_R4, VT_BOOL, VT_I4, VT_CY}) {
       CComVariant untouched(LONG{99});
-      EXPECT_EQ(Change(Text(huge.c_str()), vt, &untouched), DISP_E_OVERFLOW) << huge << " to " << vt;
-      EXPECT_EQ(untouched.lVal, 99) << huge;
+      EXPECT_EQ(Change(Text(huge.c_str()), vt, &untouched), DISP_E_OVERFLOW) << huge.substr(0, 20) << " to " << vt;
+      EXPECT_EQ(untouched.lVal, 99) << huge.substr(0, 20);
     }
   }
-  for (const char* tiny : {"1e-400", "-0.0001e-330", "0.5e-99999999999999999999"}) {
-    ASSERT_EQ(Change(Text(tiny), VT_R8, &out), S_OK) << tiny;
-    EXPECT_EQ(out.dblVal, 0.0) << tiny;
+  for (const std::string& tiny : {std::string("1e-400"), std::string("-0.0001e-330"),
+                                  std::string("0.5e-99999999999999999999"), longTiny}) {
+    ASSERT_EQ(Change(Text(tiny.c_str()), VT_R8, &out), S_OK) << tiny.substr(0, 20);
+    EXPECT_EQ(out.dblVal, 0.0) << tiny.substr(0, 20);
   }
   ASSERT_EQ(Change(Text("1.7e308"), VT_R8, &out), S_OK);
   EXPECT_EQ(out.dblVal, 1.7e308);
