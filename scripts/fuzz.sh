@@ -13,7 +13,8 @@ build_dir=${KV_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${KV_FUZZ_SECONDS:-25}
 targets=(query_tables count_statements file_path number_text connection_string)
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -G Ninja -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF >/dev/null
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -G Ninja -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build_dir" -j "${KV_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 
 passed=0

@@ -72,9 +72,11 @@ std::vector<size_t> FindSqlKeyword(std::string_view sql, std::string_view keywor
       i = SkipQuoted(sql, i);
       continue;
     }
-    if (const size_t after = SkipComment(sql, i); after != i) {
-      i = after;
-      continue;
+    if (c == '-' || c == '/') {
+      if (const size_t after = SkipComment(sql, i); after != i) {
+        i = after;
+        continue;
+      }
     }
     if (c == '(') {
       ++nesting;
