@@ -9,19 +9,15 @@
 
 namespace {
 
-bool IsTrimSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 void TrimLeft(std::string& text) {
   std::string::size_type n = 0;
-  while (n < text.size() && IsTrimSpace(text[n])) ++n;
+  while (n < text.size() && IsAsciiSpace(text[n])) ++n;
   text.erase(0, n);
 }
 
 void TrimRight(std::string& text) {
   std::string::size_type n = text.size();
-  while (n > 0 && IsTrimSpace(text[n - 1])) --n;
+  while (n > 0 && IsAsciiSpace(text[n - 1])) --n;
   text.erase(n);
 }
 
@@ -84,7 +80,7 @@ std::vector<std::string> SplitQueryTableNames(const std::string& tableList) {
     const std::string_view entry = list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
     pos = list.size();
     if (comma != std::string_view::npos)
-      for (pos = comma + 1; pos < list.size() && IsTrimSpace(list[pos]);) ++pos;
+      for (pos = comma + 1; pos < list.size() && IsAsciiSpace(list[pos]);) ++pos;
     // Only the blank separates name and alias: a name followed by a line
     // break keeps the break and so matches no table.
     names.emplace_back(entry.substr(0, entry.find(' ')));

@@ -1,5 +1,7 @@
 #include "SqlKeywords.h"
 
+#include "../common/AsciiCase.h"
+
 namespace {
 
 bool IsWordChar(char c) {
@@ -8,12 +10,6 @@ bool IsWordChar(char c) {
          u == '$' || u >= 0x80;
 }
 
-bool IsWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Whether keyword stands at pos as whole words.
 bool MatchesAt(std::string_view sql, size_t pos, std::string_view keyword) {
   if (pos > 0 && IsWordChar(sql[pos - 1])) return false;
@@ -21,10 +17,10 @@ bool MatchesAt(std::string_view sql, size_t pos, std::string_view keyword) {
   for (const char k : keyword) {
     if (k == ' ') {
       const size_t start = i;
-      while (i < sql.size() && IsWhiteSpace(sql[i])) ++i;
+      while (i < sql.size() && IsAsciiSpace(sql[i])) ++i;
       if (i == start) return false;
     } else {
-      if (i >= sql.size() || Lower(sql[i]) != k) return false;
+      if (i >= sql.size() || LowerAsciiChar(sql[i]) != k) return false;
       ++i;
     }
   }
@@ -83,7 +79,7 @@ std::vector<size_t> FindSqlKeyword(std::string_view sql, std::string_view keywor
     } else if (c == ')') {
       // A stray closing parenthesis does not hide the rest of the text.
       if (nesting > 0) --nesting;
-    } else if ((depth == KeywordDepth::Anywhere || nesting == 0) && Lower(c) == keyword.front() &&
+    } else if ((depth == KeywordDepth::Anywhere || nesting == 0) && LowerAsciiChar(c) == keyword.front() &&
                MatchesAt(sql, i, keyword)) {
       hits.push_back(i);
     }

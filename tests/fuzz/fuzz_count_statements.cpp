@@ -10,16 +10,15 @@
 
 #include "FuzzCheck.h"
 #include "platform/kvdbal/KvDbal.h"
+#include "src/common/AsciiCase.h"
 #include "src/pagedpump/CountStatements.h"
 
 namespace {
 
 bool StartsWithWord(std::string_view text, size_t pos, std::string_view word) {
   if (pos > text.size() || text.size() - pos < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    const char c = text[pos + i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[i]) return false;
-  }
+  for (size_t i = 0; i < word.size(); ++i)
+    if (LowerAsciiChar(text[pos + i]) != word[i]) return false;
   return true;
 }
 
