@@ -5,9 +5,8 @@
 #include <string>
 
 // The text without the last clause that keyword opens at the top level of
-// the statement, for "order by" up to a row limit (LIMIT, OFFSET, FETCH)
-// that follows it, which stays. Unchanged when the keyword stands only in
-// quotes, comments or parentheses.
+// the statement; a row limit (LIMIT, OFFSET, FETCH) after that clause stays.
+// Unchanged when the keyword stands only in quotes, comments or parentheses.
 std::string CutLastClause(const std::string& text, const std::string& keyword);
 
 struct CountStatements {
