@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian packages, as root) and builds the
-# project. KV_BUILD_DIR (default build) and KV_CMAKE_ARGS choose the build.
+# project. KV_BUILD_DIR (default build) and KV_CMAKE_ARGS choose the build;
+# KV_EXTRA_PACKAGES adds packages, KV_SETUP_ONLY=1 stops before the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
           libgtest-dev libbenchmark-dev duktape-dev ccache)
+read -r -a extra <<<"${KV_EXTRA_PACKAGES:-}"
+packages+=("${extra[@]}")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -21,6 +24,7 @@ if ((${#missing[@]})); then
   fi
 fi
 
+[ "${KV_SETUP_ONLY:-}" = 1 ] && exit 0
 build_dir=${KV_BUILD_DIR:-build}
 # shellcheck disable=SC2086
 cmake -S . -B "$build_dir" -G Ninja ${KV_CMAKE_ARGS:-} >/dev/null

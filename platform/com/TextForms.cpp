@@ -1,5 +1,6 @@
 #include "TextForms.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,36 @@ bool ReadField(std::string_view text, size_t& pos, int maxDigits, int* value) {
   return true;
 }
 
+// The power of ten of the first significant digit of a well-formed unsigned
+// decimal text ("123" 2, "0.05" -2, "1e400" 400). Only the sign matters to
+// the caller. Digit counts are bounded by the text's length; the exponent is
+// saturated far beyond any text length, so its sum with them keeps its sign.
+long long DecimalOrder(std::string_view digits) {
+  constexpr long long kExponentLimit = 1'000'000'000'000'000LL;
+  size_t pos = 0;
+  long long order = 0;
+  long long integerDigits = 0;
+  for (; pos < digits.size() && IsDigit(digits[pos]); ++pos)
+    if (integerDigits > 0 || digits[pos] != '0') ++integerDigits;
+  if (integerDigits > 0) {
+    order = integerDigits - 1;
+  } else if (pos < digits.size() && digits[pos] == '.') {
+    while (++pos < digits.size() && digits[pos] == '0') --order;
+    --order;
+  }
+  while (pos < digits.size() && digits[pos] != 'e' && digits[pos] != 'E') ++pos;
+  if (pos < digits.size()) {
+    ++pos;
+    const bool negativeExponent = pos < digits.size() && digits[pos] == '-';
+    if (pos < digits.size() && (digits[pos] == '+' || digits[pos] == '-')) ++pos;
+    long long exponent = 0;
+    for (; pos < digits.size(); ++pos)
+      exponent = std::min(exponent * 10 + (digits[pos] - '0'), kExponentLimit);
+    order += negativeExponent ? -exponent : exponent;
+  }
+  return order;
+}
+
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -33,9 +64,9 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-bool ParseNumber(std::string_view text, ParsedNumber* out) {
+NumberParse ParseNumber(std::string_view text, ParsedNumber* out) {
   text = TrimBlanks(text);
-  if (text.empty()) return false;
+  if (text.empty()) return NumberParse::NotANumber;
   // Validate the shape ourselves: from_chars alone would accept "inf", "nan"
   // and hex forms, and would not accept a leading '+'.
   size_t pos = 0;
@@ -53,16 +84,16 @@ bool ParseNumber(std::string_view text, ParsedNumber* out) {
     ++pos;
     while (pos < text.size() && IsDigit(text[pos])) ++pos, ++fracDigits;
   }
-  if (intDigits + fracDigits == 0) return false;
+  if (intDigits + fracDigits == 0) return NumberParse::NotANumber;
   if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
     integerForm = false;
     ++pos;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
     size_t expDigits = 0;
     while (pos < text.size() && IsDigit(text[pos])) ++pos, ++expDigits;
-    if (expDigits == 0) return false;
+    if (expDigits == 0) return NumberParse::NotANumber;
   }
-  if (pos != text.size()) return false;
+  if (pos != text.size()) return NumberParse::NotANumber;
 
   const std::string_view unsignedPart = text.substr(digitsStart);
   if (integerForm) {
@@ -74,23 +105,24 @@ bool ParseNumber(std::string_view text, ParsedNumber* out) {
       out->isInteger = true;
       out->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
       out->real = static_cast<double>(out->integer);
-      return true;
+      return NumberParse::Ok;
     }
   }
   double value = 0;
   auto [end, ec] = std::from_chars(unsignedPart.data(), unsignedPart.data() + unsignedPart.size(), value);
   (void)end;
   if (ec == std::errc::result_out_of_range) {
-    // Too small underflows to 0; too large is infinite and fails the range
-    // check of every target.
-    value = std::fabs(value) < 1.0 ? 0.0 : HUGE_VAL;
+    // from_chars leaves the value alone when it is out of range, so the text
+    // tells which side: too small underflows to 0, too large fails.
+    if (DecimalOrder(unsignedPart) >= 0) return NumberParse::OutOfRange;
+    value = 0.0;
   } else if (ec != std::errc()) {
-    return false;
+    return NumberParse::NotANumber;
   }
   out->isInteger = false;
   out->integer = 0;
   out->real = negative ? -value : value;
-  return true;
+  return NumberParse::Ok;
 }
 
 std::string FormatReal(double value, int digits) {

@@ -18,9 +18,13 @@ struct ParsedNumber {
   double real;
 };
 
+enum class NumberParse { Ok, NotANumber, OutOfRange };
+
 // Parses a decimal number with optional surrounding blanks, sign, fraction
-// and exponent. False for anything else (including the empty text).
-bool ParseNumber(std::string_view text, ParsedNumber* out);
+// and exponent. NotANumber for anything else (including the empty text);
+// OutOfRange for a magnitude beyond the largest double, while one too small
+// for a double reads as 0.
+NumberParse ParseNumber(std::string_view text, ParsedNumber* out);
 
 // Shortest text of the value with at most `digits` significant digits;
 // exponent form ("1E+20") only for very large or small magnitudes.

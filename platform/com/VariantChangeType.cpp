@@ -83,7 +83,13 @@ HRESULT NumberOf(const VARIANT& v, ParsedNumber* out) {
     case VT_R8: *out = Real(v.dblVal); return S_OK;
     case VT_DATE: *out = Real(v.date); return S_OK;
     case VT_CY: *out = Real(static_cast<double>(v.cyVal.int64) / 10000.0); return S_OK;
-    case VT_BSTR: return kvcom::ParseNumber(Utf8FromBstr(v.bstrVal), out) ? S_OK : DISP_E_TYPEMISMATCH;
+    case VT_BSTR:
+      switch (kvcom::ParseNumber(Utf8FromBstr(v.bstrVal), out)) {
+        case kvcom::NumberParse::Ok: return S_OK;
+        case kvcom::NumberParse::OutOfRange: return DISP_E_OVERFLOW;
+        case kvcom::NumberParse::NotANumber: break;
+      }
+      return DISP_E_TYPEMISMATCH;
     default: return DISP_E_TYPEMISMATCH;
   }
 }

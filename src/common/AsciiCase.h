@@ -5,6 +5,13 @@
 
 #include <string>
 
+inline char LowerAsciiChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The white space that parts words of an SQL text.
+inline bool IsAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 inline std::string UpperAscii(const std::string& text) {
   std::string out(text);
   for (char& c : out)
@@ -14,7 +21,6 @@ inline std::string UpperAscii(const std::string& text) {
 
 inline std::string LowerAscii(const std::string& text) {
   std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : out) c = LowerAsciiChar(c);
   return out;
 }

@@ -48,7 +48,7 @@ void LoadQueryLangTexts(CLangTextMap& texts, const std::string& sql, CKvDbConnec
   texts.clear();
 
   std::vector<ControlEntry> controls;
-  for (const std::string& table : QueryTableNames(sql))
+  for (const std::string& table : QueryTextTables(sql))
     CollectControls(controls, table, connection, rowset);
 
   // Later assignments win: a field of a table named later in the FROM clause

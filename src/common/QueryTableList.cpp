@@ -1,25 +1,23 @@
 #include "QueryTableList.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
+#include <unordered_set>
 
 #include "AsciiCase.h"
 
 namespace {
 
-bool IsTrimSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 void TrimLeft(std::string& text) {
   std::string::size_type n = 0;
-  while (n < text.size() && IsTrimSpace(text[n])) ++n;
+  while (n < text.size() && IsAsciiSpace(text[n])) ++n;
   text.erase(0, n);
 }
 
 void TrimRight(std::string& text) {
   std::string::size_type n = text.size();
-  while (n > 0 && IsTrimSpace(text[n - 1])) --n;
+  while (n > 0 && IsAsciiSpace(text[n - 1])) --n;
   text.erase(n);
 }
 
@@ -72,26 +70,53 @@ std::string ExtractQueryTableList(const std::string& sql) {
 }
 
 std::vector<std::string> SplitQueryTableNames(const std::string& tableList) {
+  // Walks the list by position: erasing each entry from the front would
+  // make a long FROM list cost the square of its length.
   std::vector<std::string> names;
-  std::string rest = tableList;
-  while (!rest.empty()) {
-    std::string entry;
-    const auto comma = rest.find(',');
-    if (comma != std::string::npos) {
-      entry = rest.substr(0, comma);
-      rest.erase(0, comma + 1);
-      TrimLeft(rest);
-    } else {
-      entry.swap(rest);
-    }
+  const std::string_view list = tableList;
+  size_t pos = 0;
+  while (pos < list.size()) {
+    const size_t comma = list.find(',', pos);
+    const std::string_view entry = list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+    pos = list.size();
+    if (comma != std::string_view::npos)
+      for (pos = comma + 1; pos < list.size() && IsAsciiSpace(list[pos]);) ++pos;
     // Only the blank separates name and alias: a name followed by a line
     // break keeps the break and so matches no table.
-    const auto blank = entry.find(' ');
-    names.push_back(blank == std::string::npos ? entry : entry.substr(0, blank));
+    names.emplace_back(entry.substr(0, entry.find(' ')));
   }
   return names;
 }
 
 std::vector<std::string> QueryTableNames(const std::string& sql) {
   return SplitQueryTableNames(ExtractQueryTableList(sql));
+}
+
+namespace {
+
+// A name that can stand between the quotes of the data pack lookup and be a
+// table there; a function call, a subquery or a quoted text is none.
+bool IsPlainTableName(std::string_view name) {
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                       u == '_' || u == '$' || u == '#' || u == '.' || u >= 0x80;
+    if (!plain) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> QueryTextTables(const std::string& sql) {
+  // Walking from the end keeps each name at its last mention, which is where
+  // its texts would have won over those of the tables before it.
+  std::vector<std::string> names = QueryTableNames(sql);
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> tables;
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    if (IsPlainTableName(*it) && seen.insert(*it).second) tables.push_back(std::move(*it));
+  std::reverse(tables.begin(), tables.end());
+  return tables;
 }

@@ -19,3 +19,8 @@ std::vector<std::string> SplitQueryTableNames(const std::string& tableList);
 
 // Both steps together.
 std::vector<std::string> QueryTableNames(const std::string& sql);
+
+// The tables whose option texts a query loads: the names of QueryTableNames
+// that are plain table names (no function call, subquery or quoted text),
+// each once, in the order of their last mention.
+std::vector<std::string> QueryTextTables(const std::string& sql);

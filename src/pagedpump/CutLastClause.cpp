@@ -1,19 +1,21 @@
+#include <array>
+#include <string_view>
+
 #include "../common/AsciiCase.h"
-#include "KvDRPump.h"
+#include "CountStatements.h"
+#include "SqlKeywords.h"
 
 std::string CutLastClause(const std::string& text, const std::string& keyword) {
-  const std::string lower = LowerAscii(text);
-  const std::string key = LowerAscii(keyword);
-  const auto lastApostrophe = lower.rfind('\'');
+  const std::vector<size_t> hits = FindSqlKeyword(text, LowerAscii(keyword), KeywordDepth::TopLevel);
+  if (hits.empty()) return text;
+  const size_t cut = hits.back();
 
-  auto hit = lower.find(key);
-  if (hit == std::string::npos) return text;
-  for (auto next = lower.find(key, hit + 1); next != std::string::npos;
-       next = lower.find(key, next + 1))
-    hit = next;
-
-  // A keyword before the last apostrophe may sit inside a quoted literal;
-  // cutting there could break the statement, so it is left whole.
-  if (lastApostrophe == std::string::npos || hit > lastApostrophe) return text.substr(0, hit);
-  return text;
+  // A row limit after the sort clause decides how many rows there are, so it
+  // stays; the sort clause alone goes.
+  static constexpr std::array<std::string_view, 3> kRowLimits = {"limit", "offset", "fetch"};
+  size_t limit = text.size();
+  for (const std::string_view word : kRowLimits)
+    for (const size_t hit : FindSqlKeyword(text, word, KeywordDepth::TopLevel))
+      if (hit > cut && hit < limit) limit = hit;
+  return text.substr(0, cut) + text.substr(limit);
 }

@@ -2,36 +2,18 @@
 // tables, open it in sort order and skip to the page's first row. The page
 // is reached by skipping on the open result, never by limiting the SQL, so
 // the query text reaches the database as the page wrote it.
-#include "../common/AsciiCase.h"
 #include "../common/ReadOnlyRowset.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDRPump.h"
 
 HRESULT CKvDRPump::CountRows(const std::string& query, CKvDbConnection& connection, LONG* pVal) {
-  const std::string base = CutLastClause(query, "order by");
-  const std::string lower = LowerAscii(base);
+  const CountStatements statements = CountStatementsFor(query, connection.GetDbType());
+  if (statements.count.empty()) return E_INVALIDARG;
+  const bool tempTable = !statements.fillTemporaryTable.empty();
+  if (tempTable) connection.Execute(statements.fillTemporaryTable.c_str(), nullptr, 1);
 
-  // DISTINCT and GROUP BY change what a row is, so their select list must
-  // stay: such queries are counted as a whole, through a temporary table
-  // where the server cannot count a subquery.
-  std::string countSql;
-  bool tempTable = false;
-  if (lower.find("distinct") != std::string::npos || lower.find("group by") != std::string::npos) {
-    if (connection.GetDbType() == kvDbServerTempInto) {
-      connection.Execute((base + " INTO TEMP tmptbl100").c_str(), nullptr, 1);
-      countSql = "SELECT COUNT(*) AS lcount FROM tmptbl100";
-      tempTable = true;
-    } else {
-      countSql = "SELECT COUNT(*) AS lcount FROM (" + base + ") tmptbl99";
-    }
-  } else {
-    const auto from = lower.find(" from");
-    if (from == std::string::npos) return E_INVALIDARG;
-    countSql = "SELECT COUNT(*) AS lcount" + base.substr(from);
-  }
-
-  OpenForReading(m_rowset, countSql, connection);
+  OpenForReading(m_rowset, statements.count, connection);
   if (!m_rowset.IsEOF()) *pVal = static_cast<LONG>(m_rowset.GetField(0)->GetLongValue());
   m_rowset.Close();
 

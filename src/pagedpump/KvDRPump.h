@@ -8,6 +8,7 @@
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
 #include "../outside/KvDbal.h"
+#include "CountStatements.h"
 #include "IKvDRPump.h"
 
 class CKvDRPump final : public IKvDRPump {
@@ -80,7 +81,3 @@ class CKvDRPump final : public IKvDRPump {
   CKvDbRowset m_rowset;
   CLangTextMap m_mapLangTexts;
 };
-
-// Cuts the text at the last occurrence of keyword (searched in a lower-case
-// copy) unless that occurrence lies before the text's last apostrophe.
-std::string CutLastClause(const std::string& text, const std::string& keyword);

@@ -4,6 +4,14 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+bool IsNetworkPrefix(const std::string& text) {
+  return text.size() >= 2 && text[0] == '\\' && text[1] == '\\';
+}
+
+bool IsDrive(const std::string& text) {
+  return text.size() >= 2 && !IsSeparator(text[0]) && text[1] == ':';
+}
+
 }  // namespace
 
 CFilePath::CFilePath(const std::string& text)
@@ -14,32 +22,39 @@ CFilePath::CFilePath(const std::string& text)
 CFilePath& CFilePath::Append(const std::string& text) {
   size_t pos = TakePrefix(text);
   if (pos < text.size() && IsSeparator(text[pos])) {
-    // A rooted text starts again below the drive or server, if any.
-    if (m_arrComponents.size() > 1) m_arrComponents.resize(1);
+    // A rooted text starts again below the drive or server; a path without
+    // either starts again at the top of the file system.
+    if (HasHead()) {
+      m_arrComponents.resize(1);
+    } else {
+      m_arrComponents.clear();
+      m_bAbsolute = true;
+    }
     ++pos;
-    m_bAbsolute = m_arrComponents.empty();
   }
   AppendComponents(text, pos);
   m_bStale = true;
   return *this;
 }
 
+bool CFilePath::HasHead() const {
+  if (m_bAbsolute || m_arrComponents.empty()) return false;
+  const std::string& first = m_arrComponents.front();
+  return IsNetworkPrefix(first) || (first.size() == 2 && IsDrive(first));
+}
+
 size_t CFilePath::TakePrefix(const std::string& text) {
-  if (text.size() >= 2 && text[0] == '\\' && text[1] == '\\') {
+  if (IsNetworkPrefix(text)) {
+    // "\\server", or the bare "\\" when a separator follows at once; what
+    // comes after goes on as a rooted text below it.
     m_arrComponents.clear();
     m_bAbsolute = false;
     size_t end = 2;
     while (end < text.size() && !IsSeparator(text[end])) ++end;
-    if (end == text.size() || end == 2) {
-      // "\\" with no server name before a separator, or a server name with
-      // nothing after it: only the bare prefix is kept and the text is done.
-      m_arrComponents.push_back("\\\\");
-      return text.size();
-    }
     m_arrComponents.push_back(text.substr(0, end));
     return end;
   }
-  if (text.size() >= 2 && text[1] == ':') {
+  if (IsDrive(text)) {
     if (m_arrComponents.empty()) m_arrComponents.emplace_back();
     m_arrComponents.front() = text.substr(0, 2);
     m_bAbsolute = false;
@@ -56,8 +71,9 @@ void CFilePath::AppendComponents(const std::string& text, size_t pos) {
     pos = end + 1;
     if (piece.empty() || piece == ".") continue;
     // ".." never climbs over the first component (a drive, a server or the
-    // top directory); with nothing to climb over it stays in the path.
-    if (piece == ".." && m_arrComponents.size() >= 2) {
+    // top directory): with nothing to climb over it stays in the path, and
+    // a later ".." cannot cancel one that stayed.
+    if (piece == ".." && m_arrComponents.size() >= 2 && m_arrComponents.back() != "..") {
       m_arrComponents.pop_back();
       continue;
     }
@@ -74,7 +90,14 @@ CFilePath CFilePath::Join(const std::string& text) const {
 const std::string& CFilePath::GetText() const {
   if (m_bStale) {
     std::string text;
-    if (m_bAbsolute) text += m_cSeparator;
+    if (m_bAbsolute) {
+      text += m_cSeparator;
+    } else if (!m_arrComponents.empty() && !HasHead() && IsDrive(m_arrComponents.front())) {
+      // A first name such as "C:x" that came after a "." would read back
+      // as a drive; the "." keeps it a name.
+      text += '.';
+      text += m_cSeparator;
+    }
     for (size_t i = 0; i < m_arrComponents.size(); ++i) {
       if (i > 0) text += m_cSeparator;
       text += m_arrComponents[i];

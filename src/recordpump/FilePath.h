@@ -29,6 +29,9 @@ class CFilePath {
   bool IsAbsolute() const { return m_bAbsolute; }
 
  private:
+  // True when the first component is a drive or a network prefix, which a
+  // rooted text keeps.
+  bool HasHead() const;
   // Consumes a network prefix or a drive at the start of text; returns the
   // position where the rest of the text begins.
   size_t TakePrefix(const std::string& text);

@@ -74,6 +74,28 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
   EXPECT_EQ(Change(CComVariant(1e300), VT_DATE, &out), DISP_E_OVERFLOW);
   ASSERT_EQ(Change(CComVariant(2147483647.4), VT_I4, &out), S_OK);
   EXPECT_EQ(out.lVal, 2147483647);
+
+  // Number texts beyond the double range overflow for every numeric target;
+  // texts too small for a double read as 0.
+  const std::string manyDigits = "1" + std::string(400, '0');
+  // Long digit runs against an exponent of nearly their length.
+  const std::string longHuge = "1" + std::string(150000, '0') + "e-149000";
+  const std::string longTiny = "0." + std::string(150000, '0') + "1e149000";
+  for (const std::string& huge : {std::string("1e400"), std::string(" -1E+400 "), manyDigits, longHuge,
+                                  std::string("0.001e312"), std::string("9e99999999999999999999")}) {
+    for (VARTYPE vt : {VT_R8, VT_R4, VT_BOOL, VT_I4, VT_CY}) {
+      CComVariant untouched(LONG{99});
+      EXPECT_EQ(Change(Text(huge.c_str()), vt, &untouched), DISP_E_OVERFLOW) << huge.substr(0, 20) << " to " << vt;
+      EXPECT_EQ(untouched.lVal, 99) << huge.substr(0, 20);
+    }
+  }
+  for (const std::string& tiny : {std::string("1e-400"), std::string("-0.0001e-330"),
+                                  std::string("0.5e-99999999999999999999"), longTiny}) {
+    ASSERT_EQ(Change(Text(tiny.c_str()), VT_R8, &out), S_OK) << tiny.substr(0, 20);
+    EXPECT_EQ(out.dblVal, 0.0) << tiny.substr(0, 20);
+  }
+  ASSERT_EQ(Change(Text("1.7e308"), VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 1.7e308);
 }
 
 TEST(ChangeType, EmptyNullAndBooleans) {

@@ -85,6 +85,27 @@ TEST_P(PagedPumpTest, CountStatementsFollowTheQueryShape) {
   EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 0);
 }
 
+TEST_P(PagedPumpTest, CountsMatchTheRowsOfEveryQueryShape) {
+  AddOrders(4);
+  const struct {
+    const char* query;
+    LONG rows;
+  } cases[] = {
+      {"SELECT lid AS fromlid FROM krorder", 4},
+      {"SELECT lid FROM krorder ORDER\tBY strno", 4},
+      {"SELECT * FROM (SELECT lid FROM krorder ORDER BY lid LIMIT 3) s", 3},
+      {"SELECT lid FROM krorder ORDER BY lid LIMIT 2", 2},
+      {"SELECT lid FROM krorder WHERE lid IN (SELECT lid FROM krorder ORDER BY lid LIMIT 3) "
+       "ORDER BY lid",
+       3},
+  };
+  for (const auto& c : cases) {
+    LONG count = 0;
+    EXPECT_EQ(Init(c.query, "", 0, false, &count), S_OK) << c.query;
+    EXPECT_EQ(count, c.rows) << c.query;
+  }
+}
+
 TEST_P(PagedPumpTest, QueryWithoutBlankBeforeFromIsRefusedQuietly) {
   TraceCapture trace;
   StatementCapture statements;

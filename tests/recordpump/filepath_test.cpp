@@ -35,10 +35,38 @@ TEST(FilePathTest, NetworkPrefixIsOneComponent) {
   // A network prefix appended later replaces everything.
   EXPECT_EQ("\\\\host\\c", share.Append("\\\\host\\c").GetText());
 
-  // Without a separator after the server name, or without a name at all,
-  // only the bare prefix is kept.
-  EXPECT_EQ((Parts{"\\\\"}), CFilePath("\\\\srv").Components());
-  EXPECT_EQ((Parts{"\\\\"}), CFilePath("\\\\\\srv\\x").Components());
+}
+
+// Texts of every form give a path whose text reads back as the same path;
+// nothing of the text is lost on the way but "." and empty pieces.
+TEST(FilePathTest, TextsReadBackAsThemselves) {
+  struct Case {
+    const char* text;
+    Parts components;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"\\\\srv", {"\\\\srv"}, "\\\\srv"},
+      {"\\\\\\srv\\x", {"\\\\", "srv", "x"}, "\\\\\\srv\\x"},
+      {"\\\\/srv", {"\\\\", "srv"}, "\\\\/srv"},
+      {"C:", {"C:"}, "C:"},
+      {"C:x/y", {"C:", "x", "y"}, "C:/x/y"},
+      {"./C:x", {"C:x"}, "./C:x"},
+      {"/C:/x", {"C:", "x"}, "/C:/x"},
+      {"/:x", {":x"}, "/:x"},
+      // A ".." that stayed at the top is not cancelled by the next one.
+      {"C:\\a\\..\\..\\..", {"C:", "..", ".."}, "C:\\..\\.."},
+      {"a/../../b", {"a", "..", "..", "b"}, "a/../../b"},
+      {"\\\\srv\\..\\..", {"\\\\srv", "..", ".."}, "\\\\srv\\..\\.."},
+  };
+  for (const Case& c : cases) {
+    const CFilePath path(c.text);
+    EXPECT_EQ(c.components, path.Components()) << c.text;
+    EXPECT_EQ(c.expected, path.GetText()) << c.text;
+    const CFilePath again(path.GetText());
+    EXPECT_EQ(path.Components(), again.Components()) << c.text;
+    EXPECT_EQ(path.IsAbsolute(), again.IsAbsolute()) << c.text;
+  }
 }
 
 TEST(FilePathTest, PosixBasePathStaysPosix) {
@@ -50,6 +78,10 @@ TEST(FilePathTest, PosixBasePathStaysPosix) {
   EXPECT_EQ("/tmp/x/a.txt", base.Join("./sub/../../a.txt").GetText());
   // Empty pieces between doubled separators vanish.
   EXPECT_EQ("/tmp/x/app/a/b", base.Join("a//b/").GetText());
+  // A rooted text goes back to the top, not below the first directory.
+  EXPECT_EQ("/files/a.pdf", base.Join("/files/a.pdf").GetText());
+  EXPECT_TRUE(base.Join("/files/a.pdf").IsAbsolute());
+  EXPECT_EQ("/top", CFilePath("a/b").Join("/top").GetText());
 }
 
 TEST(FilePathTest, DotDotNeverClimbsOverTheFirstComponent) {
@@ -73,6 +105,7 @@ TEST(UploadPathTest, JoinedPathDropsOneLeadingSeparator) {
   // A second separator still roots the url at the drive.
   EXPECT_EQ("C:\\files\\a.pdf", JoinedUploadPath(base, "//files/a.pdf"));
   EXPECT_EQ("/tmp/outside.txt", JoinedUploadPath(CFilePath("/tmp/x/app/"), "../../outside.txt"));
+  EXPECT_EQ("/files/a.pdf", JoinedUploadPath(CFilePath("/tmp/x/app/"), "//files/a.pdf"));
 }
 
 }  // namespace

@@ -90,6 +90,14 @@ TEST_P(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
   EXPECT_TRUE(AtEnd());
 }
 
+TEST_P(QueryCursorTest, AQuotedTextInTheFromListDoesNotStopTheQuery) {
+  db->Exec("INSERT INTO krorder (lid) VALUES (1)");
+  Query("SELECT o.lid, q.s FROM krorder o, (SELECT'a' AS s) q");
+  ASSERT_FALSE(AtEnd());
+  EXPECT_EQ(StringOf(Value("s")), "a");
+  EXPECT_EQ(PumpState(pump).LangTexts().at("strcolor_red_1031"), "rot");
+}
+
 TEST_P(QueryCursorTest, FailuresAreTracedAndSwallowed) {
   Query("SELECT lid FROM krorder");
   TraceCapture trace;
