@@ -115,7 +115,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   }
   try {
     std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
-    if (demo) PrepareDemoDatabase(*connection, url, basePath);
+    if (PrepareDemoDatabase(*connection, url) || demo) WriteDemoFiles(basePath);
   } catch (const CKvDbException& e) {
     *error = "cannot open the database " + url + ": " + e.Message();
     return false;
