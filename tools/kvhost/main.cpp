@@ -63,7 +63,18 @@ int RunPage(const KvHostOptions& options) {
   bool ran = false;
   {
     // The page's objects go before the host's registrations and session.
-    PageRunner runner(host.Session(), stdout);
+    // From the command line the request is empty and the body streams out.
+    PageApplication application;
+    PageSession session;
+    session.host = host.Session();
+    PageContext page;
+    page.response = PageResponse(stdout);
+    page.session = &session;
+    page.application = &application;
+    std::filesystem::path pagePath = std::filesystem::absolute(options.page);
+    page.rootDirectory = pagePath.parent_path().string();
+    page.scriptName = "/" + pagePath.filename().string();
+    PageRunner runner(page);
     ran = runner.Run(options.page, source, &error);
   }
   std::fflush(stdout);
