@@ -6,10 +6,14 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
           libgtest-dev libbenchmark-dev duktape-dev ccache)
+# The browser test: Debian's Chromium, driven by puppeteer-core from npm.
+packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}" >&2
   if [ "$(id -u)" -eq 0 ]; then
@@ -19,6 +23,13 @@ if ((${#missing[@]})); then
     sudo apt-get update -qq
     sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
+fi
+
+# The browser test's driver, as the lock file pins it (npm ci marks what it
+# installed with node_modules/.package-lock.json).
+installed=tests/browser/node_modules/.package-lock.json
+if [ ! -f "$installed" ] || [ tests/browser/package-lock.json -nt "$installed" ]; then
+  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
 
 build_dir=${KV_BUILD_DIR:-build}

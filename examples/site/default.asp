@@ -53,6 +53,7 @@ function saveListState(state) {
 // language joined from the language table.
 function orderQuery() {
   var builder = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+  builder.Init(Session, ORDER_FORM);
   var fields = [];
   for (var i = 0; i < COLUMNS.length; i++) fields.push(COLUMNS[i].field);
   var select = builder.GetSQLJoinSelect(ORDERS_PACK, LCID, true, fields);
@@ -119,8 +120,8 @@ pageStart(t("orders"), "./");
   <td class="num"><%= lid %></td>
   <td><a href="order.asp?lid=<%= lid %>"><%= h(list.Value("strno")) %></a></td>
   <td class="title"><%= title ? h(title) : '<span class="muted">' + h(t("noTitle")) + '</span>' %></td>
-  <td><%= h(list.ValueEx("strcolor", LCID)) %></td>
-  <td><span class="badge state-<%= h(stateValue.split("|")[0]) %>"><%= h(list.ValueEx("strstate", LCID)) %></span></td>
+  <td><%= h(optionList(list.ValueEx("strcolor", LCID))) %></td>
+  <td><span class="badge state-<%= h(stateValue.split("|")[0]) %>"><%= h(optionList(list.ValueEx("strstate", LCID))) %></span></td>
   <td class="num"><%= h(list.Value("lamount")) %></td>
   <td class="num"><%= h(formatNumber(list.Value("dblprice"), 2)) %></td>
   <td><%= h(formatDate(list.Value("dtorder"))) %></td>

@@ -69,8 +69,8 @@ function readOrder(id) {
     var lcid = LANGUAGES[code].lcid;
     order.titles[code] = requestText(pump.ValueByFieldNameEx("strtitle", "", lcid));
     order.translations[code] = {
-      strcolor: requestText(pump.ValueByFieldNameEx("strcolor", "", lcid)),
-      strstate: requestText(pump.ValueByFieldNameEx("strstate", "", lcid))
+      strcolor: optionList(pump.ValueByFieldNameEx("strcolor", "", lcid)),
+      strstate: optionList(pump.ValueByFieldNameEx("strstate", "", lcid))
     };
   }
   var upload = pump.ValueByFieldName("lfile", 0);
@@ -201,7 +201,7 @@ var selfUrl = "order.asp" + (id ? "?lid=" + id : "");
 if (!order) {
   Response.Status = "404 Not Found";
   pageStart(t("order") + " " + id, selfUrl);
-  errorList(errors.concat([t("notFound", id)]));
+  errorList(errors.length ? errors : [t("notFound", id)]);
   Response.Write('<p><a class="button" href="./">' + h(t("back")) + '</a></p>');
   pageEnd();
   Response.End();
@@ -233,7 +233,7 @@ errorList(errors);
     <div class="field"><label for="strno"><%= h(t("no")) %></label>
       <input id="strno" name="strno" value="<%= h(order.no) %>" maxlength="255" required></div>
 <% for (var l = 0; l < LANGUAGE_ORDER.length; l++) { var code = LANGUAGE_ORDER[l]; %>
-    <div class="field"><label for="title_<%= code %>"><%= h(t("titleIn", LANGUAGES[code].name)) %></label>
+    <div class="field"><label for="title_<%= code %>"><%= h(t("titleIn", t("language_" + code))) %></label>
       <input id="title_<%= code %>" name="title_<%= code %>" lang="<%= code %>" value="<%= h(order.titles[code]) %>" maxlength="255"></div>
 <% } %>
     <div class="field"><span class="label"><%= h(t("colour")) %></span>
@@ -270,7 +270,7 @@ errorList(errors);
 <section class="panel">
   <h2><%= h(t("inBothLanguages")) %></h2>
   <table class="facts">
-    <thead><tr><th></th><% for (var l2 = 0; l2 < LANGUAGE_ORDER.length; l2++) { %><th lang="<%= LANGUAGE_ORDER[l2] %>"><%= h(LANGUAGES[LANGUAGE_ORDER[l2]].name) %></th><% } %></tr></thead>
+    <thead><tr><th></th><% for (var l2 = 0; l2 < LANGUAGE_ORDER.length; l2++) { %><th lang="<%= LANGUAGE_ORDER[l2] %>"><%= h(t("language_" + LANGUAGE_ORDER[l2])) %></th><% } %></tr></thead>
     <tbody>
 <%     var facts = [["title", null], ["colour", "strcolor"], ["state", "strstate"]];
        for (var f = 0; f < facts.length; f++) { %>
