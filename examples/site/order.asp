@@ -153,11 +153,14 @@ function deleteOrder(id) {
   return !exists(pump);
 }
 
-var id = recordId(isPost() ? formValue("lid") : queryValue("lid"));
+var idText = isPost() ? formValue("lid") : queryValue("lid");
+// No id is a new order; an id that is no number names no order.
+var id = recordId(idText);
+var unknownId = idText !== "" && !id;
 var errors = [];
 var order = null;
 var target = "";
-if (isPost()) {
+if (isPost() && !unknownId) {
   var action = formValue("action");
   try {
     if (action === "save") {
@@ -196,12 +199,12 @@ if (isPost()) {
 // Outside the try: a redirect ends the page.
 if (target) Response.Redirect(target);
 
-if (!order) order = id ? readOrder(id) : emptyOrder();
+if (!order && !unknownId) order = id ? readOrder(id) : emptyOrder();
 var selfUrl = "order.asp" + (id ? "?lid=" + id : "");
 if (!order) {
   Response.Status = "404 Not Found";
-  pageStart(t("order") + " " + id, selfUrl);
-  errorList(errors.length ? errors : [t("notFound", id)]);
+  pageStart(t("order") + " " + (id || idText), selfUrl);
+  errorList(errors.length ? errors : [t("notFound", id || idText)]);
   Response.Write('<p><a class="button" href="./">' + h(t("back")) + '</a></p>');
   pageEnd();
   Response.End();
