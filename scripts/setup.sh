@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
-          libgtest-dev libbenchmark-dev duktape-dev ccache)
+          libgtest-dev libbenchmark-dev duktape-dev ccache libcli11-dev
+          libcpp-httplib-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
