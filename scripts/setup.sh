@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
-          libgtest-dev libbenchmark-dev duktape-dev ccache)
+          libgtest-dev libbenchmark-dev duktape-dev ccache libcli11-dev
+          libcpp-httplib-dev)
 # The browser test: Debian's Chromium, driven by puppeteer-core from npm.
 packages+=(chromium)
 missing=()

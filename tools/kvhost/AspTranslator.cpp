@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "ServerUtilities.h"
+#include "ValueAssignments.h"
 
 namespace fs = std::filesystem;
 
@@ -181,7 +182,7 @@ bool AspTranslator::TranslateFile(const std::string& virtualPath, int depth, Tra
       out.Break();
       out.Code(");");
     } else {
-      out.Code(block);
+      out.Code(RewriteValueAssignments(block));
       out.Break();
     }
     rest.remove_prefix(close + 2);

@@ -108,6 +108,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   config.userId = options.userId;
   config.basePath = basePath;
   config.valid = options.sessionValid;
+  m_sessionConfig = config;
   HRESULT hr = KvCreateHostSession(config, m_session.ReleaseAndGetAddressOf());
   if (FAILED(hr) || !m_session) {
     *error = "cannot create the host session: " + HresultText(FAILED(hr) ? hr : E_POINTER);

@@ -4,6 +4,7 @@
 // to standard output; the web server buffers it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -62,8 +63,9 @@ struct PageSession {
   std::string id;
   PageValueStore values;
   ComPtr<IDispatch> host;
-  int timeoutMinutes = 20;
-  bool abandoned = false;
+  // Read by the server's expiry sweep while a page may change them.
+  std::atomic<int> timeoutMinutes{20};
+  std::atomic<bool> abandoned{false};
 };
 
 // The application's values, and the lock pages take with Application.Lock.

@@ -63,7 +63,7 @@ duk_ret_t GetSessionId(duk_context* ctx) {
 
 duk_ret_t GetTimeout(duk_context* ctx) {
   PageSession* session = CurrentPage(ctx).session;
-  duk_push_int(ctx, session ? session->timeoutMinutes : 0);
+  duk_push_int(ctx, session ? session->timeoutMinutes.load() : 0);
   return 1;
 }
 
