@@ -145,6 +145,58 @@ bool HasColumn(const DataPack& pack, const char* name) {
   return false;
 }
 
+// Enough further orders, each with a German and an English title, for a
+// list of ten rows a page to have more than two pages.
+void FillOfficeOrders(CKvDbConnection& connection) {
+  struct Order {
+    const char* no;
+    const char* color;
+    const char* state;
+    int amount;
+    const char* price;
+    const char* day;
+    const char* german;
+    const char* english;
+  };
+  static const Order kOrders[] = {
+      {"C1", "red", "2", 4, "12.9", "2024-03-11", "Druckerpapier", "Printer paper"},
+      {"C2", "blue", "7", 1, "349", "2024-03-12", "Schreibtischlampe", "Desk lamp"},
+      {"C3", "red|blue", "2", 10, "2.49", "2024-03-13", "Kugelschreiber", "Ballpoint pens"},
+      {"C4", "blue", "2", 2, "89", "2024-03-14", "Aktenschränke", "Filing cabinets"},
+      {"C5", "red", "7", 6, "15.75", "2024-03-15", "Ordner", "Binders"},
+      {"D1", "blue", "2", 1, "1299", "2024-03-18", "Besprechungstisch", "Meeting table"},
+      {"D2", "red", "2", 8, "219", "2024-03-19", "Bürostühle", "Office chairs"},
+      {"D3", "blue|red", "7", 3, "45.5", "2024-03-20", "Whiteboards", "Whiteboards"},
+      {"D4", "red", "2", 20, "0.99", "2024-03-21", "Notizblöcke", "Notepads"},
+      {"D5", "blue", "7", 5, "24.9", "2024-03-22", "Tastaturen", "Keyboards"},
+      {"E1", "red", "2", 5, "19.9", "2024-03-25", "Computermäuse", "Computer mice"},
+      {"E2", "blue", "2", 2, "179", "2024-03-26", "Bildschirme", "Monitors"},
+      {"E3", "red", "7", 12, "3.2", "2024-03-27", "Textmarker", "Highlighters"},
+      {"E4", "blue", "2", 1, "560", "2024-03-28", "Kaffeemaschine", "Coffee machine"},
+      {"E5", "red|blue", "2", 30, "1.1", "2024-03-29", "Briefumschläge", "Envelopes"},
+      {"F1", "blue", "7", 4, "32", "2024-04-02", "Schreibtischunterlagen", "Desk pads"},
+      {"F2", "red", "2", 2, "149", "2024-04-03", "Regale", "Shelves"},
+      {"F3", "blue", "2", 6, "7.8", "2024-04-04", "Heftgeräte", "Staplers"},
+      {"F4", "red", "7", 9, "4.6", "2024-04-05", "Scheren", "Scissors"},
+  };
+  // The first five orders and their three language rows come before these.
+  LONG id = 6, languageId = 4;
+  for (const Order& o : kOrders) {
+    const std::string edited = Quoted(std::string(o.day) + " 08:00:00");
+    Run(connection,
+        "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, "
+        "dblprice, dtorder) VALUES (" +
+            std::to_string(id) + ", " + edited + ", 1, -1, 0, " + Quoted(o.no) + ", " + Quoted(o.color) + ", " +
+            Quoted(o.state) + ", " + std::to_string(o.amount) + ", " + o.price + ", " +
+            Quoted(std::string(o.day) + " 00:00:00") + ")");
+    for (const auto& [lcid, title] : {std::pair{1031, o.german}, std::pair{1033, o.english}})
+      Run(connection, "INSERT INTO krorder_l (lid, lparentid, llcid, dtedit, luserid, strtitle) VALUES (" +
+                          std::to_string(languageId++) + ", " + std::to_string(id) + ", " + std::to_string(lcid) +
+                          ", " + edited + ", 1, " + Quoted(title) + ")");
+    ++id;
+  }
+}
+
 }  // namespace
 
 SqlDialect DialectOf(const std::string& connectionString) {
@@ -273,6 +325,7 @@ void FillDemoOrders(CKvDbConnection& connection) {
       "(1, 2, '2024-03-01 09:00:00', 1, 'recycled paper only')",
   };
   for (const char* sql : kRows) Run(connection, sql);
+  FillOfficeOrders(connection);
 }
 
 }  // namespace kvdemo

@@ -36,7 +36,8 @@ void CreateRepositoryTables(CKvDbConnection& connection, SqlDialect dialect);
 // forms, controls and option texts in the repository tables. No data rows.
 void CreateDemoApplication(CKvDbConnection& connection, SqlDialect dialect);
 
-// A few orders with lines, notes, language rows and option values.
+// 24 orders (five of them with lines, notes and option values of every
+// kind, the rest with a German and an English title each).
 void FillDemoOrders(CKvDbConnection& connection);
 
 }  // namespace kvdemo

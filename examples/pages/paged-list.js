@@ -3,7 +3,7 @@
 //
 //   kvhost examples/pages/paged-list.js
 
-var PAGE_SIZE = 2;
+var PAGE_SIZE = 10;
 var QUERY = "SELECT krorder.lid, krorder.strno, krorder.strcolor, krorder.strstate, krorder.dblprice " +
             "FROM krorder";
 var LANGUAGES = [["Deutsch", 1031], ["English", 1033]];

@@ -278,6 +278,18 @@ HRESULT KvConfigureHostSession(IDispatch* pSession, const std::function<void(KvH
   return S_OK;
 }
 
+HRESULT KvSetHostSessionConnection(IDispatch* pSession, IDispatch* pConnection) {
+  std::shared_ptr<SessionState> state = StateOf(pSession);
+  if (!state) return E_INVALIDARG;
+  ComPtr<IDispatch> previous;
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    previous = std::move(state->connection);
+    state->connection = ComPtr<IDispatch>(pConnection);
+  }
+  return S_OK;
+}
+
 long KvHostSessionCallCount(IDispatch* pSession, KvHostCall call) {
   std::shared_ptr<SessionState> state = StateOf(pSession);
   if (!state) return -1;

@@ -57,6 +57,11 @@ HRESULT KvCreateHostSession(const KvHostSessionConfig& config, IDispatch** ppSes
 // pSession is not a session of KvCreateHostSession.
 HRESULT KvConfigureHostSession(IDispatch* pSession, const std::function<void(KvHostSessionConfig&)>& edit);
 
+// Hands the session a connection opened elsewhere (a host's pool lends one
+// for the length of a request); null takes it back. The session then opens
+// none of its own. E_INVALIDARG when pSession is not such a session.
+HRESULT KvSetHostSessionConnection(IDispatch* pSession, IDispatch* pConnection);
+
 // How often a call was made on the session or its user or application
 // objects, failed calls included; -1 when pSession is not such a session.
 long KvHostSessionCallCount(IDispatch* pSession, KvHostCall call);

@@ -1,11 +1,13 @@
 // The demo pages on the demo database that kvhost makes on first use, the
 // way README's main-job command runs them.
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "KvHostProcess.h"
+#include "tests/fixture/TestDatabase.h"
 
 namespace fs = std::filesystem;
 
@@ -27,10 +29,10 @@ TEST(ExamplePages, TheMainDemoRunsOnTheDemoDatabaseMadeOnFirstUse) {
   for (const char* expected :
        {"read  order 1: no=A1 color=red (de: rot, en: red) state=open amount=3",
         "saved order 1: no=A1 color=red (de: rot, en: red) state=closed amount=4",
-        "en=\"First order, edited\"", "added order 6: no=C1 color=blue|red (de: blau|rot, en: blue|red)",
-        "title de=\"Neue Bestellung\" en=\"New order\"", "paged (de): 6 orders, page 1 of 2:",
-        "  A1 (lid 1): rot, geschlossen, amount 4", "paged (en): 6 orders, page 1 of 2:",
-        "  A1 (lid 1): red, closed, amount 4", "deleted order 6: no=\"\""})
+        "en=\"First order, edited\"", "added order 25: no=C1 color=blue|red (de: blau|rot, en: blue|red)",
+        "title de=\"Neue Bestellung\" en=\"New order\"", "paged (de): 25 orders, page 1 of 9:",
+        "  A1 (lid 1): rot, geschlossen, amount 4", "paged (en): 25 orders, page 1 of 9:",
+        "  A1 (lid 1): red, closed, amount 4", "deleted order 25: no=\"\""})
     EXPECT_TRUE(Contains(first.out, expected)) << expected << "\n" << first.out;
 
   // The demo leaves the database as it found it, but for the edit it shows.
@@ -38,7 +40,7 @@ TEST(ExamplePages, TheMainDemoRunsOnTheDemoDatabaseMadeOnFirstUse) {
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_TRUE(Contains(second.out, "saved order 1: no=A1 color=red (de: rot, en: red) state=open amount=5"))
       << second.out;
-  EXPECT_TRUE(Contains(second.out, "added order 6:")) << second.out;
+  EXPECT_TRUE(Contains(second.out, "added order 25:")) << second.out;
 }
 
 TEST(ExamplePages, EveryOtherPageRunsOnTheDemoDatabase) {
@@ -46,15 +48,16 @@ TEST(ExamplePages, EveryOtherPageRunsOnTheDemoDatabase) {
   const std::map<std::string, std::string> env{{"KVHOST_DATA_DIR", ws.Dir() + "/data"}};
   const std::vector<std::pair<std::string, std::vector<std::string>>> pages = {
       {"paged-list.js",
-       {"Deutsch: 5 orders on 3 pages", "  page 1: B2 green/geschlossen 1.99; B1 blau/offen 80.00",
-        "English: 5 orders on 3 pages", "  page 3: A1 red/open 19.50"}},
+       {"Deutsch: 24 orders on 3 pages", "  page 2: D4 rot/offen 0.99; D3 blau|rot/geschlossen 45.50;",
+        "C1 rot/offen 12.90; B2 green/geschlossen 1.99\n", "English: 24 orders on 3 pages",
+        "  page 3: B1 blue/open 80.00; A3 red|blue/open|closed 4.25; A2 blue/closed 250.00; A1 red/open 19.50\n"}},
       {"cascade-delete.js",
        {"before: order 1, its language rows 1, lines 2, line language rows 1, notes 1",
         "refused: ", "(number -2147467263)",
         "after : order 0, its language rows 0, lines 0, line language rows 0, notes 0"}},
       {"clone-with-files.js",
        {"source: order 1 no=A1, file 1 at files/a1-delivery-note.txt, lines: pencil x10 (lid 1), paper x500 (lid 2)",
-        "clone:  order 6 no=A1, file 2 at files/", "lines: pencil x10 (lid 4), paper x500 (lid 5)",
+        "clone:  order 25 no=A1, file 2 at files/", "lines: pencil x10 (lid 4), paper x500 (lid 5)",
         "removed the clone: gone"}},
       {"queries.js",
        {"cursor: A1 colour rot / red, state open", "cursor: A3 colour rot|blau / red|blue, state open|closed",
@@ -69,4 +72,40 @@ TEST(ExamplePages, EveryOtherPageRunsOnTheDemoDatabase) {
   }
   // Clone and cascade delete tidy up after themselves, stored files included.
   EXPECT_EQ(std::distance(fs::directory_iterator(ws.Dir() + "/data/app/files"), fs::directory_iterator{}), 1);
+}
+
+// Given a database with no repository, kvhost makes the demo application in
+// it on either engine, once; a database that has a repository is left alone.
+TEST(ExamplePages, TheDemoApplicationIsMadeInAnyDatabaseWithoutRepository) {
+  std::vector<TestDatabase::Engine> engines{TestDatabase::Engine::SQLite};
+  if (TestDatabase::PostgresAvailable()) engines.push_back(TestDatabase::Engine::Postgres);
+  KvHostWorkspace ws;
+  // Counts the orders, reads one in German, then adds one.
+  const std::string page = ws.Write("count.js", R"(
+    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    p.QueryInit(Session, "SELECT COUNT(*) AS n FROM krorder");
+    var n = p.Value("n");
+    p.CloseQuery();
+    p.Init(Session, 100);
+    p.MoveTo(12);
+    Response.Write(n + "|" + p.ValueByFieldNameEx("strtitle", "", 1031) + "|" +
+                   p.ValueByFieldNameEx("strcolor", "", 1031) + "\n");
+    p.SetFieldValue("strno", "Z1");
+    p.SaveFieldValues();
+  )");
+  for (TestDatabase::Engine engine : engines) {
+    std::unique_ptr<TestDatabase> empty = TestDatabase::Create(engine, "", false);
+    std::vector<std::string> args{"--db", empty->ConnectionString(), "--base", empty->BasePath(), page};
+    KvHostRun first = ws.Run(args);
+    ASSERT_EQ(first.status, 0) << empty->ConnectionString() << ": " << first.err;
+    EXPECT_EQ(first.out, "24|Bürostühle|rot\n");
+    EXPECT_TRUE(empty->FileExists("files/a1-delivery-note.txt"));
+    EXPECT_EQ(ws.Run(args).out, "25|Bürostühle|rot\n") << "made once, then kept";
+
+    std::unique_ptr<TestDatabase> own = TestDatabase::Create(engine);
+    KvHostRun kept = ws.Run({"--db", own->ConnectionString(), "--base", own->BasePath(), page});
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(kept.out, "0||\n");
+    EXPECT_FALSE(own->FileExists("files/a1-delivery-note.txt"));
+  }
 }

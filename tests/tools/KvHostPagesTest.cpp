@@ -350,7 +350,11 @@ TEST_F(KvHostPages, BadOptionsAndUnreadablePagesEndWithStatusTwo) {
   }
   KvHostRun help = m_ws.Run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("usage: kvhost"), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: kvhost"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("serve"), std::string::npos);
+  KvHostRun version = m_ws.Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "kvhost 1.0\n");
 
   KvHostRun badDatabase = m_ws.Run({"--db", "nosuchengine:x", page});
   EXPECT_EQ(badDatabase.status, 1);

@@ -1,5 +1,5 @@
 // The script bridge in-process: a page drives a probe object passed in as
-// its Session, so every conversion and error path is seen from the script.
+// a global Probe, so every conversion and error path is seen from the script.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,7 +23,10 @@ PageResult RunPage(const ComPtr<ProbeObject>& probe, const std::string& source) 
   size_t size = 0;
   std::FILE* output = open_memstream(&buffer, &size);
   {
-    PageRunner runner(ComPtr<IDispatch>(probe.Get()), output);
+    PageContext page;
+    page.response = PageResponse(output);
+    PageRunner runner(page);
+    runner.Expose("Probe", ComPtr<IDispatch>(probe.Get()));
     result.ran = runner.Run("page.js", source, &result.error);
   }
   std::fclose(output);
@@ -44,11 +47,11 @@ std::string Output(const std::string& source) {
 TEST(ScriptBridge, ScriptValuesReachComWithTheirVariantTypes) {
   EXPECT_EQ(Output(R"(
     var out = [];
-    function t(v) { out.push(Session.TypeOf(v)); }
+    function t(v) { out.push(Probe.TypeOf(v)); }
     t(5); t(-2147483648); t(2147483647); t(0);
     t(2147483648); t(1.5); t(-0.25); t(NaN); t(Infinity);
     t("s"); t(""); t(true); t(false); t(null); t(undefined);
-    t([1, "a"]); t([]); t(new Date(2024, 2, 1)); t(Session);
+    t([1, "a"]); t([]); t(new Date(2024, 2, 1)); t(Probe);
     Response.Write(out.join(","));
   )"),
             "3,3,3,3,5,5,5,5,5,8,8,11,11,1,0,8204,8204,7,9");
@@ -56,7 +59,7 @@ TEST(ScriptBridge, ScriptValuesReachComWithTheirVariantTypes) {
 
 TEST(ScriptBridge, ComValuesReachScriptsAsScriptValues) {
   EXPECT_EQ(Output(R"(
-    var p = Session;
+    var p = Probe;
     var d = p.Make(7);
     Response.Write([
       p.Make(0) === undefined, p.Make(1) === null, p.Make(11) === true, p.Make(8) === "",
@@ -72,7 +75,7 @@ TEST(ScriptBridge, ComValuesReachScriptsAsScriptValues) {
 
 TEST(ScriptBridge, ValuesSurviveTheRoundTripThroughCom) {
   EXPECT_EQ(Output(R"(
-    var p = Session;
+    var p = Probe;
     var text = "Grüße 😀";
     var back = p.Echo(text);
     var when = new Date(2023, 11, 31, 23, 59, 58);
@@ -89,7 +92,7 @@ TEST(ScriptBridge, ValuesSurviveTheRoundTripThroughCom) {
 TEST(ScriptBridge, PropertiesReadWithoutCallMethodsRunOnlyWhenCalled) {
   ComPtr<ProbeObject> probe = ProbeObject::Create();
   PageResult result = RunPage(probe, R"(
-    var p = Session;
+    var p = Probe;
     var out = [p.Count, typeof p.Echo];
     var echo = p.Echo;
     out.push(p.Count);
@@ -106,7 +109,7 @@ TEST(ScriptBridge, PropertiesReadWithoutCallMethodsRunOnlyWhenCalled) {
 TEST(ScriptBridge, FailuresBecomeCatchableErrorsWithTheSignedHresult) {
   ComPtr<ProbeObject> probe = ProbeObject::Create();
   PageResult result = RunPage(probe, R"(
-    var p = Session, out = [];
+    var p = Probe, out = [];
     function attempt(f) {
       try { f(); out.push("no error"); }
       catch (e) { out.push(e.name + " " + e.number + " " + e.message); }
@@ -121,18 +124,18 @@ TEST(ScriptBridge, FailuresBecomeCatchableErrorsWithTheSignedHresult) {
   )");
   ASSERT_TRUE(result.ran) << result.error;
   EXPECT_EQ(result.output,
-            "Error -2147024809 Session.Fail: The parameter is incorrect (0x80070057)\n"
-            "Error -2147467259 Session.Fail: Unspecified error (0x80004005)\n"
-            "Error -2147352570 Session has no method or property named 'Nope' (0x80020006)\n"
-            "Error -2147352570 Session has no method or property named 'Missing' (0x80020006)\n"
-            "Error -2147024891 Session.Raise: no access for you (0x80070005)\n"
-            "Error -2147352562 Session.Echo: Invalid number of parameters (0x8002000E)");
+            "Error -2147024809 Probe.Fail: The parameter is incorrect (0x80070057)\n"
+            "Error -2147467259 Probe.Fail: Unspecified error (0x80004005)\n"
+            "Error -2147352570 Probe has no method or property named 'Nope' (0x80020006)\n"
+            "Error -2147352570 Probe has no method or property named 'Missing' (0x80020006)\n"
+            "Error -2147024891 Probe.Raise: no access for you (0x80070005)\n"
+            "Error -2147352562 Probe.Echo: Invalid number of parameters (0x8002000E)");
 }
 
 TEST(ScriptBridge, ValuesThatCannotBePassedFailBeforeTheCall) {
   ComPtr<ProbeObject> probe = ProbeObject::Create();
   PageResult result = RunPage(probe, R"(
-    var p = Session, out = [];
+    var p = Probe, out = [];
     function attempt(f) {
       try { f(); out.push("no error"); } catch (e) { out.push(e.name + ": " + e.message); }
     }
@@ -159,11 +162,11 @@ TEST(ScriptBridge, ValuesThatCannotBePassedFailBeforeTheCall) {
 
 TEST(ScriptBridge, UncaughtErrorsNameThePageLine) {
   ComPtr<ProbeObject> probe = ProbeObject::Create();
-  PageResult failed = RunPage(probe, "var p = Session;\nResponse.Write('before');\np.Nope();\nResponse.Write('after');");
+  PageResult failed = RunPage(probe, "var p = Probe;\nResponse.Write('before');\np.Nope();\nResponse.Write('after');");
   EXPECT_FALSE(failed.ran);
   EXPECT_EQ(failed.output, "before");
   EXPECT_EQ(failed.error,
-            "page.js:3: Error: Session has no method or property named 'Nope' (0x80020006)");
+            "page.js:3: Error: Probe has no method or property named 'Nope' (0x80020006)");
 
   PageResult syntax = RunPage(probe, "var x = ;");
   EXPECT_FALSE(syntax.ran);
@@ -178,10 +181,10 @@ TEST(ScriptBridge, EveryReferenceThePageTookIsReleased) {
   ComPtr<ProbeObject> probe = ProbeObject::Create();
   const ULONG before = probe->References();
   PageResult result = RunPage(probe, R"(
-    var kept = [Session.Self, Session.Echo(Session), Session.Echo, Session.Self.Self];
-    var dropped = Session.Self; dropped = null;
+    var kept = [Probe.Self, Probe.Echo(Probe), Probe.Echo, Probe.Self.Self];
+    var dropped = Probe.Self; dropped = null;
     Response.Write(kept.length);
-    Session.Nope();
+    Probe.Nope();
   )");
   EXPECT_FALSE(result.ran);
   EXPECT_EQ(probe->References(), before);

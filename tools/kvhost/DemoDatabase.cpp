@@ -20,34 +20,43 @@ constexpr const char* kUploadRows[] = {
     "UPDATE krorder SET lfile=1 WHERE lid=1",
 };
 
+// The repository is there when its form table is, empty or not: a database
+// with a repository of its own is never given the demo application.
 bool HasRepository(CKvDbConnection& connection) {
   try {
     CKvDbRowset rowset;
     rowset.Open("SELECT COUNT(*) FROM krappform", &connection, -1, -1, 0);
-    return rowset.GetField(0)->GetLongValue() > 0;
+    return true;
   } catch (const CKvDbException&) {
     return false;
   }
 }
 
-void WriteStoredFile(const std::string& filesDir) {
+}  // namespace
+
+bool PrepareDemoDatabase(CKvDbConnection& connection, const std::string& url) {
+  if (HasRepository(connection)) return false;
+  const kvdemo::SqlDialect dialect = kvdemo::DialectOf(url);
+  // All or nothing, so that a failed first run leaves no half application
+  // behind that the next run would take for a repository.
+  connection.BeginTrans();
+  try {
+    kvdemo::CreateRepositoryTables(connection, dialect);
+    kvdemo::CreateDemoApplication(connection, dialect);
+    kvdemo::FillDemoOrders(connection);
+    for (const char* sql : kUploadRows) connection.Execute(sql, nullptr, 1);
+    connection.CommitTrans();
+  } catch (...) {
+    connection.RollbackTrans();
+    throw;
+  }
+  return true;
+}
+
+void WriteDemoFiles(const std::string& filesDir) {
   fs::path path = fs::path(filesDir) / kUploadUrl;
   std::error_code ec;
   if (fs::exists(path, ec)) return;
   fs::create_directories(path.parent_path(), ec);
   std::ofstream(path) << kUploadContent;
-}
-
-}  // namespace
-
-void PrepareDemoDatabase(CKvDbConnection& connection, const std::string& url,
-                         const std::string& filesDir) {
-  if (!HasRepository(connection)) {
-    const kvdemo::SqlDialect dialect = kvdemo::DialectOf(url);
-    kvdemo::CreateRepositoryTables(connection, dialect);
-    kvdemo::CreateDemoApplication(connection, dialect);
-    kvdemo::FillDemoOrders(connection);
-    for (const char* sql : kUploadRows) connection.Execute(sql, nullptr, 1);
-  }
-  WriteStoredFile(filesDir);
 }

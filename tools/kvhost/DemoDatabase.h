@@ -1,13 +1,18 @@
-// The demo database: created with the demo application, its orders and a
-// stored file on first use, so that a page can be run without any set-up.
+// The demo application: made in whichever database kvhost is given when
+// that database has no repository yet, so that a page can be run on SQLite
+// or PostgreSQL without any set-up.
 #pragma once
 
 #include <string>
 
 #include "platform/kvdbal/KvDbal.h"
 
-// Creates what is missing: the repository and the demo application with its
-// data in the database, and the stored files below filesDir. Raises
-// CKvDbException when the database refuses.
-void PrepareDemoDatabase(CKvDbConnection& connection, const std::string& url,
-                         const std::string& filesDir);
+// When the database has no repository tables, creates them with the demo
+// application and its orders in one transaction and returns true; a
+// database with a repository is left alone (false). Raises CKvDbException
+// when the database refuses.
+bool PrepareDemoDatabase(CKvDbConnection& connection, const std::string& url);
+
+// The stored file that the demo's upload row names, below filesDir, when it
+// is missing.
+void WriteDemoFiles(const std::string& filesDir);

@@ -108,6 +108,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   config.userId = options.userId;
   config.basePath = basePath;
   config.valid = options.sessionValid;
+  m_sessionConfig = config;
   HRESULT hr = KvCreateHostSession(config, m_session.ReleaseAndGetAddressOf());
   if (FAILED(hr) || !m_session) {
     *error = "cannot create the host session: " + HresultText(FAILED(hr) ? hr : E_POINTER);
@@ -115,7 +116,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   }
   try {
     std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
-    if (demo) PrepareDemoDatabase(*connection, url, basePath);
+    if (PrepareDemoDatabase(*connection, url) || demo) WriteDemoFiles(basePath);
   } catch (const CKvDbException& e) {
     *error = "cannot open the database " + url + ": " + e.Message();
     return false;

@@ -9,6 +9,7 @@
 
 #include "Options.h"
 #include "platform/com/ComPtr.h"
+#include "platform/host/HostSession.h"
 
 // A SQL file read before set-up, so that an unreadable one is reported as
 // a usage error before anything is changed.
@@ -28,6 +29,8 @@ class HostEnvironment {
   bool Prepare(const KvHostOptions& options, const std::vector<SqlFile>& sqlFiles,
                std::string* error);
   const ComPtr<IDispatch>& Session() const { return m_session; }
+  // How Session() was made (database resolved), for hosts that make more.
+  const KvHostSessionConfig& SessionConfig() const { return m_sessionConfig; }
 
  private:
   bool RegisterHostClasses(const KvHostOptions& options, std::string* error);
@@ -38,4 +41,5 @@ class HostEnvironment {
   std::vector<DWORD> m_traceCookies;
   std::vector<DWORD> m_classCookies;
   ComPtr<IDispatch> m_session;
+  KvHostSessionConfig m_sessionConfig;
 };

@@ -1,117 +1,130 @@
 #include "Options.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
-#include <cstdlib>
+#include <memory>
+
+#include <CLI/CLI.hpp>
 
 namespace {
 
-bool ParseUserId(const std::string& text, LONG* out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
-  *out = static_cast<LONG>(value);
-  return true;
+constexpr const char* kVersion = "kvhost 1.0";
+
+constexpr const char* kFooter =
+    "Page globals: Request, Response, Server, Session, Application (Request is empty\n"
+    "when a page runs from the command line).\n"
+    "Exit status: 0 the page ran to its end, 1 script error or failed set-up,\n"
+    "2 bad options or an unreadable page or SQL file.";
+
+// Options given with an empty value are mistakes, not defaults.
+const CLI::Validator kNonEmpty(
+    [](std::string& value) { return value.empty() ? std::string("needs a non-empty value") : std::string(); },
+    "", "NonEmpty");
+
+struct CommandLine {
+  std::unique_ptr<CLI::App> app;
+  CLI::App* serve = nullptr;
+  std::vector<std::string> pages;
+  long long userId = 1;
+};
+
+void AddOptions(CommandLine& line, KvHostOptions& o) {
+  CLI::App& app = *line.app;
+  app.footer(kFooter);
+  app.set_version_flag("--version", kVersion);
+  app.add_option("--db", o.dbUrl,
+                 "connection string (sqlite:PATH, sqlite::memory:, postgresql://...); default: "
+                 "the demo database in the project's data directory (KVHOST_DATA_DIR); a "
+                 "database without repository tables (SQLite or PostgreSQL) is first given the "
+                 "demo application and its orders")
+      ->check(kNonEmpty);
+  app.add_option("--sql", o.sqlFiles, "run the SQL statements of FILE before the page (repeatable)")
+      ->type_name("FILE")
+      ->check(kNonEmpty)
+      ->allow_extra_args(false);
+  app.add_option("--user", line.userId, "session user id (default 1)")
+      ->type_name("ID")
+      ->check(CLI::Range(static_cast<long long>(INT32_MIN), static_cast<long long>(INT32_MAX)));
+  app.add_option("--base", o.basePath, "application base path and file root (default: the demo's files)")
+      ->type_name("DIR")
+      ->check(kNonEmpty);
+  app.add_flag_callback("--invalid", [&o] { o.sessionValid = false; },
+                        "the session's validity flag reads false");
+  app.add_option("--trace", o.traceFile, "append every trace line to FILE ('-' for standard error)")
+      ->type_name("FILE")
+      ->check(kNonEmpty);
+  app.add_option("--registry", o.registryFile,
+                 "class registry (default: KVCOM_REGISTRY or the per-user registry)")
+      ->type_name("FILE")
+      ->check(kNonEmpty);
+  app.add_option("page", line.pages, "the page script to run")->type_name("PAGE.js");
+
+  line.serve = app.add_subcommand("serve", "serve the server pages and files of a site over HTTP");
+  // The options above may follow the subcommand as well.
+  line.serve->fallthrough();
+  KvServeOptions& s = o.serveOptions;
+  line.serve->add_option("--root", s.root, "the site's directory")->required()->check(CLI::ExistingDirectory);
+  line.serve->add_option("--port", s.port, "TCP port (default 8080; 0 picks a free one)")
+      ->check(CLI::Range(0, 65535));
+  line.serve->add_option("--bind", s.bind, "address to listen on (default 127.0.0.1)")->check(kNonEmpty);
+  line.serve->add_option("--workers", s.workers, "requests served at once (default: one per core)")
+      ->check(CLI::Range(1, 1024));
+  line.serve->add_option("--script-timeout", s.scriptTimeoutSeconds,
+                         "seconds a page may run before it is stopped (default 30)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.001, 86400.0));
 }
 
-bool TakesValue(const std::string& name) {
-  return name == "--db" || name == "--sql" || name == "--user" || name == "--base" ||
-         name == "--trace" || name == "--registry";
-}
-
-// Stores one option's value; returns an error text or "".
-std::string ApplyValue(const std::string& name, const std::string& value, KvHostOptions* options) {
-  if (value.empty()) return "option " + name + " needs a non-empty value";
-  if (name == "--db") {
-    options->dbUrl = value;
-  } else if (name == "--sql") {
-    options->sqlFiles.push_back(value);
-  } else if (name == "--user") {
-    if (!ParseUserId(value, &options->userId))
-      return "--user needs a 32-bit integer user id, not '" + value + "'";
-  } else if (name == "--base") {
-    options->basePath = value;
-  } else if (name == "--trace") {
-    options->traceFile = value;
-  } else if (name == "--registry") {
-    options->registryFile = value;
-  }
-  return "";
+CommandLine MakeCommandLine(KvHostOptions& options) {
+  CommandLine line;
+  line.app = std::make_unique<CLI::App>(
+      "Runs a server-side page script against the KvHtmlDbTools component, or serves a site of "
+      "server pages over HTTP.",
+      "kvhost");
+  AddOptions(line, options);
+  return line;
 }
 
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   ParsedCommandLine result;
-  std::vector<std::string> positional;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
-      result.helpRequested = true;
-      result.ok = true;
-      return result;
-    }
-    if (arg == "--invalid") {
-      result.options.sessionValid = false;
-      continue;
-    }
-    std::string name = arg;
-    std::string value;
-    bool inlineValue = false;
-    if (size_t eq = arg.find('='); eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      inlineValue = true;
-    }
-    if (!TakesValue(name)) {
-      result.error = "unknown option " + name;
-      return result;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) {
-        result.error = "option " + name + " needs a value";
-        return result;
-      }
-      value = args[++i];
-    }
-    result.error = ApplyValue(name, value, &result.options);
-    if (!result.error.empty()) return result;
-  }
-  if (positional.size() != 1) {
-    result.error = positional.empty() ? "no page given" : "only one page can be run at a time";
+  CommandLine line = MakeCommandLine(result.options);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    line.app->parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    result.ok = result.infoRequested = true;
+    result.text = line.app->help();
+    return result;
+  } catch (const CLI::CallForVersion&) {
+    result.ok = result.infoRequested = true;
+    result.text = std::string(kVersion) + "\n";
+    return result;
+  } catch (const CLI::ParseError& e) {
+    result.error = e.what();
     return result;
   }
-  result.options.page = positional[0];
+  KvHostOptions& o = result.options;
+  o.userId = static_cast<LONG>(line.userId);
+  o.serve = line.serve->parsed();
+  if (o.serve) {
+    if (!line.pages.empty()) {
+      result.error = "serve runs a site, not a page: " + line.pages.front();
+      return result;
+    }
+  } else if (line.pages.size() != 1) {
+    result.error = line.pages.empty() ? "no page given" : "only one page can be run at a time";
+    return result;
+  } else {
+    o.page = line.pages.front();
+  }
   result.ok = true;
   return result;
 }
 
 std::string UsageText() {
-  return "usage: kvhost [options] PAGE.js\n"
-         "Runs a server-side page script against the KvHtmlDbTools component.\n"
-         "\n"
-         "  --db URL         connection string (sqlite:PATH, sqlite::memory:, postgresql://...);\n"
-         "                   default: the demo database in the project's data directory\n"
-         "                   (KVHOST_DATA_DIR), made with the demo application on first use\n"
-         "  --sql FILE       run the SQL statements of FILE before the page (repeatable)\n"
-         "  --user ID        session user id (default 1)\n"
-         "  --base DIR       application base path and file root (default: the demo's files)\n"
-         "  --invalid        the session's validity flag reads false\n"
-         "  --trace FILE     append every trace line to FILE ('-' for standard error)\n"
-         "  --registry FILE  class registry (default: KVCOM_REGISTRY or the per-user registry)\n"
-         "\n"
-         "Page globals: Server.CreateObject(progid), Session, Response.Write(text).\n"
-         "Exit status: 0 the page ran to its end, 1 script error or failed set-up,\n"
-         "2 bad options or an unreadable page or SQL file.\n";
+  KvHostOptions unused;
+  return MakeCommandLine(unused).app->help();
 }

@@ -1,5 +1,5 @@
-// Command line of kvhost: which page to run, on which database, as which
-// user, with which trace and class registry.
+// Command line of kvhost: which page to run (or which site to serve), on
+// which database, as which user, with which trace and class registry.
 #pragma once
 
 #include <string>
@@ -8,9 +8,17 @@
 #include "platform/com/ComTypes.h"
 
 // Exit status of kvhost.
-constexpr int kExitPageRan = 0;      // the page ran to its end
+constexpr int kExitPageRan = 0;      // the page ran to its end (or the server stopped cleanly)
 constexpr int kExitScriptError = 1;  // uncaught script error, or the host could not be set up
 constexpr int kExitBadUsage = 2;     // bad options, unreadable page or SQL file
+
+struct KvServeOptions {
+  std::string root;  // the site's directory
+  int port = 8080;   // 0: any free port (the address printed says which)
+  std::string bind = "127.0.0.1";
+  int workers = 0;  // 0: one per core
+  double scriptTimeoutSeconds = 30;
+};
 
 struct KvHostOptions {
   std::string page;
@@ -21,11 +29,15 @@ struct KvHostOptions {
   bool sessionValid = true;  // --invalid makes the session's validity flag read false
   std::string traceFile;     // empty: no trace; "-": standard error
   std::string registryFile;  // empty: KVCOM_REGISTRY or the per-user default
+  bool serve = false;        // the serve subcommand: serve holds its options
+  KvServeOptions serveOptions;
 };
 
 struct ParsedCommandLine {
   bool ok = false;
-  bool helpRequested = false;
+  // --help or --version: text is what to print on standard output.
+  bool infoRequested = false;
+  std::string text;
   std::string error;  // set when !ok
   KvHostOptions options;
 };

@@ -1,5 +1,5 @@
 // What the script engine's native functions share: the page's COM objects
-// and the page's output. Stored in the engine's stash so that every native
+// and the page's context (request, response, session). Stored in the engine's stash so that every native
 // function can reach it from its context.
 //
 // A rule for every native function of the bridge: the engine reports script
@@ -17,9 +17,11 @@
 
 #include "ObjectTable.h"
 
+struct PageContext;
+
 struct ScriptBridge {
   ObjectTable objects;
-  std::FILE* output = stdout;
+  PageContext* page = nullptr;
 };
 
 // Hidden keys: script code cannot name them, and on late-bound objects they
@@ -28,6 +30,9 @@ struct ScriptBridge {
 #define KV_KEY_TARGET DUK_HIDDEN_SYMBOL("kvTarget")
 #define KV_KEY_DISPID DUK_HIDDEN_SYMBOL("kvDispId")
 #define KV_KEY_MEMBER DUK_HIDDEN_SYMBOL("kvMember")
+// Marks the error Response.End raises to stop the page: the page then
+// ends normally.
+#define KV_KEY_PAGE_END DUK_HIDDEN_SYMBOL("kvPageEnd")
 
 // Binds the bridge to the heap; it must outlive the heap.
 void AttachScriptBridge(duk_context* ctx, ScriptBridge* bridge);

@@ -14,6 +14,7 @@
 #include "Options.h"
 #include "PageRunner.h"
 #include "ProjectPaths.h"
+#include "WebServer.h"
 
 namespace {
 
@@ -44,10 +45,10 @@ int Fail(int status, const std::string& message) {
   return status;
 }
 
-int RunPage(const KvHostOptions& options) {
+int RunPageOrServe(const KvHostOptions& options) {
   std::string error;
   std::string source;
-  if (!ReadWholeFile(options.page, &source, &error)) return Fail(kExitBadUsage, error);
+  if (!options.serve && !ReadWholeFile(options.page, &source, &error)) return Fail(kExitBadUsage, error);
   std::vector<SqlFile> sqlFiles;
   for (const std::string& name : options.sqlFiles) {
     SqlFile file{name, {}};
@@ -60,10 +61,22 @@ int RunPage(const KvHostOptions& options) {
 
   HostEnvironment host;
   if (!host.Prepare(options, sqlFiles, &error)) return Fail(kExitScriptError, error);
+  if (options.serve) return ServeSite(options, host);
   bool ran = false;
   {
     // The page's objects go before the host's registrations and session.
-    PageRunner runner(host.Session(), stdout);
+    // From the command line the request is empty and the body streams out.
+    PageApplication application;
+    PageSession session;
+    session.host = host.Session();
+    PageContext page;
+    page.response = PageResponse(stdout);
+    page.session = &session;
+    page.application = &application;
+    std::filesystem::path pagePath = std::filesystem::absolute(options.page);
+    page.rootDirectory = pagePath.parent_path().string();
+    page.scriptName = "/" + pagePath.filename().string();
+    PageRunner runner(page);
     ran = runner.Run(options.page, source, &error);
   }
   std::fflush(stdout);
@@ -76,12 +89,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   ParsedCommandLine command = ParseCommandLine(args);
   if (!command.ok) {
-    std::fprintf(stderr, "kvhost: %s\n%s", command.error.c_str(), UsageText().c_str());
+    std::fprintf(stderr, "kvhost: %s\nRun kvhost --help for the options.\n", command.error.c_str());
     return kExitBadUsage;
   }
-  if (command.helpRequested) {
-    std::fputs(UsageText().c_str(), stdout);
+  if (command.infoRequested) {
+    std::fputs(command.text.c_str(), stdout);
     return kExitPageRan;
   }
-  return RunPage(command.options);
+  return RunPageOrServe(command.options);
 }

@@ -1,0 +1,42 @@
+// Database connections of the web server, reused from one request to the
+// next. A connection is lent to one request at a time and comes back when
+// the request ends, so two requests never share one; the pool grows to the
+// number of requests served at once.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
+
+class ConnectionPool {
+ public:
+  explicit ConnectionPool(std::string connectionString) : m_connectionString(std::move(connectionString)) {}
+  ConnectionPool(const ConnectionPool&) = delete;
+  ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+  // An idle connection, or a new one; raises CKvDbException when the
+  // database cannot be reached.
+  ComPtr<IDispatch> Acquire();
+  void Release(ComPtr<IDispatch> connection);
+
+ private:
+  std::string m_connectionString;
+  std::mutex m_mutex;
+  std::vector<ComPtr<IDispatch>> m_idle;
+};
+
+// Lends a pooled connection to a host session for the length of a request.
+class ConnectionLease {
+ public:
+  ConnectionLease(ConnectionPool& pool, IDispatch* hostSession);
+  ~ConnectionLease();
+  ConnectionLease(const ConnectionLease&) = delete;
+  ConnectionLease& operator=(const ConnectionLease&) = delete;
+
+ private:
+  ConnectionPool& m_pool;
+  IDispatch* m_hostSession;
+  ComPtr<IDispatch> m_connection;
+};

@@ -1,0 +1,90 @@
+// What the page objects work on: the request a page answers, the response
+// it builds, its session and the application's shared values. The command
+// line runner fills the request with nothing and streams the response body
+// to standard output; the web server buffers it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
+#include "platform/com/OleAuto.h"
+
+using NameValues = std::vector<std::pair<std::string, std::string>>;
+
+// Values kept across pages under case-insensitive names (Session(name),
+// Application(name)). Each get and put is atomic on its own.
+class PageValueStore {
+ public:
+  bool Get(const std::string& name, VARIANT* out) const;
+  void Put(const std::string& name, const VARIANT& value);
+  void Clear();
+
+ private:
+  mutable std::mutex m_mutex;
+  std::map<std::string, CComVariant> m_values;
+};
+
+struct PageRequest {
+  NameValues queryString;
+  NameValues form;
+  std::map<std::string, std::string> cookies;
+  // REQUEST_METHOD, QUERY_STRING, SCRIPT_NAME, ..., HTTP_* by upper-case name.
+  std::map<std::string, std::string> serverVariables;
+};
+
+class PageResponse {
+ public:
+  // stream: where the body goes as it is written; null buffers it in body.
+  explicit PageResponse(std::FILE* stream = nullptr) : m_stream(stream) {}
+  void Write(std::string_view text);
+
+  std::string body;
+  int status = 200;
+  std::string contentType = "text/html";
+  NameValues headers;
+  NameValues cookies;  // name, value as set by Response.Cookies(name, value)
+
+ private:
+  std::FILE* m_stream;
+};
+
+// A session as a page sees it: its values, id and timeout, and the host
+// session object the component's Init takes.
+struct PageSession {
+  std::string id;
+  PageValueStore values;
+  ComPtr<IDispatch> host;
+  // Read by the server's expiry sweep while a page may change them.
+  std::atomic<int> timeoutMinutes{20};
+  std::atomic<bool> abandoned{false};
+};
+
+// The application's values, and the lock pages take with Application.Lock.
+struct PageApplication {
+  PageValueStore values;
+  std::mutex lock;
+};
+
+struct PageContext {
+  PageRequest request;
+  PageResponse response;
+  PageSession* session = nullptr;
+  PageApplication* application = nullptr;
+  // Directory that Server.MapPath resolves "/" to, and the page's own
+  // virtual path for relative ones.
+  std::string rootDirectory;
+  std::string scriptName = "/";
+  // A page still running at this time is stopped.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  // Held while the page has called Application.Lock and not Unlock.
+  std::unique_lock<std::mutex> applicationLock;
+};

@@ -1,0 +1,126 @@
+// Session and Application: called with a name they read a value, with a
+// name and a value they store it (Session("cart") / Session("cart", 3)).
+// Session is also the host session object that the component's Init takes,
+// and has SessionID, Timeout (minutes) and Abandon(); Application has Lock()
+// and Unlock(), held at most until the page ends.
+#include <string>
+
+#include "MemberCall.h"
+#include "PageGlobals.h"
+#include "ScriptBridge.h"
+#include "ScriptValues.h"
+
+namespace {
+
+PageValueStore* StoreOf(duk_context* ctx, bool application) {
+  PageContext& page = CurrentPage(ctx);
+  if (application) return page.application ? &page.application->values : nullptr;
+  return page.session ? &page.session->values : nullptr;
+}
+
+// Stack: [name value?]. Leaves the value read (or undefined), or an error.
+bool AccessValue(duk_context* ctx, bool application) {
+  const bool put = duk_get_top(ctx) >= 2;
+  PageValueStore* store = StoreOf(ctx, application);
+  std::string name = ScriptArgText(ctx, 0);
+  if (!put) {
+    CComVariant value;
+    if (store && store->Get(name, &value))
+      PushVariantValue(ctx, value);
+    else
+      duk_push_undefined(ctx);
+    return true;
+  }
+  DispArgs args(1);
+  duk_dup(ctx, 1);
+  if (!ReadScriptArguments(ctx, args)) return false;
+  if ((args.Arg(0)->vt & VT_TYPEMASK) == VT_DISPATCH || (args.Arg(0)->vt & VT_TYPEMASK) == VT_UNKNOWN) {
+    // An object belongs to the page that made it and goes with it.
+    duk_push_error_object(ctx, DUK_ERR_TYPE_ERROR | kBlamePageLine,
+                          "%s can keep numbers, strings, booleans, dates and arrays, not objects",
+                          application ? "Application" : "Session");
+    return false;
+  }
+  if (store) store->Put(name, *args.Arg(0));
+  duk_push_undefined(ctx);
+  return true;
+}
+
+template <bool Application>
+duk_ret_t CallValues(duk_context* ctx) {
+  if (duk_get_top(ctx) > 2) duk_set_top(ctx, 2);
+  RequireTextArguments(ctx, 1, Application ? "Application needs the name of a value"
+                                           : "Session needs the name of a value");
+  if (!AccessValue(ctx, Application)) return duk_throw(ctx);
+  return 1;
+}
+
+duk_ret_t GetSessionId(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  PushUtf8Text(ctx, session ? session->id : std::string());
+  return 1;
+}
+
+duk_ret_t GetTimeout(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  duk_push_int(ctx, session ? session->timeoutMinutes.load() : 0);
+  return 1;
+}
+
+duk_ret_t SetTimeout(duk_context* ctx) {
+  double minutes = duk_to_number(ctx, 0);
+  if (!(minutes >= 1 && minutes <= 24 * 60))
+    RaiseScriptError(ctx, DUK_ERR_RANGE_ERROR, "Session.Timeout takes 1 to 1440 minutes");
+  if (PageSession* session = CurrentPage(ctx).session) session->timeoutMinutes = static_cast<int>(minutes);
+  return 0;
+}
+
+duk_ret_t Abandon(duk_context* ctx) {
+  if (PageSession* session = CurrentPage(ctx).session) {
+    session->abandoned = true;
+    session->values.Clear();
+  }
+  return 0;
+}
+
+duk_ret_t Lock(duk_context* ctx) {
+  PageContext& page = CurrentPage(ctx);
+  if (page.application && !page.applicationLock.owns_lock())
+    page.applicationLock = std::unique_lock<std::mutex>(page.application->lock);
+  return 0;
+}
+
+duk_ret_t Unlock(duk_context* ctx) {
+  PageContext& page = CurrentPage(ctx);
+  if (page.applicationLock.owns_lock()) page.applicationLock.unlock();
+  return 0;
+}
+
+}  // namespace
+
+void InstallSessionObject(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  if (!session) {
+    duk_push_null(ctx);
+    duk_put_global_string(ctx, "Session");
+    return;
+  }
+  duk_push_c_function(ctx, CallValues<false>, DUK_VARARGS);
+  if (session->host) {
+    // Passing Session to a COM method passes the host session.
+    uint32_t id = GetScriptBridge(ctx).objects.Add(session->host, "Session");
+    duk_push_uint(ctx, id);
+    duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
+  }
+  PutAccessor(ctx, "SessionID", GetSessionId, nullptr);
+  PutAccessor(ctx, "Timeout", GetTimeout, SetTimeout);
+  PutNativeFunction(ctx, "Abandon", Abandon, 0);
+  duk_put_global_string(ctx, "Session");
+}
+
+void InstallApplicationObject(duk_context* ctx) {
+  duk_push_c_function(ctx, CallValues<true>, DUK_VARARGS);
+  PutNativeFunction(ctx, "Lock", Lock, 0);
+  PutNativeFunction(ctx, "Unlock", Unlock, 0);
+  duk_put_global_string(ctx, "Application");
+}
