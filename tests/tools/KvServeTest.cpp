@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "KvHostProcess.h"
+#include "KvServeProcess.h"
 #include "tests/fixture/TestDatabase.h"
 
 namespace fs = std::filesystem;
@@ -27,49 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSecret = "OUTSIDE-THE-ROOT-7f3a";
-
-// A running `kvhost serve`; stopped with SIGTERM when it goes.
-class ServeProcess {
- public:
-  ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args)
-      : m_ws(ws), m_out(ws.Dir() + "/serve.out"), m_err(ws.Dir() + "/serve.err") {
-    args.insert(args.begin(), "serve");
-    m_pid = ws.Spawn(args, {}, m_out, m_err);
-    const std::regex address(R"(http://127\.0\.0\.1:([0-9]+)/)");
-    for (int i = 0; i < 600 && m_port == 0 && Alive(); ++i) {
-      std::smatch match;
-      std::string out = ws.Read(m_out);
-      if (std::regex_search(out, match, address)) m_port = std::stoi(match[1]);
-      else std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  ~ServeProcess() { Stop(); }
-
-  int Port() const { return m_port; }
-  bool Alive() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
-  // Exit status after SIGTERM; -1 when it did not exit normally.
-  int Stop() {
-    if (m_pid <= 0) return m_status;
-    kill(m_pid, SIGTERM);
-    int status = 0;
-    if (waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status)) m_status = WEXITSTATUS(status);
-    m_pid = -1;
-    return m_status;
-  }
-  std::string Log() const { return m_ws.Read(m_err); }
-  std::unique_ptr<httplib::Client> Client() const {
-    auto client = std::make_unique<httplib::Client>("127.0.0.1", m_port);
-    client->set_read_timeout(20, 0);
-    return client;
-  }
-
- private:
-  const KvHostWorkspace& m_ws;
-  std::string m_out, m_err;
-  pid_t m_pid = -1;
-  int m_port = 0;
-  int m_status = -1;
-};
 
 // True once reply holds a whole response with a Content-Length body.
 bool ResponseComplete(const std::string& reply) {
