@@ -61,6 +61,7 @@ int main() {
   options.serveOptions.root = dir + "/site";
   options.serveOptions.port = 0;
   options.serveOptions.workers = 1;
+  options.serveOptions.accessLog = false;
   int status = 0;
   {
     HostEnvironment host;
@@ -73,6 +74,7 @@ int main() {
 
     httplib::Client client("127.0.0.1", port);
     client.set_keep_alive(true);
+    client.set_tcp_nodelay(true);
     std::string servedBody;
     auto served = [&] {
       for (int i = 0; i < kRequests; ++i) {

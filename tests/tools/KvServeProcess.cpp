@@ -37,5 +37,6 @@ std::unique_ptr<httplib::Client> ServeProcess::Client() const {
   auto client = std::make_unique<httplib::Client>("127.0.0.1", m_port);
   client->set_read_timeout(20, 0);
   client->set_keep_alive(true);
+  client->set_tcp_nodelay(true);
   return client;
 }

@@ -188,6 +188,9 @@ void SiteServer::Configure() {
   m_http.set_read_timeout(kReadTimeoutSeconds);
   m_http.set_write_timeout(kWriteTimeoutSeconds);
   m_http.set_keep_alive_max_count(kKeepAliveRequests);
+  // Small responses go out at once instead of waiting for the client's
+  // delayed acknowledgement.
+  m_http.set_tcp_nodelay(true);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     try {
       Handle(req, res);
@@ -201,7 +204,7 @@ void SiteServer::Configure() {
   m_http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     Answer(res, 500, "Internal Server Error");
   });
-  m_http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+  if (m_options.accessLog) m_http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
     std::string line = AccessLogLine(req.remote_addr, req.method, req.target, req.version, res.status,
                                      res.body.size(), std::time(nullptr)) + "\n";
     std::fputs(line.c_str(), stderr);
