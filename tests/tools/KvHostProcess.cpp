@@ -41,9 +41,9 @@ std::string KvHostWorkspace::Read(const std::string& path) const {
   return text.str();
 }
 
-KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
-                               const std::map<std::string, std::string>& extraEnv) const {
-  const std::string outPath = m_dir + "/.stdout", errPath = m_dir + "/.stderr";
+int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& extraEnv, const std::string& outPath,
+                           const std::string& errPath) const {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -74,6 +74,13 @@ KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
     execve(argvPtrs[0], argvPtrs.data(), envPtrs.data());
     _exit(127);
   }
+  return pid;
+}
+
+KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& extraEnv) const {
+  const std::string outPath = m_dir + "/.stdout", errPath = m_dir + "/.stderr";
+  pid_t pid = Spawn(args, extraEnv, outPath, errPath);
   KvHostRun run;
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);

@@ -29,6 +29,9 @@ class KvHostWorkspace {
   // kvhost ARGS; the environment holds KVCOM_REGISTRY=RegistryPath() plus extra.
   KvHostRun Run(const std::vector<std::string>& args,
                 const std::map<std::string, std::string>& extraEnv = {}) const;
+  // Starts kvhost ARGS like Run, without waiting; output goes to the files.
+  int Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& extraEnv,
+            const std::string& outPath, const std::string& errPath) const;
 
  private:
   std::string m_dir;

@@ -18,6 +18,7 @@ struct KvServeOptions {
   std::string bind = "127.0.0.1";
   int workers = 0;  // 0: one per core
   double scriptTimeoutSeconds = 30;
+  bool accessLog = true;  // a line per request on standard error
 };
 
 struct KvHostOptions {

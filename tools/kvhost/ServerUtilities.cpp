@@ -128,9 +128,11 @@ bool NormalizeVirtualPath(std::string_view path, std::string* out) {
 
 bool ResolveVirtualPath(const std::string& pageVirtualPath, std::string_view path, std::string* out) {
   if (!path.empty() && path[0] == '/') return NormalizeVirtualPath(path, out);
-  std::string base = pageVirtualPath.substr(0, pageVirtualPath.rfind('/') + 1);
-  if (base.empty()) base = "/";
-  return NormalizeVirtualPath(base + std::string(path), out);
+  size_t slash = pageVirtualPath.rfind('/');
+  std::string joined(slash == std::string::npos ? std::string_view("/")
+                                                : std::string_view(pageVirtualPath).substr(0, slash + 1));
+  joined.append(path);
+  return NormalizeVirtualPath(joined, out);
 }
 
 bool MapVirtualPath(const std::string& rootDirectory, const std::string& pageVirtualPath,

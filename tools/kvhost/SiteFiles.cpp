@@ -70,8 +70,8 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
     target.kind = SiteTarget::Forbidden;  // a symlink leading out
     return target;
   }
-  std::string inside = resolvedText.substr(m_root.size());
-  if (inside.empty()) inside = "/";
+  std::string inside =
+      resolvedText.size() > m_root.size() ? resolvedText.substr(m_root.size()) : std::string(1, '/');
   if (!SegmentsAreSafe(inside)) {
     target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
     return target;

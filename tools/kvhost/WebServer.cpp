@@ -58,6 +58,8 @@ void Answer(httplib::Response& res, int status, const std::string& message) {
                   "text/html; charset=utf-8");
 }
 
+}  // namespace
+
 class SiteServer {
  public:
   SiteServer(const KvHostOptions& options, const HostEnvironment& host)
@@ -75,7 +77,9 @@ class SiteServer {
         }),
         m_pageSlots(static_cast<std::ptrdiff_t>(Workers())) {}
 
-  int Run();
+  int Bind();
+  bool Listen() { return m_http.listen_after_bind(); }
+  void Stop() { m_http.stop(); }
 
  private:
   size_t Workers() const {
@@ -184,6 +188,9 @@ void SiteServer::Configure() {
   m_http.set_read_timeout(kReadTimeoutSeconds);
   m_http.set_write_timeout(kWriteTimeoutSeconds);
   m_http.set_keep_alive_max_count(kKeepAliveRequests);
+  // Small responses go out at once instead of waiting for the client's
+  // delayed acknowledgement.
+  m_http.set_tcp_nodelay(true);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     try {
       Handle(req, res);
@@ -197,25 +204,41 @@ void SiteServer::Configure() {
   m_http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     Answer(res, 500, "Internal Server Error");
   });
-  m_http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+  if (m_options.accessLog) m_http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
     std::string line = AccessLogLine(req.remote_addr, req.method, req.target, req.version, res.status,
                                      res.body.size(), std::time(nullptr)) + "\n";
     std::fputs(line.c_str(), stderr);
   });
 }
 
-int SiteServer::Run() {
+int SiteServer::Bind() {
   Configure();
-  int port = m_options.port;
-  bool bound = port == 0 ? (port = m_http.bind_to_any_port(m_options.bind)) > 0
-                         : m_http.bind_to_port(m_options.bind, port);
-  if (!bound) {
-    std::fprintf(stderr, "kvhost: cannot listen on %s port %d\n", m_options.bind.c_str(), m_options.port);
+  if (m_options.port == 0) {
+    int port = m_http.bind_to_any_port(m_options.bind);
+    return port > 0 ? port : -1;
+  }
+  return m_http.bind_to_port(m_options.bind, m_options.port) ? m_options.port : -1;
+}
+
+WebServer::WebServer(const KvHostOptions& options, const HostEnvironment& host)
+    : m_site(std::make_unique<SiteServer>(options, host)) {}
+WebServer::~WebServer() = default;
+int WebServer::Bind() { return m_site->Bind(); }
+bool WebServer::Listen() { return m_site->Listen(); }
+void WebServer::Stop() { m_site->Stop(); }
+
+int ServeSite(const KvHostOptions& options, const HostEnvironment& host) {
+  signal(SIGPIPE, SIG_IGN);
+  WebServer server(options, host);
+  const KvServeOptions& serve = options.serveOptions;
+  int port = server.Bind();
+  if (port < 0) {
+    std::fprintf(stderr, "kvhost: cannot listen on %s port %d\n", serve.bind.c_str(), serve.port);
     return kExitScriptError;
   }
-  const bool v6 = m_options.bind.find(':') != std::string::npos;
-  std::printf("kvhost: serving %s at http://%s%s%s:%d/\n", m_files.Root().c_str(), v6 ? "[" : "",
-              m_options.bind.c_str(), v6 ? "]" : "", port);
+  const bool v6 = serve.bind.find(':') != std::string::npos;
+  std::printf("kvhost: serving %s at http://%s%s%s:%d/\n", serve.root.c_str(), v6 ? "[" : "", serve.bind.c_str(),
+              v6 ? "]" : "", port);
   std::fflush(stdout);
 
   // SIGINT and SIGTERM stop the server; they are taken by one thread only.
@@ -225,21 +248,13 @@ int SiteServer::Run() {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  std::thread watcher([this, stopSignals] {
+  std::thread watcher([&server, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    m_http.stop();
+    server.Stop();
   });
-  const bool listened = m_http.listen_after_bind();
+  const bool listened = server.Listen();
   pthread_kill(watcher.native_handle(), SIGUSR1);
   watcher.join();
   return listened ? kExitPageRan : kExitScriptError;
-}
-
-}  // namespace
-
-int ServeSite(const KvHostOptions& options, const HostEnvironment& host) {
-  signal(SIGPIPE, SIG_IGN);
-  SiteServer server(options, host);
-  return server.Run();
 }

@@ -4,8 +4,31 @@
 // taken from a pool.
 #pragma once
 
+#include <memory>
+
 #include "HostEnvironment.h"
 #include "Options.h"
+
+class SiteServer;
+
+class WebServer {
+ public:
+  // host must be prepared and outlive the server.
+  WebServer(const KvHostOptions& options, const HostEnvironment& host);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // The port listened on (the one chosen when the options say 0); -1 when
+  // the address cannot be bound.
+  int Bind();
+  // Serves until Stop; false when serving failed.
+  bool Listen();
+  void Stop();
+
+ private:
+  std::unique_ptr<SiteServer> m_site;
+};
 
 // Serves until SIGINT or SIGTERM; the exit status of kvhost.
 int ServeSite(const KvHostOptions& options, const HostEnvironment& host);

@@ -75,7 +75,7 @@ int RunPageOrServe(const KvHostOptions& options) {
     page.application = &application;
     std::filesystem::path pagePath = std::filesystem::absolute(options.page);
     page.rootDirectory = pagePath.parent_path().string();
-    page.scriptName = "/" + pagePath.filename().string();
+    page.scriptName = std::string(1, '/').append(pagePath.filename().string());
     PageRunner runner(page);
     ran = runner.Run(options.page, source, &error);
   }

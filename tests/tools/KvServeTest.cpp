@@ -1,0 +1,302 @@
+// kvhost serve end to end: a real server process on a free port, a site of
+// pages written for the test, the real component on a fresh database, and
+// HTTP from httplib's client (raw sockets for what no client would send).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "KvServeProcess.h"
+#include "tests/fixture/TestDatabase.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSecret = "OUTSIDE-THE-ROOT-7f3a";
+
+// True once reply holds a whole response with a Content-Length body.
+bool ResponseComplete(const std::string& reply) {
+  size_t headerEnd = reply.find("\r\n\r\n");
+  if (headerEnd == std::string::npos) return false;
+  static const std::regex contentLength(R"((?:^|\r\n)[Cc]ontent-[Ll]ength: *([0-9]+))");
+  std::smatch match;
+  std::string head = reply.substr(0, headerEnd);
+  if (!std::regex_search(head, match, contentLength)) return false;
+  return reply.size() >= headerEnd + 4 + std::stoul(match[1]);
+}
+
+// Sends bytes as they are and returns whatever comes back until the server
+// closes or goes quiet.
+std::string RawExchange(int port, const std::string& bytes) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // Requests that leave the connection open end the exchange when the
+  // server has been quiet for a while.
+  timeval timeout{2, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    (void)!send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ssize_t n;
+    while (!ResponseComplete(reply) && (n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+      reply.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return reply;
+}
+
+int StatusOf(const std::string& reply) {
+  std::smatch match;
+  static const std::regex statusLine(R"(^HTTP/1\.[01] ([0-9]{3}))");
+  return std::regex_search(reply, match, statusLine) ? std::stoi(match[1]) : 0;
+}
+
+class KvServe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_db = TestDatabase::Create();
+    m_db->Exec(
+        "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, dblprice) "
+        "VALUES (1, '2024-03-01 09:00:00', 1, -1, 0, 'A1', 'red', '2', 3, 19.5)");
+    m_ws.Write("secret.txt", kSecret);
+    m_root = m_ws.Dir() + "/site";
+    Page("objects.asp", R"(<%@ Language="JScript" %>
+q=<%= Request.QueryString("a") %>|f=<%= Request.Form("f") %>|any=<%= Request("a") %>|c=<%= Request.Cookies("c") %>
+m=<%= Request.ServerVariables("REQUEST_METHOD") %>|qs=<%= Request.ServerVariables("QUERY_STRING") %>|sn=<%= Request.ServerVariables("SCRIPT_NAME") %>|h=<%= Request.ServerVariables("HTTP_X_TEST") %>
+<% Session("n") = (Session("n") || 0) + 1; Application.Lock(); Application("hits") = (Application("hits") || 0) + 1; Application.Unlock();
+   Response.AddHeader("X-Page", "objects"); Response.Cookies("k") = "v w"; %>
+enc=<%= Server.HTMLEncode("<a href='x'>&</a>") %>|<%= Server.URLEncode("a b&c/ü") %>|map=<%= Server.MapPath("img/x.png") %>
+n=<%= Session("n") %>|id=<%= Session.SessionID %>|t=<%= Session.Timeout %>|missing=<%= typeof Request("nope") %>
+)");
+    Page("record.asp", R"(<%
+var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+pump.Init(Session, 100);
+pump.MoveTo(Number(Request("lid")));
+%>no=<%= pump.ValueByFieldName("strno", "") %> colour=<%= pump.ValueByFieldNameEx("strcolor", "", 1031) %>)");
+    Page("flow.asp", R"(<% var what = Request("what");
+if (what == "redirect") Response.Redirect("/objects.asp?a=1");
+if (what == "status") { Response.Status = "404 Not Found"; Response.ContentType = "text/plain"; }
+if (what == "abandon") Session.Abandon();
+Response.Write("before|");
+if (what == "end") Response.End();
+%>after)");
+    Page("inc/head.inc", "<% function Title(t) { return '<h1>' + t + '</h1>'; } %>header\n");
+    Page("inc/foot.inc", "footer\n");
+    Page("errors.asp", "<!-- #include file=\"inc/head.inc\" -->\n<!-- #include virtual=\"/inc/foot.inc\" -->\n"
+                       "<%= Title('x') %>\n<% var a = null;\n   a.nosuch; %>\n");
+    Page("vb.asp", "<%@ Language=\"VBScript\" %>\n<% Response.Write \"hi\" %>\n");
+    Page("escape.asp", "<!-- #include file=\"../secret.txt\" -->\n");
+    Page("loop.asp", "<% while (true) { try { for (;;) {} } catch (e) { } } %>");
+    Page("style.css", "body { color: red; }\n");
+    Page("sub/index.html", "<p>index</p>\n");
+    Page(".hidden", kSecret);
+    fs::create_symlink(m_ws.Dir() + "/secret.txt", m_root + "/link.txt");
+    fs::create_directory_symlink(m_ws.Dir(), m_root + "/outdir");
+    fs::create_symlink(m_root + "/objects.asp", m_root + "/source.txt");
+  }
+
+  void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
+
+  std::unique_ptr<ServeProcess> Start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(),
+                                  "--base", m_db->BasePath(), "--workers", "4"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto server = std::make_unique<ServeProcess>(m_ws, args);
+    EXPECT_GT(server->Port(), 0) << server->Log();
+    return server;
+  }
+
+  std::unique_ptr<TestDatabase> m_db;
+  KvHostWorkspace m_ws;
+  std::string m_root;
+};
+
+std::string SessionCookie(const httplib::Result& result) {
+  for (const auto& [name, value] : result->headers) {
+    if (name == "Set-Cookie" && value.rfind("KVSESSIONID=", 0) == 0) return value.substr(0, value.find(';'));
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST_F(KvServe, PageObjectsSeeTheRequestAndShapeTheResponse) {
+  auto server = Start();
+  auto client = server->Client();
+  httplib::Headers headers{{"Cookie", "c=cookie%20value; other=1"}, {"X-Test", "yes"}};
+  auto first = client->Post("/objects.asp?a=1&a=2", headers, "f=x&f=y+z", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(first) << httplib::to_string(first.error());
+  EXPECT_EQ(first->status, 200) << first->body;
+  const std::string cookie = SessionCookie(first);
+  ASSERT_FALSE(cookie.empty());
+  const std::string id = cookie.substr(cookie.find('=') + 1);
+  EXPECT_EQ(id.size(), 32u);
+  EXPECT_NE(first->get_header_value("Set-Cookie", 0).find("HttpOnly") == std::string::npos &&
+                first->get_header_value("Set-Cookie", 1).find("HttpOnly") == std::string::npos,
+            true);
+  EXPECT_EQ(first->get_header_value("X-Page"), "objects");
+  EXPECT_EQ(first->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  const std::string body = first->body;
+  EXPECT_NE(body.find("q=1, 2|f=x, y z|any=1, 2|c=cookie value\n"), std::string::npos) << body;
+  EXPECT_NE(body.find("m=POST|qs=a=1&a=2|sn=/objects.asp|h=yes\n"), std::string::npos) << body;
+  EXPECT_NE(body.find("enc=&lt;a href=&#39;x&#39;&gt;&amp;&lt;/a&gt;|a+b%26c%2F%C3%BC|map=" +
+                      fs::canonical(m_root).string() + "/img/x.png\n"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find("n=1|id=" + id + "|t=20|missing=undefined"), std::string::npos) << body;
+
+  // The session comes back with its cookie; a made-up id never becomes one.
+  auto second = client->Get("/objects.asp", {{"Cookie", cookie}});
+  ASSERT_TRUE(second);
+  EXPECT_NE(second->body.find("n=2|id=" + id), std::string::npos) << second->body;
+  EXPECT_TRUE(SessionCookie(second).empty());
+  auto forged = client->Get("/objects.asp", {{"Cookie", "KVSESSIONID=00000000000000000000000000000000"}});
+  ASSERT_TRUE(forged);
+  EXPECT_NE(forged->body.find("n=1|"), std::string::npos);
+  EXPECT_NE(SessionCookie(forged), "KVSESSIONID=00000000000000000000000000000000");
+
+  // Multipart form values join like urlencoded ones.
+  httplib::MultipartFormDataItems parts{{"f", "one", "", ""}, {"f", "two", "", ""}};
+  auto multipart = client->Post("/objects.asp", parts);
+  ASSERT_TRUE(multipart);
+  EXPECT_NE(multipart->body.find("|f=one, two|"), std::string::npos) << multipart->body;
+
+  // A page reads a record through the component on the server's database.
+  auto record = client->Get("/record.asp?lid=1");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->body, "no=A1 colour=rot") << record->body;
+
+  EXPECT_EQ(server->Stop(), 0);
+  EXPECT_NE(server->Log().find("\"GET /record.asp?lid=1 HTTP/1.1\" 200 16"), std::string::npos) << server->Log();
+}
+
+TEST_F(KvServe, RedirectStatusEndAbandonAndErrorsNameThePageLine) {
+  auto server = Start();
+  auto client = server->Client();
+  auto redirect = client->Get("/flow.asp?what=redirect");
+  ASSERT_TRUE(redirect);
+  EXPECT_EQ(redirect->status, 302);
+  EXPECT_EQ(redirect->get_header_value("Location"), "/objects.asp?a=1");
+  auto status = client->Get("/flow.asp?what=status");
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->status, 404);
+  EXPECT_EQ(status->get_header_value("Content-Type"), "text/plain; charset=utf-8");
+  EXPECT_EQ(status->body, "before|after");
+  auto end = client->Get("/flow.asp?what=end");
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->body, "before|");
+
+  auto start = client->Get("/objects.asp");
+  ASSERT_TRUE(start);
+  const std::string cookie = SessionCookie(start);
+  ASSERT_TRUE(client->Get("/flow.asp?what=abandon", {{"Cookie", cookie}}));
+  auto after = client->Get("/objects.asp", {{"Cookie", cookie}});
+  ASSERT_TRUE(after);
+  EXPECT_NE(after->body.find("n=1|"), std::string::npos) << after->body;
+  EXPECT_NE(SessionCookie(after), cookie);
+
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"/errors.asp", "/errors.asp:5: TypeError"},
+      {"/vb.asp", "/vb.asp:1: pages are written in JScript; the language VBScript is not supported"},
+      {"/escape.asp", "leads outside the site"},
+  };
+  for (const auto& [path, message] : failures) {
+    auto failed = client->Get(path);
+    ASSERT_TRUE(failed) << path;
+    EXPECT_EQ(failed->status, 500) << path;
+    EXPECT_NE(failed->body.find(message), std::string::npos) << failed->body;
+    EXPECT_EQ(failed->body.find(kSecret), std::string::npos);
+  }
+  server->Stop();
+  EXPECT_NE(server->Log().find("kvhost: /errors.asp:5: TypeError"), std::string::npos) << server->Log();
+}
+
+TEST_F(KvServe, NothingOutsideTheRootAndNoPageSourceIsEverSent) {
+  auto server = Start();
+  const std::vector<std::string> attempts = {
+      "/../secret.txt",          "/%2e%2e/secret.txt",      "/%2E%2E/%2e%2e/secret.txt",
+      "/sub/../../secret.txt",   "/..%2fsecret.txt",        "/sub%2f..%2f..%2fsecret.txt",
+      "/..%5csecret.txt",        "/link.txt",               "/outdir/secret.txt",
+      "//etc/passwd",            "/%2fetc%2fpasswd",        "/.hidden",
+      "/sub/./../.hidden",       "/secret.txt%00.html",     "/" + m_ws.Dir() + "/secret.txt",
+      "/%252e%252e/secret.txt",  "/inc/head.inc",           "/source.txt",
+      "/objects.asp::$DATA",     "/objects.asp%20",         "/objects.asp.",
+      "/objects.asp/",
+  };
+  for (const std::string& path : attempts) {
+    std::string reply = RawExchange(server->Port(), "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    int status = StatusOf(reply);
+    EXPECT_TRUE(status == 403 || status == 404 || status == 400) << path << " -> " << reply.substr(0, 200);
+    EXPECT_EQ(reply.find(kSecret), std::string::npos) << path;
+    EXPECT_EQ(reply.find("<%"), std::string::npos) << path;
+    EXPECT_EQ(reply.find("root:"), std::string::npos) << path;
+  }
+  auto client = server->Client();
+  auto css = client->Get("/style.css");
+  ASSERT_TRUE(css);
+  EXPECT_EQ(css->get_header_value("Content-Type"), "text/css; charset=utf-8");
+  auto dir = client->Get("/sub");
+  ASSERT_TRUE(dir);
+  EXPECT_EQ(dir->status, 301);
+  auto index = client->Get("/sub/");
+  ASSERT_TRUE(index);
+  EXPECT_EQ(index->body, "<p>index</p>\n");
+  EXPECT_TRUE(server->Alive());
+}
+
+TEST_F(KvServe, MalformedRequestsHugeBodiesAndLoopingPagesGetAnAnswer) {
+  auto server = Start({"--script-timeout", "0.5"});
+  const std::vector<std::string> malformed = {
+      "garbage\r\n\r\n",
+      "GET\r\n\r\n",
+      "GET /objects.asp HTTP/9.9\r\n\r\n",
+      "GET /objects.asp HTTP/1.1\r\nno colon here\r\n\r\n",
+      "GET /objects.asp HTTP/1.1\r\nHost: x\r\nX-Long: " + std::string(100000, 'a') + "\r\n\r\n",
+      "POST /objects.asp HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\nabc",
+      "POST /objects.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999999999999999\r\n\r\n",
+      "POST /objects.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n",
+      "POST /objects.asp HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+      "Content-Length: 15\r\n\r\n--b\r\nbroken\r\n\r\n",
+      std::string("GET /obj\0ects.asp HTTP/1.1\r\nHost: x\r\n\r\n", 42),
+      "GET /objects.asp?%zz=%%&a=%e2%82 HTTP/1.1\r\nHost: x\r\nCookie: ;;=;KVSESSIONID\r\n\r\n",
+  };
+  for (const std::string& request : malformed) {
+    std::string reply = RawExchange(server->Port(), request);
+    int status = StatusOf(reply);
+    EXPECT_TRUE(status == 0 || (status >= 200 && status < 500)) << request.substr(0, 80) << " -> " << status;
+    ASSERT_TRUE(server->Alive()) << request.substr(0, 80);
+  }
+  auto client = server->Client();
+  auto huge = client->Post("/objects.asp", std::string(20 * 1024 * 1024, 'x'), "application/octet-stream");
+  if (huge) {
+    EXPECT_EQ(huge->status, 413);
+  }
+  ASSERT_TRUE(server->Alive());
+
+  auto looping = client->Get("/loop.asp");
+  ASSERT_TRUE(looping);
+  EXPECT_EQ(looping->status, 500);
+  EXPECT_NE(looping->body.find("RangeError"), std::string::npos) << looping->body;
+  auto fine = client->Get("/flow.asp");
+  ASSERT_TRUE(fine);
+  EXPECT_EQ(fine->body, "before|after");
+  EXPECT_EQ(server->Stop(), 0);
+}
