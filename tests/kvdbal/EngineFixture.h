@@ -21,6 +21,8 @@ class EngineTest : public ::testing::TestWithParam<TestEngine> {
   std::string ConnectionString(const std::string& options = "") const;
   // A new session connection and a connection wrapper on it.
   std::unique_ptr<CKvDbConnection> Connect(const std::string& options = "") const;
+  // The SQLite database file ("" on PostgreSQL).
+  const std::string& SqlitePath() const { return m_sqlitePath; }
   // The binary column type of the engine.
   const char* BinaryType() const { return IsPostgres() ? "BYTEA" : "BLOB"; }
 

@@ -1,5 +1,7 @@
 // Engine failures as CKvDbException with the engine's message, and the
 // statement observer.
+#include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "EngineFixture.h"
@@ -27,6 +29,40 @@ TEST_P(ErrorsTest, EngineFailuresCarryTheEnginesMessage) {
   // The connection stays usable after a failure.
   Exec("INSERT INTO e (lid) VALUES (1)");
   EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM e"), 1);
+}
+
+TEST_P(ErrorsTest, DatabaseFileDeletedOrReplacedUnderTheConnectionIsNoPlaceToWrite) {
+  if (IsPostgres()) GTEST_SKIP() << "a file of SQLite's own";
+  Exec("CREATE TABLE e (lid INTEGER)");
+  auto writer = Connect();
+  writer->Execute("INSERT INTO e (lid) VALUES (1)", nullptr, 1);
+
+  // Replaced: another file now has the name.
+  const std::string path = SqlitePath();
+  std::filesystem::rename(path, path + ".old");
+  {
+    auto other = Connect();
+    other->Execute("CREATE TABLE e (lid INTEGER)", nullptr, 1);
+  }
+  try {
+    writer->Execute("INSERT INTO e (lid) VALUES (2)", nullptr, 1);
+    ADD_FAILURE() << "wrote into the replaced file";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_CONNECTION);
+    EXPECT_EQ(e.Message(), "the database file " + path + " was replaced while open");
+  }
+  {
+    auto fresh = Connect();
+    CKvDbRowset rs;
+    rs.Open("SELECT COUNT(*) FROM e", fresh.get(), -1, -1, 0);
+    EXPECT_EQ(rs.GetField(0)->GetLongValue(), 0) << "nothing reached the new file";
+  }
+
+  // Deleted: neither saves in a transaction nor single statements go on.
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  EXPECT_KVDB_ERROR(writer->BeginTrans(), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(writer->Execute("INSERT INTO e (lid) VALUES (3)", nullptr, 1), KVDB_E_CONNECTION);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + ".old" + suffix);
 }
 
 TEST_P(ErrorsTest, ObserverSeesEveryStatementInOrderUntilRemoved) {

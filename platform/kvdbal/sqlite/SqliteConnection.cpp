@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -145,6 +147,11 @@ SqliteConnection::SqliteConnection(const ConnectionSettings& settings) : m_setti
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
       }
       RunSimple("PRAGMA synchronous=NORMAL");
+      struct stat file {};
+      if (stat(m_settings.target.c_str(), &file) == 0) {
+        m_fileDevice = file.st_dev;
+        m_fileInode = file.st_ino;
+      }
     }
   } catch (...) {
     sqlite3_close_v2(m_db);
@@ -162,6 +169,17 @@ SqliteConnection::~SqliteConnection() {
 void SqliteConnection::RaiseFor(sqlite3* db, int resultCode) {
   std::string message = sqlite3_errmsg(db);
   throw CKvDbException(SqliteResultToHresult(resultCode, message), message);
+}
+
+void SqliteConnection::CheckFileIdentity() const {
+  if (m_fileInode == 0) return;  // in memory, or a file that could not be looked at
+  struct stat file {};
+  if (stat(m_settings.target.c_str(), &file) != 0)
+    throw CKvDbException(KVDB_E_CONNECTION,
+                         "the database file " + m_settings.target + " was deleted while open");
+  if (file.st_dev != m_fileDevice || file.st_ino != m_fileInode)
+    throw CKvDbException(KVDB_E_CONNECTION,
+                         "the database file " + m_settings.target + " was replaced while open");
 }
 
 void SqliteConnection::RunSimple(const char* sql) {
@@ -209,6 +227,7 @@ std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
 
 long SqliteConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
+  CheckFileIdentity();
   if (ChangesSchema(sql)) {
     m_primaryKeys.clear();
     for (auto& entry : m_caches) entry.second->Clear();
@@ -299,6 +318,7 @@ void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& val
 
 long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
   NotifyStatement(sql);
+  CheckFileIdentity();
   // The layer's own statements with parameters repeat as they are: the text
   // is the key.
   SqliteStatementCache& cache = CacheOf(m_db);
@@ -324,6 +344,7 @@ std::string SqliteConnection::Placeholder(int n) const { return SqliteMark(n); }
 
 void SqliteConnection::Begin() {
   NotifyStatement("BEGIN");
+  CheckFileIdentity();
   RunSimple("BEGIN");
 }
 

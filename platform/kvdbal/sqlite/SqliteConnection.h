@@ -60,6 +60,10 @@ class SqliteConnection final : public EngineConnection {
 
  private:
   sqlite3* OpenHandle();
+  // Refuses to write when the database file was deleted or replaced since
+  // it was opened: SQLite would go on writing into the unlinked file, and
+  // every save would report a success nobody can ever read.
+  void CheckFileIdentity() const;
   void CloseHandle(sqlite3* db);
   void RunSimple(const char* sql);
   SqliteStatementCache& CacheOf(sqlite3* db);
@@ -73,6 +77,7 @@ class SqliteConnection final : public EngineConnection {
   ConnectionSettings m_settings;
   sqlite3* m_db = nullptr;
   bool m_readersShareData = true;  // false for ":memory:", which is private to one handle
+  unsigned long long m_fileDevice = 0, m_fileInode = 0;  // of the file when opened
   std::vector<sqlite3*> m_idleReaders;
   std::unordered_map<sqlite3*, std::unique_ptr<SqliteStatementCache>> m_caches;
   std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
