@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "ColumnFit.h"
 #include "RowWriter.h"
 #include "SqlText.h"
 #include "ValueText.h"
@@ -284,6 +285,7 @@ PendingValue& RowsetImpl::PendingForWrite(int index) {
 
 void RowsetImpl::SetValue(int index, const VARIANT& value) {
   PendingValue& p = PendingForWrite(index);
+  CheckValueFitsColumn(value, m_cursor->Column(index).kind, Name(index));
   CComVariant copy;
   HRESULT hr = VariantCopyInd(&copy, &value);
   if (FAILED(hr)) throw CKvDbException(hr, "cannot take the value for column " + Name(index));
@@ -297,6 +299,7 @@ void RowsetImpl::AppendChunk(int index, const VARIANT& chunk) {
   if (Attributes(index) != kvDbFieldLong)
     throw CKvDbException(KVDB_E_NOTSUPPORTED, "column " + Name(index) + " is no long field");
   PendingValue& p = PendingForWrite(index);
+  CheckValueFitsColumn(chunk, m_cursor->Column(index).kind, Name(index));
   bool binary = chunk.vt == (VT_ARRAY | VT_UI1);
   // The first chunk since the row became current replaces the stored value.
   if (!p.chunked || !p.changed) {

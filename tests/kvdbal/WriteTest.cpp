@@ -47,6 +47,42 @@ TEST_P(WriteTest, AddNewInsertsAndUpdateChangesOnlyTheSetColumns) {
   EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 1"), 9);
 }
 
+TEST_P(WriteTest, ValuesTheColumnCannotTakeAreRefusedBeforeTheRowIsStored) {
+  Exec("CREATE TABLE typed (lid INTEGER PRIMARY KEY, lqty INTEGER, ssmall SMALLINT, dblprice DOUBLE "
+       "PRECISION, bflag BOOLEAN, dtedit TIMESTAMP, strname VARCHAR(20))");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM typed WHERE lid = -1", m_db.get(), 0, 2, 0);
+  rs.AddNew();
+  rs.GetField("lid")->SetValue(CComVariant(LONG{1}));
+  const auto text = [](const char* t) { return CComVariant(std::string_view(t)); };
+  struct Refused {
+    const char* column;
+    CComVariant value;
+    HRESULT hr;
+  };
+  CComVariant error;
+  error.vt = VT_ERROR;
+  const Refused refused[] = {
+      {"lqty", text("twelve"), DISP_E_TYPEMISMATCH}, {"lqty", text("1.5"), DISP_E_TYPEMISMATCH},
+      {"lqty", CComVariant(2.5), DISP_E_TYPEMISMATCH}, {"ssmall", CComVariant(LONG{40000}), DISP_E_OVERFLOW},
+      {"dblprice", text("cheap"), DISP_E_TYPEMISMATCH}, {"bflag", text("maybe"), DISP_E_TYPEMISMATCH},
+      {"dtedit", text("not a date"), DISP_E_TYPEMISMATCH}, {"dtedit", CComVariant(2.5), DISP_E_TYPEMISMATCH},
+      {"strname", error, DISP_E_TYPEMISMATCH},
+  };
+  for (const Refused& r : refused) EXPECT_KVDB_ERROR(rs.GetField(r.column)->SetValue(r.value), r.hr);
+  // What the columns can take goes in, texts included, and the row is stored.
+  rs.GetField("lqty")->SetValue(text(" 12 "));
+  rs.GetField("ssmall")->SetValue(CComVariant(LONG{-7}));
+  rs.GetField("dblprice")->SetValue(text("2.25"));
+  rs.GetField("bflag")->SetValue(text("true"));
+  rs.GetField("dtedit")->SetValue(text("2024-03-05 10:00:00"));
+  rs.GetField("strname")->SetValue(CComVariant(LONG{5}));
+  rs.Update();
+  EXPECT_EQ(QueryLong("SELECT lqty FROM typed WHERE lid = 1"), 12);
+  EXPECT_EQ(QueryString("SELECT strname FROM typed WHERE lid = 1"), "5");
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM typed WHERE dblprice = 2.25 AND ssmall = -7"), 1);
+}
+
 TEST_P(WriteTest, NewRowReadsBackAndUnsetColumnsStayNull) {
   CKvDbRowset rs;
   rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);

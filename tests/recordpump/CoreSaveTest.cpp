@@ -326,7 +326,7 @@ TEST_F(CoreSaveTest, RefusedRowIsRolledBackAndReportedWithTheDatabaseCode) {
 // Values no column can hold: the save either skips them with a report and
 // keeps the rest, or is refused as a whole with a report and writes nothing.
 // Never half a record, never silence.
-TEST_F(CoreSaveTest, ValuesNoColumnCanHoldNeverLeaveHalfARecord) {
+TEST_F(CoreSaveTest, ValuesTheColumnCannotTakeAreSkippedAndTheRestIsSaved) {
   CComVariant error;
   error.vt = VT_ERROR;
   error.scode = DISP_E_PARAMNOTFOUND;
@@ -334,26 +334,29 @@ TEST_F(CoreSaveTest, ValuesNoColumnCanHoldNeverLeaveHalfARecord) {
   variants.vt = VT_ARRAY | VT_VARIANT;
   variants.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   ASSERT_NE(nullptr, variants.parray);
-  for (const CComVariant* odd : {&error, &variants}) {
-    for (const char* column : {"lamount", "strmemo"}) {
-      SCOPED_TRACE(std::string(column) + " vt " + std::to_string(odd->vt));
-      trace.Clear();
-      db->Exec("DELETE FROM krorder");
-      ASSERT_EQ(S_OK, pump->CleanFieldValues());
-      Set("strno", Str("rest"));
-      Set(column, *odd);
-      LONG id = -77;
-      const HRESULT hr = pump->SaveFieldValues(&id);
-      EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
-      if (SUCCEEDED(hr)) {
-        EXPECT_EQ(1, id);
-        EXPECT_EQ("rest", OrderText("strno", 1));
-        EXPECT_TRUE(db->QueryIsNull("SELECT " + std::string(column) + " FROM krorder WHERE lid=1"));
-      } else {
-        EXPECT_EQ(-77, id);
-        EXPECT_EQ(0, db->Count("krorder"));
-      }
-    }
+  const std::pair<const char*, const CComVariant*> cases[] = {
+      {"lamount", &error},           {"strmemo", &error},
+      {"lamount", &variants},        {"strmemo", &variants},
+  };
+  const CComVariant twelve = Str("twelve"), half = Str("1.5"), notADate = Str("not a date"),
+                    huge = CComVariant(1e30);
+  const std::pair<const char*, const CComVariant*> textCases[] = {
+      {"lamount", &twelve}, {"lamount", &half}, {"lamount", &huge}, {"dtorder", &notADate}};
+  std::vector<std::pair<const char*, const CComVariant*>> all(std::begin(cases), std::end(cases));
+  all.insert(all.end(), std::begin(textCases), std::end(textCases));
+  for (const auto& [column, odd] : all) {
+    SCOPED_TRACE(std::string(column) + " vt " + std::to_string(odd->vt));
+    trace.Clear();
+    db->Exec("DELETE FROM krorder");
+    ASSERT_EQ(S_OK, pump->CleanFieldValues());
+    Set("strno", Str("rest"));
+    Set(column, *odd);
+    Set("dblprice", CComVariant(2.5));
+    EXPECT_EQ(1, Save());
+    EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+    EXPECT_EQ("rest", OrderText("strno", 1));
+    EXPECT_EQ("2.5", OrderText("dblprice", 1));
+    EXPECT_TRUE(db->QueryIsNull("SELECT " + std::string(column) + " FROM krorder WHERE lid=1"));
   }
 }
 
