@@ -275,7 +275,10 @@ TEST_F(KvServe, MalformedRequestsHugeBodiesAndLoopingPagesGetAnAnswer) {
       "POST /objects.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n",
       "POST /objects.asp HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
       "Content-Length: 15\r\n\r\n--b\r\nbroken\r\n\r\n",
-      std::string("GET /obj\0ects.asp HTTP/1.1\r\nHost: x\r\n\r\n", 42),
+      [] {
+        static const char withNul[] = "GET /obj\0ects.asp HTTP/1.1\r\nHost: x\r\n\r\n";
+        return std::string(withNul, sizeof withNul - 1);
+      }(),
       "GET /objects.asp?%zz=%%&a=%e2%82 HTTP/1.1\r\nHost: x\r\nCookie: ;;=;KVSESSIONID\r\n\r\n",
   };
   for (const std::string& request : malformed) {
