@@ -61,6 +61,7 @@ constexpr HRESULT KVDB_E_NOCURRENTROW = MAKE_HRESULT_U(0x800A0BCD);        // BO
 constexpr HRESULT KVDB_E_CLOSED = MAKE_HRESULT_U(0x800A0E78);              // rowset not open
 constexpr HRESULT KVDB_E_NOTSUPPORTED = MAKE_HRESULT_U(0x800A0CB3);        // operation not allowed
 constexpr HRESULT KVDB_E_CONNECTION = MAKE_HRESULT_U(0x80004005);          // cannot connect
+constexpr HRESULT KVDB_E_DISKFULL = MAKE_HRESULT_U(0x80070070);            // no space left on the device
 
 class CKvDbException : public CException {
  public:

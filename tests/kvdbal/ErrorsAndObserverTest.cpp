@@ -65,6 +65,53 @@ TEST_P(ErrorsTest, DatabaseFileDeletedOrReplacedUnderTheConnectionIsNoPlaceToWri
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + ".old" + suffix);
 }
 
+TEST_P(ErrorsTest, AFullDatabaseHasItsOwnCode) {
+  if (IsPostgres()) GTEST_SKIP() << "SQLite's page limit stands in for a full disk";
+  Exec("CREATE TABLE e (strdata TEXT)");
+  Exec("PRAGMA max_page_count = " + std::to_string(QueryLong("PRAGMA page_count") + 2));
+  try {
+    Exec("INSERT INTO e (strdata) VALUES ('" + std::string(64 * 1024, 'x') + "')");
+    ADD_FAILURE() << "the insert fitted";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_DISKFULL);
+    EXPECT_NE(e.Message().find("full"), std::string::npos) << e.Message();
+  }
+}
+
+TEST_P(ErrorsTest, LostPostgresSessionConnectsAgainOutsideATransaction) {
+  if (!IsPostgres()) GTEST_SKIP() << "a server connection of PostgreSQL's own";
+  Exec("CREATE TABLE e (lid INTEGER)");
+  auto db = Connect();
+  const char* dropOwnSession = "SELECT pg_terminate_backend(pg_backend_pid())";
+  EXPECT_KVDB_ERROR(db->Execute(dropOwnSession, nullptr, 1), KVDB_E_CONNECTION);
+  db->Execute("INSERT INTO e (lid) VALUES (1)", nullptr, 1);
+
+  // Inside a transaction the loss is reported and nothing reconnects until
+  // the transaction has ended: its work is gone.
+  db->BeginTrans();
+  db->Execute("INSERT INTO e (lid) VALUES (2)", nullptr, 1);
+  EXPECT_KVDB_ERROR(db->Execute(dropOwnSession, nullptr, 1), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(db->Execute("INSERT INTO e (lid) VALUES (3)", nullptr, 1), KVDB_E_CONNECTION);
+  db->RollbackTrans();
+  db->Execute("INSERT INTO e (lid) VALUES (4)", nullptr, 1);
+
+  db->BeginTrans();
+  db->Execute("INSERT INTO e (lid) VALUES (5)", nullptr, 1);
+  EXPECT_KVDB_ERROR(db->Execute(dropOwnSession, nullptr, 1), KVDB_E_CONNECTION);
+  try {
+    db->CommitTrans();
+    ADD_FAILURE() << "a commit on a lost connection succeeded";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_CONNECTION);
+    EXPECT_NE(e.Message().find("whether the transaction was committed is unknown"), std::string::npos)
+        << e.Message();
+  }
+  db->RollbackTrans();
+  CKvDbRowset rs;
+  rs.Open("SELECT COUNT(*) FROM e", db.get(), -1, -1, 0);
+  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 2) << "rows 1 and 4";
+}
+
 TEST_P(ErrorsTest, ObserverSeesEveryStatementInOrderUntilRemoved) {
   Exec("CREATE TABLE o (lid INTEGER PRIMARY KEY)");
   std::vector<std::string> seen;

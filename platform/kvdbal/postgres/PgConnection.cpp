@@ -98,9 +98,10 @@ PgConnection::PgConnection(const ConnectionSettings& settings) {
   }
   // A writer waiting for a row lock gives up after the busy timeout with a
   // collision, as on SQLite; dates and bytes come in the forms we read.
+  m_sessionSetup = "SET lock_timeout = " + std::to_string(settings.busyTimeoutMs) +
+                   "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'";
   try {
-    Run("SET lock_timeout = " + std::to_string(settings.busyTimeoutMs) +
-        "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'");
+    Run(m_sessionSetup);
   } catch (...) {
     PQfinish(m_conn);
     m_conn = nullptr;
@@ -118,7 +119,22 @@ void PgConnection::Raise(const PGresult* result) const {
   throw CKvDbException(PgStateToHresult(state), message);
 }
 
+void PgConnection::ReconnectIfLost() {
+  if (PQstatus(m_conn) != CONNECTION_BAD || m_transactionOpen) return;
+  PQreset(m_conn);
+  if (PQstatus(m_conn) != CONNECTION_OK)
+    throw CKvDbException(KVDB_E_CONNECTION,
+                         "the connection to PostgreSQL was lost and cannot be made again: " +
+                             Trimmed(PQerrorMessage(m_conn)));
+  // Cursors and session settings died with the old server session.
+  m_deferredCloses.clear();
+  m_primaryKeys.clear();
+  PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
+  if (Failed(setup.get())) Raise(setup.get());
+}
+
 PgResult PgConnection::Run(const std::string& sql) {
+  ReconnectIfLost();
   PgResult result(PQexec(m_conn, sql.c_str()));
   if (Failed(result.get())) Raise(result.get());
   return result;
@@ -138,6 +154,7 @@ std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
 long PgConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
   if (ChangesSchema(sql)) m_primaryKeys.clear();
+  ReconnectIfLost();
   if (!PQsendQuery(m_conn, sql.c_str())) Raise(nullptr);
   // Every statement of the text has its own result; the first failure is
   // raised once all results are collected, leaving the connection ready.
@@ -167,6 +184,7 @@ long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<B
     lengths.push_back(static_cast<int>(p.text.size()));
     formats.push_back(p.binary ? 1 : 0);
   }
+  ReconnectIfLost();
   PgResult result(PQexecParams(m_conn, sql.c_str(), static_cast<int>(texts.size()), nullptr,
                                values.data(), lengths.data(), formats.data(), 0));
   if (Failed(result.get())) Raise(result.get());
@@ -182,11 +200,23 @@ std::string PgConnection::Placeholder(int n) const {
 void PgConnection::Begin() {
   NotifyStatement("BEGIN");
   Run("BEGIN");
+  m_transactionOpen = true;
 }
 
 void PgConnection::Commit() {
   NotifyStatement("COMMIT");
-  PgResult result = Run("COMMIT");
+  PgResult result(PQexec(m_conn, "COMMIT"));
+  m_transactionOpen = false;
+  if (!result || PQstatus(m_conn) == CONNECTION_BAD) {
+    EndTransaction(false);
+    throw CKvDbException(KVDB_E_CONNECTION,
+                         "the connection was lost during COMMIT; whether the transaction was "
+                         "committed is unknown: " + Trimmed(PQerrorMessage(m_conn)));
+  }
+  if (Failed(result.get())) {
+    EndTransaction(false);
+    Raise(result.get());
+  }
   // The server answers COMMIT of a failed transaction with a rollback.
   bool committed = std::string(PQcmdStatus(result.get())) != "ROLLBACK";
   EndTransaction(committed);
@@ -196,10 +226,16 @@ void PgConnection::Commit() {
 }
 
 void PgConnection::Rollback() {
-  if (!InTransaction()) return;
+  m_transactionOpen = false;
+  // On a lost connection the server has rolled back already.
+  if (PQstatus(m_conn) == CONNECTION_BAD || !InTransaction()) {
+    EndTransaction(false);
+    return;
+  }
   NotifyStatement("ROLLBACK");
-  Run("ROLLBACK");
+  PgResult result(PQexec(m_conn, "ROLLBACK"));
   EndTransaction(false);
+  if (Failed(result.get())) Raise(result.get());
 }
 
 void PgConnection::EndTransaction(bool committed) {
@@ -219,6 +255,7 @@ void PgConnection::ForgetCursor(PgCursor* cursor) {
 }
 
 void PgConnection::CloseCursor(const std::string& name) {
+  if (PQstatus(m_conn) == CONNECTION_BAD) return;  // gone with its session
   if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
     // Nothing runs in a failed transaction; close once it has ended.
     m_deferredCloses.push_back(name);
@@ -240,6 +277,7 @@ const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& tabl
       "AND a.attnum = ANY(i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
       "ORDER BY array_position(i.indkey::int2[], a.attnum)";
   const char* values[] = {table.c_str()};
+  ReconnectIfLost();
   PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
   if (Failed(result.get())) Raise(result.get());
   std::vector<std::string> names;

@@ -62,8 +62,14 @@ class PgConnection final : public EngineConnection {
 
  private:
   void EndTransaction(bool committed);
+  // A connection the server dropped (a restart, an administrator) is made
+  // again on its next use, but never inside a transaction: the work of that
+  // transaction is gone and the caller must hear of it.
+  void ReconnectIfLost();
 
   PGconn* m_conn = nullptr;
+  std::string m_sessionSetup;
+  bool m_transactionOpen = false;
   unsigned long m_cursorCounter = 0;
   std::vector<PgCursor*> m_transactionCursors;
   std::vector<std::string> m_deferredCloses;

@@ -58,6 +58,8 @@ HRESULT PgStateToHresult(const char* sqlState) {
   if (state == "55P03") return KVDB_E_COLLISION_LOCKED;     // lock_not_available
   if (state == "42P01") return KVDB_E_NOTABLE;              // undefined_table
   if (state == "53200") return E_OUTOFMEMORY;
+  if (state == "53100") return KVDB_E_DISKFULL;
+  if (state == "25006") return E_ACCESSDENIED;              // read_only_sql_transaction
   std::string cls = state.substr(0, 2);
   if (cls == "08") return KVDB_E_CONNECTION;
   if (cls == "42" || cls == "22" || cls == "23" || cls == "25" || cls == "34" || cls == "0A")

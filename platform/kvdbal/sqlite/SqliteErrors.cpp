@@ -23,6 +23,8 @@ HRESULT SqliteResultToHresult(int resultCode, std::string_view message) {
       return KVDB_E_ERRORSINCOMMAND;
     case SQLITE_NOMEM:
       return E_OUTOFMEMORY;
+    case SQLITE_FULL:
+      return KVDB_E_DISKFULL;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
