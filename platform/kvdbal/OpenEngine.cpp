@@ -1,5 +1,6 @@
 #include "ConnectionString.h"
 #include "Engine.h"
+#include "FaultInjection.h"
 #include "postgres/PgConnection.h"
 #include "sqlite/SqliteConnection.h"
 
@@ -7,11 +8,13 @@ namespace kvdbal {
 
 std::shared_ptr<EngineConnection> OpenEngine(const std::string& connectionString) {
   ConnectionSettings settings = ParseConnectionString(connectionString);
+  faults::BeforeOpen();
   std::shared_ptr<EngineConnection> engine;
   if (settings.engine == ConnectionSettings::Engine::SQLite)
     engine = OpenSqlite(settings);
   else
     engine = OpenPostgres(settings);
+  engine = faults::Wrapped(std::move(engine));
   if (settings.serverType) engine->OverrideServerType(*settings.serverType);
   return engine;
 }

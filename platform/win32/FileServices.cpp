@@ -1,4 +1,4 @@
-// DeleteFileA, CopyFileA and PathExistsA on POSIX files, with the results
+// DeleteFileA, CopyFileA, CreateHardLinkA and PathExistsA on POSIX files, with the results
 // and error codes of their Windows namesakes.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -109,6 +109,17 @@ BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL b
   }
   if (err != 0 || bFailIfExists) ::unlink(temp.c_str());
   if (err != 0) return Fail(KvWin32ErrorFromErrno(err));
+  return TRUE;
+}
+
+BOOL CreateHardLinkA(const char* lpFileName, const char* lpExistingFileName, void* /*lpSecurityAttributes*/) {
+  std::string existing, name;
+  if (DWORD err = kvwin32::PrepareTarget(lpExistingFileName, false, &existing)) return Fail(err);
+  if (DWORD err = kvwin32::PrepareTarget(lpFileName, false, &name)) return Fail(err);
+  if (::link(existing.c_str(), name.c_str()) != 0) {
+    // Windows answers a directory with access denied, as POSIX does with EPERM.
+    return Fail(errno == ENOENT ? kvwin32::MissingTargetError(existing, errno) : KvWin32ErrorFromErrno(errno));
+  }
   return TRUE;
 }
 

@@ -11,6 +11,9 @@
 
 BOOL DeleteFileA(const char* lpFileName);
 BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL bFailIfExists);
+// A second name for an existing file (not a directory); fails when the new
+// name exists. lpSecurityAttributes is ignored.
+BOOL CreateHardLinkA(const char* lpFileName, const char* lpExistingFileName, void* lpSecurityAttributes);
 // TRUE when the path names an existing file or directory.
 BOOL PathExistsA(const char* lpPath);
 DWORD GetLastError();

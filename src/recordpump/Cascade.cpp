@@ -1,4 +1,5 @@
 #include "../common/Format.h"
+#include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
@@ -8,8 +9,8 @@
 // data packs, bottom-up. The application's structure comes from the host's
 // data pack object; the rows of each level are found by joining through the
 // levels above, so every level is deleted before the parents it joins
-// through. Nothing spans the cascade: the first failure ends it and what was
-// deleted stays deleted.
+// through. Each level is deleted in a transaction of its own; the first
+// failure ends the cascade and the levels deleted before stay deleted.
 
 namespace {
 
@@ -108,6 +109,10 @@ void CKvDataPump::CascadeWalk(LONG lDatapackId, LONG lTopId, const CascadeLevel*
   }
 
   auto connection = OpenSessionConnection(m_pSession.Get());
+  // One level goes as a whole: no record is left without its language rows,
+  // and a file whose rows stay is put back.
+  std::vector<std::unique_ptr<PendingFileRemoval>> removals;
+  ScopedTransaction levelDeletion(*connection);
 
   // The language rows before the records they belong to.
   if (!langTable.empty()) {
@@ -124,17 +129,20 @@ void CKvDataPump::CascadeWalk(LONG lDatapackId, LONG lTopId, const CascadeLevel*
     const std::vector<LONG> langIds = CollectIds(
         *connection,
         Format("SELECT %s.lid FROM %s WHERE %s", langTable.c_str(), from.c_str(), where.c_str()));
-    for (LONG id : langIds) DeleteRowWithFiles(langTable, "lid", id);
+    for (LONG id : langIds) DeleteRowWithFiles(langTable, "lid", id, removals);
   }
 
   const std::vector<LONG> ids =
       CollectIds(*connection, Format("SELECT %s.lid FROM %s WHERE %s", table.c_str(),
                                      level.strFrom.c_str(), level.strWhere.c_str()));
-  for (LONG id : ids) DeleteRowWithFiles(table, "lid", id);
+  for (LONG id : ids) DeleteRowWithFiles(table, "lid", id, removals);
+  levelDeletion.Commit();
+  for (auto& removal : removals) removal->Finish();
 }
 
 void CKvDataPump::DeleteRowWithFiles(const std::string& table, const std::string& idColumn,
-                                     LONG id) {
+                                     LONG id,
+                                     std::vector<std::unique_ptr<PendingFileRemoval>>& removals) {
   auto connection = OpenSessionConnection(m_pSession.Get());
   const CFilePath basePath(SessionBasePath(m_pSession.Get()));
 
@@ -159,7 +167,9 @@ void CKvDataPump::DeleteRowWithFiles(const std::string& table, const std::string
     for (; !uploads.IsEOF(); uploads.MoveNext()) {
       uploadIds.push_back(uploads.GetField("kruploadlid")->GetLongValue());
       // A file that cannot be deleted has its warning; its row goes anyway.
-      RemoveUploadFile(
+      // One that was deleted comes back when the rows cannot go.
+      removals.push_back(std::make_unique<PendingFileRemoval>());
+      removals.back()->Remove(
           JoinedUploadPath(basePath, uploads.GetField("kruploadstrurl")->GetStringValue()),
           tracesite::kCascadeFileRemoval + 1);
     }

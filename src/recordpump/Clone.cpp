@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../common/Format.h"
+#include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
@@ -15,12 +16,12 @@
 // parent. With files, every uploaded file gets a copy on disk and an upload
 // row of its own; without, the copies share the source's upload rows.
 //
-// Nothing runs in a transaction. A row copy that fails half way still hands
-// back the id it picked, so the rest of the tree can go on hanging below it;
-// a failure while walking one level's children ends that level only. A file
-// field whose copy cannot be finished is left empty in the copy and what was
-// made for it is taken back: the copy must never name the source's upload,
-// or deleting the copy would delete the source's file.
+// The copy is whole or not there: when the database fails a row copy or the
+// walk of a level's children, what the clone has made so far (rows, upload
+// rows, files) is taken back and -1 handed out. A file field whose copy
+// cannot be finished (a file that cannot be copied) is left empty in the
+// copy and what was made for it is taken back: the copy must never name the
+// source's upload, or deleting the copy would delete the source's file.
 
 namespace {
 
@@ -100,16 +101,21 @@ HRESULT CKvDataPump::Clone(BSTR p_pszIdField, BSTR p_pszParentField, VARIANT_BOO
     columns.strParentField = Utf8FromBstr(p_pszParentField);
     if (columns.strParentField.empty()) columns.strParentField = "lparentid";
     columns.bCloneFiles = p_bCloneFiles != VARIANT_FALSE;
-    *pVal = CloneRecord(m_strTable, m_lId, 0, columns);
+    CloneJournal journal;
+    const LONG lNewId = CloneRecord(m_strTable, m_lId, 0, columns, journal);
+    *pVal = journal.failed && TakeBackClone(journal, columns) ? -1 : lNewId;
   });
 }
 
 LONG CKvDataPump::CloneRecord(const std::string& table, LONG lId, LONG lNewParentId,
-                              const CloneColumns& columns) {
+                              const CloneColumns& columns, CloneJournal& journal) {
   auto connection = OpenSessionConnection(m_pSession.Get());
-  const LONG lNewId = CopyRow(*connection, table, lId, lNewParentId, columns);
-  // Without an id of its own the copy has no row its children could hang below.
-  if (lNewId < 1) return lNewId;
+  bool inserted = false;
+  const LONG lNewId = CopyRow(*connection, table, lId, lNewParentId, columns, journal, inserted);
+  // A copy without a row of its own (no id was left, or its INSERT failed)
+  // has nothing its children could hang below; its id is handed out all
+  // the same.
+  if (lNewId < 1 || !inserted) return lNewId;
 
   try {
     CKvDbRowset rowset;
@@ -136,18 +142,24 @@ LONG CKvDataPump::CloneRecord(const std::string& table, LONG lId, LONG lNewParen
       for (; !children.IsEOF(); children.MoveNext())
         childIds.push_back(children.GetField(columns.strIdField.c_str())->GetLongValue());
       children.Close();
-      for (LONG lChildId : childIds) CloneRecord(childTable, lChildId, lNewId, columns);
+      for (LONG lChildId : childIds) {
+        CloneRecord(childTable, lChildId, lNewId, columns, journal);
+        if (journal.failed) return lNewId;
+      }
     }
   } catch (const CKvDbException& e) {
     TraceException(e, kSourceDataPump, tracesite::kCloneRecord + 1);
+    journal.failed = true;
   } catch (const _com_error& e) {
     TraceComError(e, kSourceDataPump, tracesite::kCloneRecord + 2);
+    journal.failed = true;
   }
   return lNewId;
 }
 
 LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table, LONG lId,
-                          LONG lNewParentId, const CloneColumns& columns) {
+                          LONG lNewParentId, const CloneColumns& columns, CloneJournal& journal,
+                          bool& inserted) {
   const LONG lUserId = SessionUserId(m_pSession.Get());
   LONG lNewId = -1;
   try {
@@ -190,17 +202,20 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
     }
     rowset.Close();
 
+    long copied = 0;
     connection.Execute(Format("INSERT INTO %s (%s) SELECT %s FROM %s WHERE %s = %d", table.c_str(),
                               columnList.c_str(), selectList.c_str(), table.c_str(),
                               columns.strIdField.c_str(), lId)
                            .c_str(),
-                       nullptr, 1);
+                       &copied, 1);
+    inserted = copied > 0;
+    if (inserted) journal.rows.emplace_back(table, lNewId);
 
     // Each file field on its own: one that fails must not leave the later
     // ones naming the source's uploads.
     for (const std::string& field : fileFields) {
       try {
-        CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns);
+        CopyUploadedFile(connection, table, field, lId, lNewId, lUserId, columns, journal);
       } catch (const CKvDbException& e) {
         TraceException(e, kSourceDataPump, tracesite::kCloneFileCopy + 2);
       } catch (const _com_error& e) {
@@ -211,8 +226,10 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
     }
   } catch (const CKvDbException& e) {
     TraceException(e, kSourceDataPump, tracesite::kCloneRowCopy + 1);
+    journal.failed = true;
   } catch (const _com_error& e) {
     TraceComError(e, kSourceDataPump, tracesite::kCloneRowCopy + 2);
+    journal.failed = true;
   } catch (const CException& e) {
     // No id left for the copy: nothing was inserted.
     TraceException(e, kSourceDataPump, tracesite::kCloneRowCopy + 3);
@@ -223,7 +240,12 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
 
 void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::string& table,
                                    const std::string& field, LONG lSourceId, LONG lNewId,
-                                   LONG lUserId, const CloneColumns& columns) {
+                                   LONG lUserId, const CloneColumns& columns,
+                                   CloneJournal& journal) {
+  // The copy's field names the source's upload until it names one of its
+  // own; any way out before that empties it.
+  UploadCopyGuard guard(connection, Format("UPDATE %s SET %s = NULL WHERE %s = %d", table.c_str(),
+                                           field.c_str(), columns.strIdField.c_str(), lNewId));
   CKvDbRowset rowset;
   rowset.Open(Format("SELECT %s FROM %s WHERE %s = %d", field.c_str(), table.c_str(),
                      columns.strIdField.c_str(), lSourceId)
@@ -231,12 +253,11 @@ void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::strin
               &connection, 0, 1, 0);
   const LONG lUploadId = rowset.IsEOF() ? -1 : rowset.GetField(field.c_str())->GetLongValue();
   rowset.Close();
-  if (lUploadId < 1) return;
+  if (lUploadId < 1) {
+    guard.Finished();  // nothing to share
+    return;
+  }
 
-  // From here on the copy's field names the source's upload until it names
-  // one of its own.
-  UploadCopyGuard guard(connection, Format("UPDATE %s SET %s = NULL WHERE %s = %d", table.c_str(),
-                                           field.c_str(), columns.strIdField.c_str(), lNewId));
   rowset.Open(Format("SELECT lid, strfilename, strphysicalpath, dtupload, luserid, strurl, lappid, "
                      "ltemplateid, strcontenttype FROM kruploadfile WHERE lid = %d",
                      lUploadId)
@@ -298,4 +319,29 @@ void CKvDataPump::CopyUploadedFile(CKvDbConnection& connection, const std::strin
                          .c_str(),
                      nullptr, 1);
   guard.Finished();
+  journal.uploads.push_back(lNewUploadId);
+  journal.files.push_back(newPhysicalPath);
+}
+
+bool CKvDataPump::TakeBackClone(const CloneJournal& journal, const CloneColumns& columns) {
+  try {
+    auto connection = OpenSessionConnection(m_pSession.Get());
+    ScopedTransaction takeBack(*connection);
+    for (auto row = journal.rows.rbegin(); row != journal.rows.rend(); ++row)
+      connection->Execute(Format("DELETE FROM %s WHERE %s = %d", row->first.c_str(),
+                                 columns.strIdField.c_str(), row->second)
+                              .c_str(),
+                          nullptr, 1);
+    for (LONG lUploadId : journal.uploads)
+      connection->Execute(Format("DELETE FROM kruploadfile WHERE lid = %d", lUploadId).c_str(), nullptr, 1);
+    takeBack.Commit();
+  } catch (const CKvDbException& e) {
+    TraceException(e, kSourceDataPump, tracesite::kCloneRecord + 3);
+    return false;
+  } catch (const _com_error& e) {
+    TraceComError(e, kSourceDataPump, tracesite::kCloneRecord + 4);
+    return false;
+  }
+  for (const std::string& file : journal.files) RemoveUploadFile(file, tracesite::kCloneFileCopy + 5);
+  return true;
 }

@@ -1,23 +1,28 @@
+#include <optional>
+
 #include "../common/Format.h"
+#include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
 
 // Deleting the current record: rows only. Files, upload rows and child
-// records are left to CascadeDelete and ClearFileField. The statements stand
-// alone; a failure of the second leaves the first in effect.
+// records are left to CascadeDelete and ClearFileField. The record and its
+// language rows go together or not at all; without a language table the
+// second statement names no table and fails after the record is gone.
 
 HRESULT CKvDataPump::Delete() {
   return SwallowingFrame(kSourceDataPump, tracesite::kDelete, [&] {
     if (!ReadGuard()) return;
     auto connection = OpenSessionConnection(m_pSession.Get());
+    std::optional<ScopedTransaction> together;
+    if (!m_strLangTable.empty()) together.emplace(*connection);
     connection->Execute(Format("DELETE FROM %s WHERE lid=%d", m_strTable.c_str(), m_lId).c_str(),
                         nullptr, 1);
-    // Without a language table this names no table; the access layer then
-    // reports the statement as failed, after the record itself is gone.
     connection->Execute(
         Format("DELETE FROM %s WHERE lparentid=%d", m_strLangTable.c_str(), m_lId).c_str(), nullptr,
         1);
+    if (together) together->Commit();
   });
 }
 

@@ -1,4 +1,5 @@
 #include "../common/Format.h"
+#include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
@@ -64,8 +65,11 @@ HRESULT CKvDataPump::ClearFile(LONG p_lId, const std::string& field, const std::
 
     const std::string path = PlainUploadPath(basePath, url);
     if (path.empty()) return;
-    if (!RemoveUploadFile(path, tracesite::kClearFileRemoval + 1)) return;
+    PendingFileRemoval removal;
+    if (!removal.Remove(path, tracesite::kClearFileRemoval + 1)) return;
 
+    // The upload row and the field that names it go together.
+    ScopedTransaction together(*connection);
     connection->Execute((spaced ? Format("DELETE FROM kruploadfile WHERE lid = %d", fileId)
                                 : Format("DELETE FROM kruploadfile WHERE lid=%d", fileId))
                             .c_str(),
@@ -75,5 +79,7 @@ HRESULT CKvDataPump::ClearFile(LONG p_lId, const std::string& field, const std::
                 : Format("UPDATE %s SET %s=NULL WHERE lid=%d", table.c_str(), field.c_str(), p_lId))
             .c_str(),
         nullptr, 1);
+    together.Commit();
+    removal.Finish();
   });
 }

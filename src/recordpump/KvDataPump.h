@@ -18,6 +18,8 @@
 #include "../outside/KvDbal.h"
 #include "IKvDataPump.h"
 
+class PendingFileRemoval;
+
 // One pending field value: the name exactly as the caller passed it and an
 // own copy of the value.
 struct FieldValue {
@@ -131,8 +133,10 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
   // record lTopId when pParent is null), their children first.
   void CascadeWalk(LONG lDatapackId, LONG lTopId, const CascadeLevel* pParent);
   // Deletes the stored files and upload rows that the row's file fields
-  // name, then the row.
-  void DeleteRowWithFiles(const std::string& table, const std::string& idColumn, LONG id);
+  // name, then the row. The file removals are added to removals, to be
+  // finished once the deleted rows are committed.
+  void DeleteRowWithFiles(const std::string& table, const std::string& idColumn, LONG id,
+                          std::vector<std::unique_ptr<PendingFileRemoval>>& removals);
 
   // The names that steer a clone at every level.
   struct CloneColumns {
@@ -140,18 +144,29 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
     std::string strParentField;
     bool bCloneFiles = false;
   };
+  // What one clone has made, to be taken back when the database fails it
+  // half way: the copied rows in the order made, new upload rows and files.
+  struct CloneJournal {
+    std::vector<std::pair<std::string, LONG>> rows;
+    std::vector<LONG> uploads;
+    std::vector<std::string> files;
+    bool failed = false;
+  };
   // Copies record lId of table below lNewParentId (0: keep the source's
   // parent) with its child records; returns the copy's id.
   LONG CloneRecord(const std::string& table, LONG lId, LONG lNewParentId,
-                   const CloneColumns& columns);
+                   const CloneColumns& columns, CloneJournal& journal);
   // Copies the row itself; returns the new id, -1 when it could not be read.
   LONG CopyRow(CKvDbConnection& connection, const std::string& table, LONG lId,
-               LONG lNewParentId, const CloneColumns& columns);
+               LONG lNewParentId, const CloneColumns& columns, CloneJournal& journal,
+               bool& inserted);
   // Copies the stored file of one file field and points the copy's field at
   // a new upload row.
   void CopyUploadedFile(CKvDbConnection& connection, const std::string& table,
                         const std::string& field, LONG lSourceId, LONG lNewId, LONG lUserId,
-                        const CloneColumns& columns);
+                        const CloneColumns& columns, CloneJournal& journal);
+  // Removes what a failed clone made; false when that failed too.
+  bool TakeBackClone(const CloneJournal& journal, const CloneColumns& columns);
   // ---- Query.cpp / Lookups.cpp / JoinSql.cpp ----
 
   ULONG m_cRef = 0;

@@ -11,6 +11,7 @@
 
 #include "../common/AsciiCase.h"
 #include "../common/Format.h"
+#include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "../outside/FileServices.h"
@@ -123,38 +124,6 @@ void WriteEntries(CKvDbRowset& rowset, const FieldValueList& list) {
 }
 
 void TraceMissingRow(LONG lId) { TraceText("Dataset with lid = %d does not exist", lId); }
-
-// Commit or roll back, exactly one of them per attempt; a way out by an
-// exception rolls back before the method frame reports it.
-class SaveTransaction {
- public:
-  explicit SaveTransaction(CKvDbConnection& connection) : m_connection(connection) {
-    m_connection.BeginTrans();
-  }
-  ~SaveTransaction() {
-    if (!m_open) return;
-    try {
-      m_connection.RollbackTrans();
-    } catch (...) {
-      // Already on a failure path; the original failure is what gets reported.
-    }
-  }
-  SaveTransaction(const SaveTransaction&) = delete;
-  SaveTransaction& operator=(const SaveTransaction&) = delete;
-
-  void Commit() {
-    m_connection.CommitTrans();
-    m_open = false;
-  }
-  void Rollback() {
-    m_open = false;
-    m_connection.RollbackTrans();
-  }
-
- private:
-  CKvDbConnection& m_connection;
-  bool m_open = true;
-};
 
 // One save of the store. Whether a row is inserted or updated is decided
 // once, from what the caller set, so a retry never takes over an id that a
@@ -271,7 +240,7 @@ HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
     RecordSave save(m_arrFields, m_mapLangFields, m_strTable, m_strLangTable, *connection);
     int collisions = 0;
     for (;;) {
-      SaveTransaction transaction(*connection);
+      ScopedTransaction transaction(*connection);
       try {
         LONG lMainId = -1;
         if (!save.Attempt(lMainId)) {

@@ -1,5 +1,7 @@
 #include "UploadFiles.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "../common/Format.h"
@@ -49,4 +51,31 @@ bool RemoveUploadFile(const std::string& path, int traceSite) {
   } catch (const std::bad_alloc&) {
   }
   return false;
+}
+
+PendingFileRemoval::~PendingFileRemoval() {
+  if (m_kept.empty()) return;
+  // Put back under its own name; when that name is taken meanwhile the kept
+  // name stays, so the content is never lost.
+  if (CreateHardLinkA(m_path.c_str(), m_kept.c_str(), nullptr)) DeleteFileA(m_kept.c_str());
+}
+
+bool PendingFileRemoval::Remove(const std::string& path, int traceSite) {
+  // Without a second name (a directory, a name already taken) the removal
+  // cannot be taken back, which is still better than not removing.
+  std::string kept = Format("%s.kvremoving-%d", path.c_str(), static_cast<int>(getpid()));
+  if (!CreateHardLinkA(kept.c_str(), path.c_str(), nullptr)) kept.clear();
+  if (!RemoveUploadFile(path, traceSite)) {
+    if (!kept.empty()) DeleteFileA(kept.c_str());
+    return false;
+  }
+  m_path = path;
+  m_kept = std::move(kept);
+  m_traceSite = traceSite;
+  return true;
+}
+
+void PendingFileRemoval::Finish() {
+  if (!m_kept.empty()) RemoveUploadFile(m_kept, m_traceSite);
+  m_kept.clear();
 }

@@ -211,16 +211,18 @@ TEST_P(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_P(CloneTest, FailedRowCopyStillHandsOutItsIdAndChildrenFollowIt) {
+TEST_P(CloneTest, FailedRowCopyTakesTheWholeCopyBack) {
   // A field the table does not have makes the lines' INSERT fail.
   db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
            "lprecision2) VALUES (1299, 12, 'lmissing', 0, 'INTEGER', 0, 0)");
-  EXPECT_EQ(7, Clone(false));
-  EXPECT_EQ(3, db->Count("krorderline")) << "no line was copied";
-  EXPECT_EQ(2, HeadingCount("CKvDbException")) << trace.Text();
-  // Both failed copies computed id 14; the notes hang below it all the same.
-  EXPECT_EQ(3, db->Count("krlinenote", "lparentid=14"));
-  EXPECT_EQ(1, db->Count("krorder", "lid=7"));
+  EXPECT_EQ(-1, Clone(true));
+  EXPECT_EQ(1, HeadingCount("CKvDbException")) << "the first failure ends the clone\n" << trace.Text();
+  EXPECT_EQ(0, db->Count("krorder", "lid=7"));
+  EXPECT_EQ(3, db->Count("krorder_l"));
+  EXPECT_EQ(3, db->Count("krorderline"));
+  EXPECT_EQ(4, db->Count("krlinenote"));
+  EXPECT_EQ(7, db->Count("kruploadfile")) << "the order's copied upload is gone again";
+  EXPECT_FALSE(db->FileExists("files/o5_1.pdf"));
 }
 
 TEST_P(CloneTest, NamedColumnsAndGuards) {

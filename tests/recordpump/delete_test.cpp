@@ -24,8 +24,8 @@ TEST_P(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, pump->Delete());
-  EXPECT_EQ((std::vector<std::string>{"DELETE FROM krorder WHERE lid=5",
-                                      "DELETE FROM krorder_l WHERE lparentid=5"}),
+  EXPECT_EQ((std::vector<std::string>{"BEGIN", "DELETE FROM krorder WHERE lid=5",
+                                      "DELETE FROM krorder_l WHERE lparentid=5", "COMMIT"}),
             statements.Statements());
   EXPECT_EQ(0, db->Count("krorder", "lid=5"));
   EXPECT_EQ(0, db->Count("krorder_l", "lparentid=5"));

@@ -52,8 +52,10 @@ TEST_P(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
   const std::vector<std::pair<std::string, bool>> expected = {
       {"SELECT lfile FROM krorder WHERE lid = 5", true},
       {"SELECT strurl FROM kruploadfile WHERE lid = 1", true},
+      {"BEGIN", false},
       {"DELETE FROM kruploadfile WHERE lid = 1", false},
       {"UPDATE krorder SET lfile = NULL WHERE lid = 5", false},
+      {"COMMIT", false},
   };
   EXPECT_EQ(expected, seen);
   EXPECT_FALSE(db->FileExists("files/a5.pdf"));
@@ -111,8 +113,8 @@ TEST_P(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   EXPECT_EQ(S_OK, ClearEx(30, "lfile_l", 1031));
   EXPECT_EQ((std::vector<std::string>{"SELECT lfile_l FROM krorder_l WHERE lid=30 AND llcid=1031",
                                       "SELECT strurl FROM kruploadfile WHERE lid=3",
-                                      "DELETE FROM kruploadfile WHERE lid=3",
-                                      "UPDATE krorder_l SET lfile_l=NULL WHERE lid=30"}),
+                                      "BEGIN", "DELETE FROM kruploadfile WHERE lid=3",
+                                      "UPDATE krorder_l SET lfile_l=NULL WHERE lid=30", "COMMIT"}),
             statements.Statements());
   EXPECT_FALSE(db->FileExists("files/de/a5.pdf"));
   EXPECT_TRUE(FieldIsNull("krorder_l", "lfile_l", 30));
@@ -128,8 +130,8 @@ TEST_P(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   EXPECT_EQ(S_OK, ClearEx(5, "lfile", 0));
   EXPECT_EQ((std::vector<std::string>{"SELECT lfile FROM krorder WHERE lid=5",
                                       "SELECT strurl FROM kruploadfile WHERE lid=1",
-                                      "DELETE FROM kruploadfile WHERE lid=1",
-                                      "UPDATE krorder SET lfile=NULL WHERE lid=5"}),
+                                      "BEGIN", "DELETE FROM kruploadfile WHERE lid=1",
+                                      "UPDATE krorder SET lfile=NULL WHERE lid=5", "COMMIT"}),
             statements.Statements());
   EXPECT_FALSE(db->FileExists("files/a5.pdf"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
