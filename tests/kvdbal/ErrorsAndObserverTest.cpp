@@ -112,6 +112,29 @@ TEST_P(ErrorsTest, LostPostgresSessionConnectsAgainOutsideATransaction) {
   EXPECT_EQ(rs.GetField(0)->GetLongValue(), 2) << "rows 1 and 4";
 }
 
+TEST_P(ErrorsTest, ClosedRowsetsLeaveFewServerCursorsBehind) {
+  if (!IsPostgres()) GTEST_SKIP() << "server cursors of PostgreSQL's own";
+  Exec("CREATE TABLE e (lid INTEGER)");
+  Exec("INSERT INTO e (lid) VALUES (1), (2)");
+  const auto cursors = [&] { return QueryLong("SELECT COUNT(*) FROM pg_cursors"); };
+  for (int i = 0; i < 100; ++i) {
+    CKvDbRowset rs;
+    rs.Open("SELECT lid FROM e", m_db.get(), -1, -1, 0);
+  }
+  // Closes wait for the next statement, a bounded number of them.
+  EXPECT_LE(cursors(), 17);
+  // A failing statement and a rolled-back transaction take their closes
+  // along without a trace of them in their own results.
+  { CKvDbRowset rs; rs.Open("SELECT lid FROM e", m_db.get(), -1, -1, 0); }
+  EXPECT_KVDB_ERROR(Exec("INSERT INTO missing (lid) VALUES (1)"), KVDB_E_NOTABLE);
+  m_db->BeginTrans();
+  { CKvDbRowset rs; rs.Open("SELECT lid FROM e", m_db.get(), -1, -1, 0); }
+  Exec("INSERT INTO e (lid) VALUES (3)");
+  m_db->RollbackTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM e"), 2);
+  EXPECT_LE(cursors(), 2);
+}
+
 TEST_P(ErrorsTest, ObserverSeesEveryStatementInOrderUntilRemoved) {
   Exec("CREATE TABLE o (lid INTEGER PRIMARY KEY)");
   std::vector<std::string> seen;

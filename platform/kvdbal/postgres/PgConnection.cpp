@@ -12,6 +12,8 @@
 namespace kvdbal {
 namespace {
 
+constexpr size_t kMaxPendingCloses = 16;
+
 std::string Trimmed(const char* text) {
   std::string s = text ? text : "";
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
@@ -77,6 +79,11 @@ ParamText ParamFrom(const BoundValue& value) {
   return p;
 }
 
+bool FailedOnACursorName(const PGresult* result) {
+  const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+  return state && std::string_view(state) == "34000";  // invalid_cursor_name
+}
+
 long AffectedRows(const PGresult* result) {
   const char* tuples = PQcmdTuples(const_cast<PGresult*>(result));
   return tuples && *tuples ? std::atol(tuples) : 0;
@@ -127,16 +134,32 @@ void PgConnection::ReconnectIfLost() {
                          "the connection to PostgreSQL was lost and cannot be made again: " +
                              Trimmed(PQerrorMessage(m_conn)));
   // Cursors and session settings died with the old server session.
-  m_deferredCloses.clear();
+  m_pendingCloses.clear();
   m_primaryKeys.clear();
   PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
   if (Failed(setup.get())) Raise(setup.get());
 }
 
-PgResult PgConnection::Run(const std::string& sql) {
+std::string PgConnection::WithPendingCloses(const std::string& sql) {
+  if (m_pendingCloses.empty() || PQtransactionStatus(m_conn) == PQTRANS_INERROR) return sql;
+  std::string text;
+  for (const PendingClose& close : m_pendingCloses) text += "CLOSE " + close.name + "; ";
+  m_pendingCloses.clear();
+  return text + sql;
+}
+
+PgResult PgConnection::Run(const std::string& sql, bool withPendingCloses) {
   ReconnectIfLost();
-  PgResult result(PQexec(m_conn, sql.c_str()));
-  if (Failed(result.get())) Raise(result.get());
+  const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
+  const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
+  const bool closing = text.size() != sql.size();
+  PgResult result(PQexec(m_conn, text.c_str()));
+  if (Failed(result.get())) {
+    // A cursor that was gone already stopped the text before sql ran;
+    // outside a transaction nothing else happened, so sql runs alone.
+    if (closing && outside && FailedOnACursorName(result.get())) return Run(sql, false);
+    Raise(result.get());
+  }
   return result;
 }
 
@@ -154,8 +177,15 @@ std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
 long PgConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
   if (ChangesSchema(sql)) m_primaryKeys.clear();
+  return RunEvery(sql, true);
+}
+
+long PgConnection::RunEvery(const std::string& sql, bool withPendingCloses) {
   ReconnectIfLost();
-  if (!PQsendQuery(m_conn, sql.c_str())) Raise(nullptr);
+  const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
+  const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
+  const bool closing = text.size() != sql.size();
+  if (!PQsendQuery(m_conn, text.c_str())) Raise(nullptr);
   // Every statement of the text has its own result; the first failure is
   // raised once all results are collected, leaving the connection ready.
   PgResult failure;
@@ -168,7 +198,10 @@ long PgConnection::Execute(const std::string& sql) {
       affected += AffectedRows(result.get());
     }
   }
-  if (failure) Raise(failure.get());
+  if (failure) {
+    if (closing && outside && FailedOnACursorName(failure.get())) return RunEvery(sql, false);
+    Raise(failure.get());
+  }
   return affected;
 }
 
@@ -199,14 +232,31 @@ std::string PgConnection::Placeholder(int n) const {
 
 void PgConnection::Begin() {
   NotifyStatement("BEGIN");
-  Run("BEGIN");
+  // Pending CLOSEs in front of BEGIN would join the transaction and come
+  // back with its rollback; they wait until it has ended.
+  Run("BEGIN", false);
   m_transactionOpen = true;
 }
 
 void PgConnection::Commit() {
   NotifyStatement("COMMIT");
-  PgResult result(PQexec(m_conn, "COMMIT"));
+  // A failed transaction ends in a rollback whatever is sent; otherwise the
+  // pending CLOSEs follow the COMMIT in its text, each its own statement.
+  const bool failedAlready = PQtransactionStatus(m_conn) == PQTRANS_INERROR;
+  std::string text = "COMMIT";
+  if (!failedAlready) {
+    for (const PendingClose& close : m_pendingCloses) text += "; CLOSE " + close.name;
+    m_pendingCloses.clear();
+  }
   m_transactionOpen = false;
+  if (!PQsendQuery(m_conn, text.c_str()) || PQstatus(m_conn) == CONNECTION_BAD) {
+    EndTransaction(false);
+    throw CKvDbException(KVDB_E_CONNECTION,
+                         "the connection was lost during COMMIT; whether the transaction was "
+                         "committed is unknown: " + Trimmed(PQerrorMessage(m_conn)));
+  }
+  PgResult result(PQgetResult(m_conn));
+  while (PGresult* closeResult = PQgetResult(m_conn)) PQclear(closeResult);
   if (!result || PQstatus(m_conn) == CONNECTION_BAD) {
     EndTransaction(false);
     throw CKvDbException(KVDB_E_CONNECTION,
@@ -239,30 +289,30 @@ void PgConnection::Rollback() {
 }
 
 void PgConnection::EndTransaction(bool committed) {
-  if (!committed)
-    for (PgCursor* cursor : m_transactionCursors) cursor->MarkDead();
+  std::vector<PgCursor*> ended = std::move(m_transactionCursors);
   m_transactionCursors.clear();
-  std::vector<std::string> closes = std::move(m_deferredCloses);
-  m_deferredCloses.clear();
-  for (const std::string& name : closes) CloseCursor(name);
+  if (committed) return;
+  for (PgCursor* cursor : ended) cursor->MarkDead();
+  // Cursors declared in the rolled-back transaction are gone with it; those
+  // declared before are still there to close.
+  std::erase_if(m_pendingCloses, [](const PendingClose& close) { return close.declaredInTransaction; });
 }
 
 void PgConnection::RegisterTransactionCursor(PgCursor* cursor) { m_transactionCursors.push_back(cursor); }
 
-void PgConnection::ForgetCursor(PgCursor* cursor) {
-  m_transactionCursors.erase(std::remove(m_transactionCursors.begin(), m_transactionCursors.end(), cursor),
-                             m_transactionCursors.end());
+bool PgConnection::ForgetCursor(PgCursor* cursor) {
+  return std::erase(m_transactionCursors, cursor) > 0;
 }
 
-void PgConnection::CloseCursor(const std::string& name) {
+void PgConnection::CloseCursor(const std::string& name, bool declaredInTransaction) {
   if (PQstatus(m_conn) == CONNECTION_BAD) return;  // gone with its session
-  if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
-    // Nothing runs in a failed transaction; close once it has ended.
-    m_deferredCloses.push_back(name);
+  m_pendingCloses.push_back({name, declaredInTransaction});
+  // Each one holds its result on the server until it goes; a failed
+  // transaction waits for its end.
+  if (m_pendingCloses.size() < kMaxPendingCloses || PQtransactionStatus(m_conn) == PQTRANS_INERROR)
     return;
-  }
   // Closing is housekeeping: a cursor that is already gone is no failure.
-  PgResult result(PQexec(m_conn, ("CLOSE " + name).c_str()));
+  PgResult result(PQexec(m_conn, WithPendingCloses("").c_str()));
 }
 
 const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& table) {

@@ -47,8 +47,9 @@ class PgConnection final : public EngineConnection {
   const std::vector<std::string>& PrimaryKey(const std::string& table) override;
   eKvDbServerType NativeServerType() const override { return kvDbServerPostgreSQL; }
 
-  // Runs sql and raises the CKvDbException for a failed result.
-  PgResult Run(const std::string& sql);
+  // Runs sql and raises the CKvDbException for a failed result. Pending
+  // CLOSEs go in front unless withPendingCloses is false.
+  PgResult Run(const std::string& sql, bool withPendingCloses = true);
   [[noreturn]] void Raise(const PGresult* result) const;
   std::string NextCursorName() { return "kvdbal_c" + std::to_string(++m_cursorCounter); }
   bool InTransaction() const;
@@ -56,9 +57,13 @@ class PgConnection final : public EngineConnection {
   // Cursors declared inside a transaction die with its rollback; the
   // connection tells them, so that they do not try to close themselves.
   void RegisterTransactionCursor(PgCursor* cursor);
-  void ForgetCursor(PgCursor* cursor);
-  // Closes a cursor now, or after the current failed transaction ends.
-  void CloseCursor(const std::string& name);
+  // True when the cursor was declared in the open transaction.
+  bool ForgetCursor(PgCursor* cursor);
+  // Closes a cursor without a round trip of its own: the CLOSE goes in front
+  // of the next statement text sent (after COMMIT when a transaction ends).
+  // declaredInTransaction: the cursor was declared in the open transaction,
+  // so its rollback takes the cursor along.
+  void CloseCursor(const std::string& name, bool declaredInTransaction);
 
  private:
   void EndTransaction(bool committed);
@@ -72,7 +77,18 @@ class PgConnection final : public EngineConnection {
   bool m_transactionOpen = false;
   unsigned long m_cursorCounter = 0;
   std::vector<PgCursor*> m_transactionCursors;
-  std::vector<std::string> m_deferredCloses;
+  // CLOSEs waiting for the next text sent. A CLOSE takes effect at once and
+  // is not undone by a rollback; only a failed transaction runs none.
+  struct PendingClose {
+    std::string name;
+    bool declaredInTransaction;
+  };
+  std::vector<PendingClose> m_pendingCloses;
+  // Runs every statement of sql; returns the rows they changed.
+  long RunEvery(const std::string& sql, bool withPendingCloses);
+  // The text to send for sql: the pending closes, then sql; they count as
+  // sent from here. Nothing is added in a failed transaction.
+  std::string WithPendingCloses(const std::string& sql);
   std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
 };
 

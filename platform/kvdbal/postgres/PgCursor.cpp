@@ -82,8 +82,8 @@ PgCursor::PgCursor(std::shared_ptr<PgConnection> connection, std::string sql)
 }
 
 PgCursor::~PgCursor() {
-  m_connection->ForgetCursor(this);
-  if (!m_name.empty() && !m_dead) m_connection->CloseCursor(m_name);
+  const bool declaredInTransaction = m_connection->ForgetCursor(this);
+  if (!m_name.empty() && !m_dead) m_connection->CloseCursor(m_name, declaredInTransaction);
 }
 
 void PgCursor::Declare(bool closeFirst) {
