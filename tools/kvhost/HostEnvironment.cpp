@@ -26,12 +26,19 @@ std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
   ComPtr<IHostSession> host;
   ThrowIfFailed(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress()));
   ComPtr<IDispatch> connection;
-  ThrowIfFailed(host->get_Connection(connection.ReleaseAndGetAddressOf()));
+  // The session says why the database could not be opened (the engine's
+  // own message) through its error information.
+  if (HRESULT hr = host->get_Connection(connection.ReleaseAndGetAddressOf()); FAILED(hr))
+    ThrowComFailure(hr, host.Get(), IHostSession::kIid);
   if (!connection) throw _com_error(E_POINTER);
   return std::make_unique<CKvDbConnection>(connection.Get(), true);
 }
 
-std::string ComFailureText(const _com_error& e) { return HresultText(e.Error()); }
+std::string ComFailureText(const _com_error& e) {
+  if (BSTR description = e.Description(); description && SysStringLen(description) > 0)
+    return Utf8FromBstr(description);
+  return HresultText(e.Error());
+}
 
 }  // namespace
 
