@@ -1,5 +1,6 @@
 #include "HostEnvironment.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -67,18 +68,23 @@ bool HostEnvironment::Prepare(const KvHostOptions& options, const std::vector<Sq
   }
   m_comInitialized = true;
   if (!RegisterHostClasses(options, error)) return false;
-  if (!EnsureComponentRegistered(ComponentModulePath(), error)) return false;
+  const std::string module = ComponentModulePath();
+  for (const std::string& warning : ForeignRegistrationWarnings(module))
+    std::fprintf(stderr, "kvhost: %s\n", warning.c_str());
+  if (!EnsureComponentRegistered(module, error)) return false;
   if (!OpenSession(options, error)) return false;
   return RunSqlFiles(sqlFiles, error);
 }
 
 bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::string* error) {
-  if (!options.traceFile.empty()) {
+  // The host always keeps a sink: a failed component call is reported with
+  // the last line it traced. --trace sends every line on to its file too.
+  {
     DWORD cookie = 0;
-    HRESULT hr = options.traceFile == "-" ? KvRegisterStderrTraceSink(&cookie)
-                                          : KvRegisterFileTraceSink(options.traceFile, &cookie);
+    HRESULT hr = KvRegisterCallTraceSink(options.traceFile, &cookie);
     if (FAILED(hr)) {
-      *error = "cannot set up the trace sink on " + options.traceFile + ": " + HresultText(hr);
+      *error = "cannot set up the trace sink" + (options.traceFile.empty() ? "" : " on " + options.traceFile) +
+               ": " + HresultText(hr);
       return false;
     }
     m_traceCookies.push_back(cookie);
