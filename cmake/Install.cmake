@@ -31,7 +31,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/platform/host/HostSession.h ${PROJECT_SOURCE
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/site ${PROJECT_SOURCE_DIR}/examples/pages
                   ${PROJECT_SOURCE_DIR}/examples/consumer
         DESTINATION ${KV_SHARE_DIR}/examples)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kvhtmldbtools
+        FILES_MATCHING PATTERN "*.md")
 
 # ---- CMake package ----
 install(EXPORT KvHtmlDbToolsTargets NAMESPACE KvHtmlDbTools:: DESTINATION ${KV_CMAKE_DIR})
