@@ -38,7 +38,7 @@ void CreateTable(sqlite3* db, int rows) {
 
 std::unique_ptr<CKvDbConnection> Connect(const std::string& path) {
   IDispatch* session = nullptr;
-  KvDbOpenSessionConnection("sqlite:" + path, &session);
+  KvDbOpenSessionConnection("sqlite:" + path + "?mode=rwc", &session);
   return std::make_unique<CKvDbConnection>(session, false);
 }
 

@@ -56,7 +56,7 @@ void CreateDatabase(const std::string& path) {
 
 ComPtr<IDispatch> NewSession(const std::string& path) {
   KvHostSessionConfig config;
-  config.connectionString = "sqlite:" + path;
+  config.connectionString = "sqlite:" + path + "?mode=rwc";
   ComPtr<IDispatch> session;
   if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
     throw std::runtime_error("no host session");

@@ -307,7 +307,7 @@ int main() {
     Check(sqlite3_open(path.c_str(), &raw), raw);
     CreateDatabase(raw);
     KvHostSessionConfig config;
-    config.connectionString = "sqlite:" + path;
+    config.connectionString = "sqlite:" + path + "?mode=rwc";
     ComPtr<IDispatch> session;
     if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
       throw std::runtime_error("cannot create the host session");

@@ -39,7 +39,7 @@ DemoDatabase CreateDemoDatabase(const char* name, int languageRows) {
   DemoDatabase db;
   db.path = bench::ScratchPath(name);
   KvHostSessionConfig config;
-  config.connectionString = "sqlite:" + db.path;
+  config.connectionString = "sqlite:" + db.path + "?mode=rwc";
   if (FAILED(KvCreateHostSession(config, db.session.ReleaseAndGetAddressOf())))
     throw std::runtime_error("cannot create the host session");
   auto connection = SessionConnection(db.session.Get());

@@ -10,4 +10,6 @@ build_dir=${KV_BUILD_DIR:-build}
 if [ $# -eq 0 ]; then
   set -- examples/pages/demo.js
 fi
+# The demo database lives in the checkout's data/ unless told otherwise.
+export KVHOST_DATA_DIR=${KVHOST_DATA_DIR:-$PWD/data}
 exec "$build_dir/tools/kvhost/kvhost" "$@"

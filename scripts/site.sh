@@ -22,4 +22,5 @@ for ((i = 0; i < ${#args[@]}; i++)); do
   esac
 done
 echo "The demo site: http://$bind:$port/  (Ctrl-C stops it)"
+export KVHOST_DATA_DIR=${KVHOST_DATA_DIR:-$PWD/data}
 exec "$build_dir/tools/kvhost/kvhost" serve --root examples/site "$@"

@@ -92,13 +92,28 @@ HRESULT CallInto(ModuleTable& table, LoadedModule* module, Call call) {
 
 }  // namespace
 
+HRESULT KvRegistryModulePath(REFCLSID rclsid, std::string* modulePath, std::string* registryFile) {
+  std::string path, file;
+  HRESULT hr = KvRegQueryValueWhere("CLSID\\" + StringFromGUID(rclsid) + "\\InprocServer32", "", &path, &file);
+  if (FAILED(hr)) return hr;
+  if (path.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  // A relative module path is relative to the registry file's folder.
+  if (path.front() != '/') {
+    size_t slash = file.find_last_of('/');
+    path = (slash == std::string::npos ? std::string(".") : file.substr(0, slash)) + "/" + path;
+  }
+  *modulePath = path;
+  if (registryFile) *registryFile = file;
+  return S_OK;
+}
+
 HRESULT KvRegistryGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   std::string path;
-  HRESULT hr = KvRegQueryValue("CLSID\\" + StringFromGUID(rclsid) + "\\InprocServer32", "", &path);
+  HRESULT hr = KvRegistryModulePath(rclsid, &path, nullptr);
   if (hr == REGDB_E_READREGDB) return hr;
-  if (FAILED(hr) || path.empty()) return REGDB_E_CLASSNOTREG;
+  if (FAILED(hr)) return REGDB_E_CLASSNOTREG;
 
   ModuleTable& table = Table();
   LoadedModule* module = nullptr;

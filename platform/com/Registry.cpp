@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dlfcn.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -78,11 +81,14 @@ struct FileIdentity {
   }
 };
 
-struct SnapshotCache {
-  std::mutex lock;
-  std::string path;
+struct CachedFile {
   FileIdentity identity;
   std::shared_ptr<const KvRegistryTree> tree;
+};
+
+struct SnapshotCache {
+  std::mutex lock;
+  std::map<std::string, CachedFile> files;  // the few registry files of the search path
 };
 
 SnapshotCache& Cache() {
@@ -123,35 +129,70 @@ std::string KvRegistryFilePath() {
   return "kvcom-registry";
 }
 
-HRESULT KvRegistryLoad(std::shared_ptr<const KvRegistryTree>* out) {
+std::string KvSystemRegistryFilePath() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&KvSystemRegistryFilePath), &info) || !info.dli_fname) return "";
+  std::string library = info.dli_fname;
+  size_t slash = library.find_last_of('/');
+  return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + "/kvcom/registry";
+}
+
+std::vector<std::string> KvRegistrySearchPath() {
+  std::vector<std::string> files{KvRegistryFilePath()};
+  std::string system = KvSystemRegistryFilePath();
+  if (!system.empty() && system != files.front()) files.push_back(system);
+  return files;
+}
+
+HRESULT KvRegistryLoadFile(const std::string& path, std::shared_ptr<const KvRegistryTree>* out) {
   out->reset();
-  const std::string path = KvRegistryFilePath();
   FileIdentity identity;
   const bool exists = Identify(path, &identity);
   SnapshotCache& cache = Cache();
   std::lock_guard<std::mutex> guard(cache.lock);
-  if (exists && cache.tree && cache.path == path && cache.identity == identity) {
-    *out = cache.tree;
+  auto cached = cache.files.find(path);
+  if (exists && cached != cache.files.end() && cached->second.identity == identity) {
+    *out = cached->second.tree;
     return S_OK;
   }
   auto tree = std::make_shared<KvRegistryTree>();
   HRESULT hr = ParseFile(path, tree.get());
   if (FAILED(hr)) return hr;
-  if (exists) {
-    cache.path = path;
-    cache.identity = identity;
-    cache.tree = tree;
-  }
+  if (exists) cache.files[path] = CachedFile{identity, tree};
   *out = std::move(tree);
   return S_OK;
 }
 
-HRESULT KvRegQueryValue(std::string_view keyPath, std::string_view valueName, std::string* value) {
+HRESULT KvRegistryLoad(std::shared_ptr<const KvRegistryTree>* out) {
+  return KvRegistryLoadFile(KvRegistryFilePath(), out);
+}
+
+namespace {
+
+// The key in the first registry file of the search path that has it; its
+// tree is kept alive through *holder.
+HRESULT FindKey(std::string_view keyPath, std::shared_ptr<const KvRegistryTree>* holder,
+                const KvRegistryTree::Key** key, std::string* file) {
+  for (const std::string& path : KvRegistrySearchPath()) {
+    HRESULT hr = KvRegistryLoadFile(path, holder);
+    if (FAILED(hr)) return hr;
+    if (const KvRegistryTree::Key* found = (*holder)->Find(keyPath)) {
+      *key = found;
+      if (file) *file = path;
+      return S_OK;
+    }
+  }
+  return kNotFound;
+}
+
+}  // namespace
+
+HRESULT KvRegQueryValueWhere(std::string_view keyPath, std::string_view valueName, std::string* value,
+                             std::string* file) {
   std::shared_ptr<const KvRegistryTree> tree;
-  HRESULT hr = KvRegistryLoad(&tree);
+  const KvRegistryTree::Key* key = nullptr;
+  HRESULT hr = FindKey(keyPath, &tree, &key, file);
   if (FAILED(hr)) return hr;
-  const KvRegistryTree::Key* key = tree->Find(keyPath);
-  if (!key) return kNotFound;
   if (valueName.empty()) {
     if (!key->defaultValue) return kNotFound;
     *value = *key->defaultValue;
@@ -163,18 +204,22 @@ HRESULT KvRegQueryValue(std::string_view keyPath, std::string_view valueName, st
   return S_OK;
 }
 
+HRESULT KvRegQueryValue(std::string_view keyPath, std::string_view valueName, std::string* value) {
+  return KvRegQueryValueWhere(keyPath, valueName, value, nullptr);
+}
+
 bool KvRegKeyExists(std::string_view keyPath) {
   std::shared_ptr<const KvRegistryTree> tree;
-  return SUCCEEDED(KvRegistryLoad(&tree)) && tree->Find(keyPath) != nullptr;
+  const KvRegistryTree::Key* key = nullptr;
+  return SUCCEEDED(FindKey(keyPath, &tree, &key, nullptr));
 }
 
 HRESULT KvRegEnumKeys(std::string_view keyPath, std::vector<std::string>* names) {
   names->clear();
   std::shared_ptr<const KvRegistryTree> tree;
-  HRESULT hr = KvRegistryLoad(&tree);
+  const KvRegistryTree::Key* key = nullptr;
+  HRESULT hr = FindKey(keyPath, &tree, &key, nullptr);
   if (FAILED(hr)) return hr;
-  const KvRegistryTree::Key* key = tree->Find(keyPath);
-  if (!key) return kNotFound;
   for (const auto& [name, sub] : key->subkeys) names->push_back(sub->name);
   return S_OK;
 }

@@ -1,6 +1,14 @@
 // The file-backed class registry: the keys below HKEY_CLASSES_ROOT, kept in
-// one text file shared by every process of the user (or of whoever points
-// KVCOM_REGISTRY at the same file).
+// text files. Lookups ask, in this order:
+//   1. the user's registry: the file KVCOM_REGISTRY names, else the per-user
+//      file ($XDG_CONFIG_HOME/kvcom/registry or ~/.config/kvcom/registry);
+//   2. the system registry of the installation: kvcom/registry in the folder
+//      of the platform library itself (<prefix>/lib/kvcom/registry), written
+//      when the package is installed.
+// The first file that holds a key answers for it. Writes go to the user's
+// registry only; kvregsvr --system points them at the system registry.
+// A module path in a registry may be relative: it is then relative to the
+// folder of the registry file that holds it, so an installed tree can move.
 //
 // Readers take no lock: a writer never changes the file in place but writes
 // a temporary file and renames it over the old one, so a reader sees either
@@ -24,14 +32,24 @@
 // KVCOM_REGISTRY when set, else $XDG_CONFIG_HOME/kvcom/registry, else
 // $HOME/.config/kvcom/registry. Read anew on every access.
 std::string KvRegistryFilePath();
+// kvcom/registry beside the platform library (see above).
+std::string KvSystemRegistryFilePath();
+// The files lookups ask, in their order (the system registry is left out
+// when it is the user's registry too).
+std::vector<std::string> KvRegistrySearchPath();
 
 // The registry as last committed (empty when the file does not exist yet).
 // REGDB_E_READREGDB when the file cannot be read or is not a registry.
 HRESULT KvRegistryLoad(std::shared_ptr<const KvRegistryTree>* out);
+// The same for any registry file.
+HRESULT KvRegistryLoadFile(const std::string& path, std::shared_ptr<const KvRegistryTree>* out);
 
 // ---- reading ------------------------------------------------------------------
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) when the key or the value is missing.
 HRESULT KvRegQueryValue(std::string_view keyPath, std::string_view valueName, std::string* value);
+// The same, also naming the registry file that answered (when file is given).
+HRESULT KvRegQueryValueWhere(std::string_view keyPath, std::string_view valueName, std::string* value,
+                             std::string* file);
 bool KvRegKeyExists(std::string_view keyPath);
 // Names of the direct subkeys, in the registry's order.
 HRESULT KvRegEnumKeys(std::string_view keyPath, std::vector<std::string>* names);

@@ -85,6 +85,37 @@ class StderrOutput final : public TraceOutput {
   }
 };
 
+thread_local std::string t_lastCallTrace;
+
+// Keeps the calling thread's last line of report, then writes on. The
+// "Returning:" line that closes every failed method only repeats its code,
+// and the "Message: " label is the report's, not the reason's.
+class CallTraceOutput final : public TraceOutput {
+ public:
+  explicit CallTraceOutput(std::shared_ptr<TraceOutput> next) : m_next(std::move(next)) {}
+  HRESULT Write(bool heading, const std::string& text) override {
+    if (!heading) Keep(text);
+    return m_next ? m_next->Write(heading, text) : S_OK;
+  }
+
+ private:
+  static void Keep(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      start = end + 1;
+      while (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line.rfind("Returning:", 0) == 0) continue;
+      if (line.rfind("Message: ", 0) == 0) line.erase(0, 9);
+      t_lastCallTrace = std::move(line);
+    }
+  }
+
+  std::shared_ptr<TraceOutput> m_next;
+};
+
 struct SinkBehaviour {
   std::shared_ptr<TraceOutput> output;  // null for a failing sink
   std::optional<KvTraceSinkFault> fault;
@@ -213,3 +244,16 @@ HRESULT KvRegisterFailingTraceSink(KvTraceSinkFault fault, HRESULT hr, DWORD* pC
 }
 
 HRESULT KvRevokeTraceSink(DWORD cookie) { return CoRevokeClassObject(cookie); }
+
+HRESULT KvRegisterCallTraceSink(const std::string& alsoTo, DWORD* pCookie) {
+  std::shared_ptr<TraceOutput> next;
+  if (alsoTo == "-")
+    next = std::make_shared<StderrOutput>();
+  else if (!alsoTo.empty())
+    next = std::make_shared<FileOutput>(alsoTo);
+  return Register({std::make_shared<CallTraceOutput>(std::move(next)), std::nullopt, S_OK, nullptr}, pCookie);
+}
+
+void KvResetCallTrace() { t_lastCallTrace.clear(); }
+
+std::string KvLastCallTraceText() { return t_lastCallTrace; }

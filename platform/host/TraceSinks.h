@@ -51,3 +51,12 @@ HRESULT KvRegisterStderrTraceSink(DWORD* pCookie, std::shared_ptr<KvTraceSinkCou
 HRESULT KvRegisterFailingTraceSink(KvTraceSinkFault fault, HRESULT hr, DWORD* pCookie,
                                    std::shared_ptr<KvTraceSinkCounters> counters = nullptr);
 HRESULT KvRevokeTraceSink(DWORD cookie);
+
+// A host's own sink, so that a failed component call can say why even when
+// nobody asked for a trace: it keeps the last body text each thread traced
+// since that thread's KvResetCallTrace, and passes every line on to the file
+// alsoTo when one is given ("-": standard error, as the stderr sink writes).
+HRESULT KvRegisterCallTraceSink(const std::string& alsoTo, DWORD* pCookie);
+void KvResetCallTrace();
+// Without its line end; empty when the thread traced nothing since the reset.
+std::string KvLastCallTraceText();

@@ -23,6 +23,7 @@ int ParseInt(std::string_view name, std::string_view value) {
 
 // Takes the layer's own options out of query; returns what is left, in order.
 std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings, bool keepForeign) {
+  const bool sqlite = settings.engine == ConnectionSettings::Engine::SQLite;
   std::string rest;
   while (!query.empty()) {
     size_t amp = query.find('&');
@@ -40,6 +41,11 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings,
       settings.statementCacheSize = ParseInt(name, value);
       if (settings.statementCacheSize < 0)
         throw CKvDbException(KVDB_E_CONNECTION, "statementcache needs a count of 0 or more");
+    } else if (name == "mode" && sqlite) {
+      if (value != "rw" && value != "rwc")
+        throw CKvDbException(KVDB_E_CONNECTION,
+                             "connection option mode must be rw or rwc, not '" + std::string(value) + "'");
+      settings.createIfMissing = value == "rwc";
     } else if (keepForeign) {
       if (!rest.empty()) rest += '&';
       rest += item;

@@ -55,7 +55,7 @@ function psql(url, sql) {
 
 // A database without repository: the server gives it the demo application.
 function freshDatabase(workDir) {
-  if (args.engine === 'sqlite') return { url: `sqlite:${workDir}/site.db`, drop() {} };
+  if (args.engine === 'sqlite') return { url: `sqlite:${workDir}/site.db?mode=rwc`, drop() {} };
   const server = process.env.KV_TEST_PG;
   const schema = `site_${process.pid}_${Date.now() % 100000}`;
   psql(server, `CREATE SCHEMA ${schema}`);

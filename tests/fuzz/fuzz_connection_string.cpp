@@ -1,7 +1,7 @@
 // The connection-string reader: a text it refuses is refused with the
 // connection code, never another failure; a text it reads names its engine
 // by its own prefix, and the settings written back as a connection string
-// read again as the same settings.
+// read again as the same settings (an SQLite file's creation flag included).
 #include <cstdint>
 #include <string>
 
@@ -15,7 +15,7 @@ using kvdbal::ConnectionSettings;
 
 bool Same(const ConnectionSettings& a, const ConnectionSettings& b) {
   return a.engine == b.engine && a.target == b.target && a.serverType == b.serverType &&
-         a.busyTimeoutMs == b.busyTimeoutMs;
+         a.busyTimeoutMs == b.busyTimeoutMs && a.createIfMissing == b.createIfMissing;
 }
 
 std::string WrittenBack(const ConnectionSettings& settings) {
@@ -28,6 +28,7 @@ std::string WrittenBack(const ConnectionSettings& settings) {
   };
   if (settings.serverType) add("servertype=" + std::to_string(*settings.serverType));
   add("busytimeout=" + std::to_string(settings.busyTimeoutMs));
+  if (settings.engine == ConnectionSettings::Engine::SQLite) add(settings.createIfMissing ? "mode=rwc" : "mode=rw");
   return text;
 }
 

@@ -108,3 +108,38 @@ TEST(TraceSinks, StderrSinkBracketsHeadings) {
   Write(NewSink().Get(), false, "Location: KvDataPump, 9\n");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "[File Warning]\nLocation: KvDataPump, 9\n");
 }
+
+TEST(TraceSinks, CallSinkKeepsEachThreadsLastReasonAndPassesLinesOn) {
+  const std::string file = std::filesystem::temp_directory_path() / ("kv-calltrace-" + std::to_string(getpid()));
+  std::filesystem::remove(file);
+  DWORD cookie = 0;
+  ASSERT_EQ(KvRegisterCallTraceSink(file, &cookie), S_OK);
+  {
+    Registration registration(cookie);
+    KvResetCallTrace();
+    EXPECT_EQ(KvLastCallTraceText(), "");
+    // A report as the frames write it: heading, body, closing line.
+    EXPECT_EQ(Write(NewSink().Get(), true, "CKvDbException"), S_OK);
+    EXPECT_EQ(Write(NewSink().Get(), false, "Location: KvDRPump, 101\nMessage: no such column: x\n"), S_OK);
+    EXPECT_EQ(Write(NewSink().Get(), false, "Returning: 0X80040E14\n"), S_OK);
+    EXPECT_EQ(KvLastCallTraceText(), "no such column: x");
+
+    // Another thread's lines are its own.
+    std::thread other([] {
+      EXPECT_EQ(KvLastCallTraceText(), "");
+      Write(NewSink().Get(), false, "Dataset with lid = 99 does not exist");
+      EXPECT_EQ(KvLastCallTraceText(), "Dataset with lid = 99 does not exist");
+    });
+    other.join();
+    EXPECT_EQ(KvLastCallTraceText(), "no such column: x");
+    KvResetCallTrace();
+    EXPECT_EQ(KvLastCallTraceText(), "");
+  }
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "CKvDbExceptionLocation: KvDRPump, 101\nMessage: no such column: x\nReturning: 0X80040E14\n"
+            "Dataset with lid = 99 does not exist");
+  std::filesystem::remove(file);
+}

@@ -63,7 +63,7 @@ std::string EngineTest::ConnectionString(const std::string& options) const {
     if (!options.empty()) uri += "&" + options;
     return uri;
   }
-  return "sqlite:" + m_sqlitePath + (options.empty() ? "" : "?" + options);
+  return "sqlite:" + m_sqlitePath + "?mode=rwc" + (options.empty() ? "" : "&" + options);
 }
 
 std::unique_ptr<CKvDbConnection> EngineTest::Connect(const std::string& options) const {

@@ -92,8 +92,58 @@ TEST_F(KvRegSvrTest, FailuresExplainThemselves) {
   EXPECT_EQ(RunRegSvr("").exitCode, 2);
   run = RunRegSvr("--frobnicate '" KV_MODULE_PATH "'");
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("usage:"), std::string::npos);
+  EXPECT_NE(run.output.find("--frobnicate"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("kvregsvr --help"), std::string::npos) << run.output;
+  EXPECT_EQ(RunRegSvr("--list '" KV_MODULE_PATH "'").exitCode, 2);
+  EXPECT_EQ(RunRegSvr("--system --registry x '" KV_MODULE_PATH "'").exitCode, 2);
   EXPECT_FALSE(Registered());
+}
+
+TEST_F(KvRegSvrTest, HelpAndVersionGoToStandardOutput) {
+  ToolRun help = RunRegSvr("--help 2>/dev/null");
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--registry", "--system", "--list", "--unregister", "Exit status"})
+    EXPECT_NE(help.output.find(option), std::string::npos) << option << "\n" << help.output;
+  ToolRun version = RunRegSvr("--version 2>/dev/null");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, "kvregsvr 1.0\n");
+}
+
+TEST_F(KvRegSvrTest, ListShowsEachRegistryInLookupOrderWithItsModules) {
+  ToolRun empty = RunRegSvr("--list --registry '" + m_registry + "'");
+  EXPECT_EQ(empty.exitCode, 0) << empty.output;
+  EXPECT_EQ(empty.output.find("registry of KVCOM_REGISTRY " + m_registry + " (no such file)\n  (nothing registered)\n"), 0u)
+      << empty.output;
+  EXPECT_NE(empty.output.find("system registry "), std::string::npos) << empty.output;
+
+  ASSERT_EQ(RunRegSvr("--registry '" + m_registry + "' '" KV_MODULE_PATH "'").exitCode, 0);
+  ToolRun listed = RunRegSvr("--list", "KVCOM_REGISTRY='" + m_registry + "'");
+  EXPECT_EQ(listed.exitCode, 0) << listed.output;
+  EXPECT_NE(listed.output.find("registry of KVCOM_REGISTRY " + m_registry + ":\n"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("  KvHtmlDbTools.KvDataPump {4F1C2E01-7A3B-4C5D-8E9F-102132435401} "), std::string::npos)
+      << listed.output;
+  EXPECT_NE(listed.output.find("libkvhtmldbtools10.so\n"), std::string::npos) << listed.output;
+
+  // An entry whose module is gone says so.
+  std::string text;
+  {
+    FILE* f = fopen(m_registry.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    fclose(f);
+  }
+  const std::string module = KV_MODULE_PATH;
+  for (size_t at = text.find(module); at != std::string::npos; at = text.find(module, at))
+    text.replace(at, module.size(), m_dir + "/gone.so");
+  {
+    FILE* f = fopen(m_registry.c_str(), "w");
+    fputs(text.c_str(), f);
+    fclose(f);
+  }
+  ToolRun stale = RunRegSvr("--list --registry '" + m_registry + "'");
+  EXPECT_NE(stale.output.find(m_dir + "/gone.so (missing)"), std::string::npos) << stale.output;
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "ComponentRegistration.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "MemberCall.h"
+#include "platform/com/ClassRegistry.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/ServerModules.h"
 
@@ -18,6 +22,35 @@ bool ClassAvailable(const char* progId) {
                                     factory.ReleaseAndGetVoidAddress())) &&
          factory;
 }
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// A registry entry for one of the ProgIDs that leads to a module other
+// than ours: a stale registration left by another checkout or install.
+}  // namespace
+
+std::vector<std::string> ForeignRegistrationWarnings(const std::string& ownModule) {
+  std::vector<std::string> warnings;
+  for (const char* progId : kProgIds) {
+    std::u16string wide = Utf8ToUtf16(progId);
+    CLSID clsid{};
+    std::string module, registry;
+    if (FAILED(CLSIDFromProgID(wide.c_str(), &clsid)) ||
+        FAILED(KvRegistryModulePath(clsid, &module, &registry)) || SameFile(module, ownModule))
+      continue;
+    std::error_code ec;
+    const bool present = std::filesystem::exists(module, ec);
+    warnings.push_back("warning: " + registry + " registers " + progId + " to " + module +
+                        (present ? ", not to this installation's " + ownModule + "; that module is loaded"
+                                 : ", which does not exist; " + ownModule + " is registered in its place"));
+  }
+  return warnings;
+}
+
+namespace {
 
 bool AllClassesAvailable() {
   for (const char* progId : kProgIds)

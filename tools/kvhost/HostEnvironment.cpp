@@ -1,5 +1,6 @@
 #include "HostEnvironment.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -26,12 +27,19 @@ std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
   ComPtr<IHostSession> host;
   ThrowIfFailed(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress()));
   ComPtr<IDispatch> connection;
-  ThrowIfFailed(host->get_Connection(connection.ReleaseAndGetAddressOf()));
+  // The session says why the database could not be opened (the engine's
+  // own message) through its error information.
+  if (HRESULT hr = host->get_Connection(connection.ReleaseAndGetAddressOf()); FAILED(hr))
+    ThrowComFailure(hr, host.Get(), IHostSession::kIid);
   if (!connection) throw _com_error(E_POINTER);
   return std::make_unique<CKvDbConnection>(connection.Get(), true);
 }
 
-std::string ComFailureText(const _com_error& e) { return HresultText(e.Error()); }
+std::string ComFailureText(const _com_error& e) {
+  if (BSTR description = e.Description(); description && SysStringLen(description) > 0)
+    return Utf8FromBstr(description);
+  return HresultText(e.Error());
+}
 
 }  // namespace
 
@@ -60,18 +68,23 @@ bool HostEnvironment::Prepare(const KvHostOptions& options, const std::vector<Sq
   }
   m_comInitialized = true;
   if (!RegisterHostClasses(options, error)) return false;
-  if (!EnsureComponentRegistered(ComponentModulePath(), error)) return false;
+  const std::string module = ComponentModulePath();
+  for (const std::string& warning : ForeignRegistrationWarnings(module))
+    std::fprintf(stderr, "kvhost: %s\n", warning.c_str());
+  if (!EnsureComponentRegistered(module, error)) return false;
   if (!OpenSession(options, error)) return false;
   return RunSqlFiles(sqlFiles, error);
 }
 
 bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::string* error) {
-  if (!options.traceFile.empty()) {
+  // The host always keeps a sink: a failed component call is reported with
+  // the last line it traced. --trace sends every line on to its file too.
+  {
     DWORD cookie = 0;
-    HRESULT hr = options.traceFile == "-" ? KvRegisterStderrTraceSink(&cookie)
-                                          : KvRegisterFileTraceSink(options.traceFile, &cookie);
+    HRESULT hr = KvRegisterCallTraceSink(options.traceFile, &cookie);
     if (FAILED(hr)) {
-      *error = "cannot set up the trace sink on " + options.traceFile + ": " + HresultText(hr);
+      *error = "cannot set up the trace sink" + (options.traceFile.empty() ? "" : " on " + options.traceFile) +
+               ": " + HresultText(hr);
       return false;
     }
     m_traceCookies.push_back(cookie);

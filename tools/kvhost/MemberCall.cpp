@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/com/ObjBase.h"
+#include "platform/host/TraceSinks.h"
 #include "platform/win32/Win32.h"
 
 namespace {
@@ -79,6 +80,7 @@ bool CallMember(IDispatch* object, const std::string& label, const std::string& 
   DISPPARAMS params = (flags & DISPATCH_PROPERTYPUT) ? args.PutParams() : args.Params();
   EXCEPINFO info{};
   UINT argErr = 0;
+  KvResetCallTrace();
   HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
                               &info, &argErr);
   if (SUCCEEDED(hr)) return true;
@@ -93,6 +95,10 @@ bool CallMember(IDispatch* object, const std::string& label, const std::string& 
   }
   failure->hr = hr;
   failure->message = DescribeFailure(label, name, hr, detail);
+  // The component reports many failures only through its trace; its last
+  // line of this call says why.
+  if (std::string trace = KvLastCallTraceText(); !trace.empty() && trace != detail)
+    failure->message += "; trace: " + trace;
   return false;
 }
 

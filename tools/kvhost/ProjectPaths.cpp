@@ -1,8 +1,12 @@
 #include "ProjectPaths.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/com/ObjBase.h"
 
 namespace fs = std::filesystem;
 
@@ -13,10 +17,13 @@ constexpr const char* kModuleFileName = "libkvhtmldbtools10.so";
 std::string DataDirectory() {
   // Tests and side-by-side demos point the demo elsewhere.
   if (const char* dir = std::getenv("KVHOST_DATA_DIR"); dir && *dir) return dir;
-  return (fs::path(KVHOST_PROJECT_DIR) / "data").string();
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+    return (fs::path(xdg) / "kvhtmldbtools").string();
+  const char* home = std::getenv("HOME");
+  return (fs::path(home && *home ? home : ".") / ".local/share/kvhtmldbtools").string();
 }
 
-std::string DemoDatabaseUrl() { return "sqlite:" + (fs::path(DataDirectory()) / "demo.db").string(); }
+std::string DemoDatabaseUrl() { return "sqlite:" + (fs::path(DataDirectory()) / "demo.db").string() + "?mode=rwc"; }
 
 std::string DemoFilesDirectory() { return (fs::path(DataDirectory()) / "app").string(); }
 
@@ -27,11 +34,12 @@ std::string ComponentModulePath() {
     fs::path beside = self.parent_path() / kModuleFileName;
     if (fs::exists(beside, ec)) return beside.string();
   }
-#ifdef KVHOST_MODULE_PATH
-  return KVHOST_MODULE_PATH;
-#else
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&CoCreateInstance), &info) && info.dli_fname) {
+    fs::path platform = fs::canonical(info.dli_fname, ec);
+    if (!ec) return (platform.parent_path() / kModuleFileName).string();
+  }
   return kModuleFileName;
-#endif
 }
 
 std::string DirectoryBasePath(const std::string& dir) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -44,6 +46,23 @@ bool IsBlank(const char* text) {
   return true;
 }
 
+// SQLite's own text ("unable to open database file") says nothing of why;
+// the system's error and a look at the path do.
+std::string OpenFailureText(sqlite3* db, int rc, const std::string& path, bool create) {
+  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  const int systemError = db ? sqlite3_system_errno(db) : 0;
+  if (systemError != 0) message += std::string(" (") + std::strerror(systemError) + ")";
+  std::error_code ec;
+  const std::filesystem::path file(path);
+  const std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(dir, ec)) {
+    message += "; the directory " + dir.string() + " does not exist";
+  } else if (!create && !std::filesystem::exists(file, ec)) {
+    message += "; the file does not exist (add ?mode=rwc to the connection string to create it)";
+  }
+  return message;
+}
+
 }  // namespace
 
 std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSettings& settings) {
@@ -54,10 +73,12 @@ std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSettings& settings)
 // read-only handle takes a slower path through the WAL index on every query.
 sqlite3* SqliteConnection::OpenHandle() {
   sqlite3* db = nullptr;
+  const bool create = m_settings.createIfMissing || m_settings.target == ":memory:";
   int rc = sqlite3_open_v2(m_settings.target.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                           SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
   if (rc != SQLITE_OK) {
-    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    std::string message = OpenFailureText(db, rc, m_settings.target, create);
     sqlite3_close_v2(db);
     throw CKvDbException(KVDB_E_CONNECTION, "cannot open " + m_settings.target + ": " + message);
   }
