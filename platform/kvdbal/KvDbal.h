@@ -100,7 +100,8 @@ class CKvDbService {
   std::string StringFromDATE(DATE date, int mode) const;
 
  private:
-  eKvDbServerType m_serverType;
+  // The engine the texts are for; both read the same date literal today.
+  [[maybe_unused]] eKvDbServerType m_serverType;
 };
 
 class CKvDbConnection {
