@@ -135,7 +135,7 @@ void PgConnection::ReconnectIfLost() {
                              Trimmed(PQerrorMessage(m_conn)));
   // Cursors and session settings died with the old server session.
   m_pendingCloses.clear();
-  m_primaryKeys.clear();
+  m_primaryKeys.Clear();
   PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
   if (Failed(setup.get())) Raise(setup.get());
 }
@@ -176,7 +176,7 @@ std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
 
 long PgConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
-  if (ChangesSchema(sql)) m_primaryKeys.clear();
+  if (ChangesSchema(sql)) m_primaryKeys.Clear();
   return RunEvery(sql, true);
 }
 
@@ -316,23 +316,21 @@ void PgConnection::CloseCursor(const std::string& name, bool declaredInTransacti
 }
 
 const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& table) {
-  std::string key = table;
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  auto found = m_primaryKeys.find(key);
-  if (found != m_primaryKeys.end()) return found->second;
-  // to_regclass gives NULL for an unknown table instead of failing the
-  // caller's transaction.
-  const char* sql =
-      "SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid "
-      "AND a.attnum = ANY(i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
-      "ORDER BY array_position(i.indkey::int2[], a.attnum)";
-  const char* values[] = {table.c_str()};
-  ReconnectIfLost();
-  PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
-  if (Failed(result.get())) Raise(result.get());
-  std::vector<std::string> names;
-  for (int i = 0; i < PQntuples(result.get()); ++i) names.emplace_back(PQgetvalue(result.get(), i, 0));
-  return m_primaryKeys.emplace(key, std::move(names)).first->second;
+  return m_primaryKeys.Get(table, [this](const std::string& name) {
+    // to_regclass gives NULL for an unknown table instead of failing the
+    // caller's transaction.
+    const char* sql =
+        "SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid "
+        "AND a.attnum = ANY(i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
+        "ORDER BY array_position(i.indkey::int2[], a.attnum)";
+    const char* values[] = {name.c_str()};
+    ReconnectIfLost();
+    PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
+    if (Failed(result.get())) Raise(result.get());
+    std::vector<std::string> names;
+    for (int i = 0; i < PQntuples(result.get()); ++i) names.emplace_back(PQgetvalue(result.get(), i, 0));
+    return names;
+  });
 }
 
 }  // namespace kvdbal

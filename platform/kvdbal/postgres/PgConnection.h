@@ -14,6 +14,7 @@
 
 #include "../ConnectionString.h"
 #include "../Engine.h"
+#include "../PrimaryKeyCache.h"
 
 namespace kvdbal {
 
@@ -89,7 +90,7 @@ class PgConnection final : public EngineConnection {
   // The text to send for sql: the pending closes, then sql; they count as
   // sent from here. Nothing is added in a failed transaction.
   std::string WithPendingCloses(const std::string& sql);
-  std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
+  PrimaryKeyCache m_primaryKeys;
 };
 
 }  // namespace kvdbal

@@ -250,7 +250,7 @@ long SqliteConnection::Execute(const std::string& sql) {
   NotifyStatement(sql);
   CheckFileIdentity();
   if (ChangesSchema(sql)) {
-    m_primaryKeys.clear();
+    m_primaryKeys.Clear();
     for (auto& entry : m_caches) entry.second->Clear();
   }
   std::string key;
@@ -383,26 +383,23 @@ void SqliteConnection::Rollback() {
 }
 
 const std::vector<std::string>& SqliteConnection::PrimaryKey(const std::string& table) {
-  std::string key = table;
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  auto found = m_primaryKeys.find(key);
-  if (found != m_primaryKeys.end()) return found->second;
-
-  std::vector<std::pair<int, std::string>> columns;
-  StatementGuard guard;
-  std::string sql = "PRAGMA table_info(" + table + ")";
-  int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &guard.stmt, nullptr);
-  if (rc != SQLITE_OK) Raise(rc);
-  while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
-    int position = sqlite3_column_int(guard.stmt, 5);
-    if (position > 0)
-      columns.emplace_back(position, reinterpret_cast<const char*>(sqlite3_column_text(guard.stmt, 1)));
-  }
-  if (rc != SQLITE_DONE) Raise(rc);
-  std::sort(columns.begin(), columns.end());
-  std::vector<std::string> names;
-  for (auto& column : columns) names.push_back(std::move(column.second));
-  return m_primaryKeys.emplace(key, std::move(names)).first->second;
+  return m_primaryKeys.Get(table, [this](const std::string& name) {
+    std::vector<std::pair<int, std::string>> columns;
+    StatementGuard guard;
+    std::string sql = "PRAGMA table_info(" + name + ")";
+    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &guard.stmt, nullptr);
+    if (rc != SQLITE_OK) Raise(rc);
+    while ((rc = sqlite3_step(guard.stmt)) == SQLITE_ROW) {
+      int position = sqlite3_column_int(guard.stmt, 5);
+      if (position > 0)
+        columns.emplace_back(position, reinterpret_cast<const char*>(sqlite3_column_text(guard.stmt, 1)));
+    }
+    if (rc != SQLITE_DONE) Raise(rc);
+    std::sort(columns.begin(), columns.end());
+    std::vector<std::string> names;
+    for (auto& column : columns) names.push_back(std::move(column.second));
+    return names;
+  });
 }
 
 }  // namespace kvdbal

@@ -16,6 +16,7 @@
 
 #include "../ConnectionString.h"
 #include "../Engine.h"
+#include "../PrimaryKeyCache.h"
 #include "SqliteStatementCache.h"
 
 struct sqlite3;
@@ -80,7 +81,7 @@ class SqliteConnection final : public EngineConnection {
   unsigned long long m_fileDevice = 0, m_fileInode = 0;  // of the file when opened
   std::vector<sqlite3*> m_idleReaders;
   std::unordered_map<sqlite3*, std::unique_ptr<SqliteStatementCache>> m_caches;
-  std::unordered_map<std::string, std::vector<std::string>> m_primaryKeys;
+  PrimaryKeyCache m_primaryKeys;
 };
 
 }  // namespace kvdbal
