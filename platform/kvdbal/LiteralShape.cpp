@@ -24,10 +24,12 @@ class ShapeReader {
 
   std::optional<LiteralShape> Read() {
     if (!StartsWithDataStatement()) return std::nullopt;
+    m_shape.text.reserve(m_sql.size() + 8);
     while (m_pos < m_sql.size()) {
       if (!Step()) return std::nullopt;
     }
     if (m_depth != 0) return std::nullopt;
+    FlushCopied();
     return std::move(m_shape);
   }
 
@@ -46,7 +48,7 @@ class ShapeReader {
 
   bool Step() {
     const char c = m_sql[m_pos];
-    if (std::isspace(static_cast<unsigned char>(c))) return Copy(1);
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') return Copy(1);
     if (c == '-' && Next() == '-') return CopyLineComment();
     if (c == '/' && Next() == '*') return CopyBlockComment();
     // Only "IN (" opens a list; "IN" before anything else does not.
@@ -86,10 +88,14 @@ class ShapeReader {
 
   char Next() const { return m_pos + 1 < m_sql.size() ? m_sql[m_pos + 1] : '\0'; }
 
+  // What stays is copied in runs: each literal taken ends one.
   bool Copy(size_t n) {
-    m_shape.text.append(m_sql.substr(m_pos, n));
     m_pos += n;
     return true;
+  }
+  void FlushCopied() {
+    m_shape.text.append(m_sql.substr(m_copiedFrom, m_pos - m_copiedFrom));
+    m_copiedFrom = m_pos;
   }
 
   bool CopyLineComment() {
@@ -147,8 +153,7 @@ class ShapeReader {
     if (!LiteralMayBeTakenHere()) {
       Copy(end - m_pos);
     } else {
-      Take(ShapeLiteral{ShapeLiteral::Kind::Text, 0, std::move(value)});
-      m_pos = end;
+      Take(ShapeLiteral{ShapeLiteral::Kind::Text, 0, std::move(value)}, end);
     }
     m_previousAllowsLiteral = false;
     m_lastWord.clear();
@@ -182,8 +187,7 @@ class ShapeReader {
       char* end = nullptr;
       const long long value = std::strtoll(digits.c_str(), &end, 10);
       if (errno == 0 && end && *end == '\0') {
-        Take(ShapeLiteral{ShapeLiteral::Kind::Integer, value, {}});
-        m_pos = i;
+        Take(ShapeLiteral{ShapeLiteral::Kind::Integer, value, {}}, i);
         taken = true;
       }
     }
@@ -196,29 +200,41 @@ class ShapeReader {
   bool ReadWord() {
     size_t i = m_pos;
     while (i < m_sql.size() && IsIdentifierChar(m_sql[i])) ++i;
-    const std::string_view word = m_sql.substr(m_pos, i - m_pos);
+    // Keywords are compared in lower case; a word longer than any keyword
+    // is none.
+    const size_t length = i - m_pos;
+    char lower[kLongestKeyword + 1];
+    std::string_view word;
+    if (length <= kLongestKeyword) {
+      for (size_t k = 0; k < length; ++k)
+        lower[k] = static_cast<char>(std::tolower(static_cast<unsigned char>(m_sql[m_pos + k])));
+      word = std::string_view(lower, length);
+    }
     // Numbers after ORDER BY and GROUP BY are column positions; a LIMIT may
     // follow there too. Nothing is taken out until the clause's level ends.
-    if (SameName(word, "BY") && (SameName(m_lastWord, "ORDER") || SameName(m_lastWord, "GROUP"))) {
+    if (word == "by" && (m_lastWord == "order" || m_lastWord == "group")) {
       if (m_depth < m_noLiteralDepth) m_noLiteralDepth = m_depth;
     }
     // IN (...) lists come in every length; each length would be a shape of
     // its own, so their members stay in the text.
-    m_inListFollows = SameName(word, "IN");
+    m_inListFollows = word == "in";
     // A select list keeps its literals: an unnamed column is named by its
     // expression's text, which must stay the caller's.
-    if (SameName(word, "SELECT") && m_depth < m_selectListDepth) m_selectListDepth = m_depth;
-    if (SameName(word, "FROM") && m_depth == m_selectListDepth) m_selectListDepth = kNone;
+    if (word == "select" && m_depth < m_selectListDepth) m_selectListDepth = m_depth;
+    if (word == "from" && m_depth == m_selectListDepth) m_selectListDepth = kNone;
     m_previousAllowsLiteral = AllowsLiteralAfter(word);
-    m_lastWord = std::string(word);
-    return Copy(i - m_pos);
+    m_lastWord.assign(word);
+    return Copy(length);
   }
 
+  static constexpr size_t kLongestKeyword = 8;  // "distinct", "between"
+
+  // word in lower case.
   static bool AllowsLiteralAfter(std::string_view word) {
-    for (std::string_view w : {"AND", "OR", "NOT", "WHERE", "WHEN", "THEN", "ELSE", "LIKE",
-                               "BETWEEN", "LIMIT", "OFFSET", "VALUES", "ON",
-                               "HAVING", "SET", "DISTINCT", "ALL"})
-      if (SameName(word, w)) return true;
+    for (std::string_view w : {"and", "or", "not", "where", "when", "then", "else", "like",
+                               "between", "limit", "offset", "values", "on",
+                               "having", "set", "distinct", "all"})
+      if (word == w) return true;
     return false;
   }
 
@@ -229,9 +245,12 @@ class ShapeReader {
     return m_previousAllowsLiteral;
   }
 
-  void Take(ShapeLiteral literal) {
+  // The literal standing from m_pos to end goes out, its mark in.
+  void Take(ShapeLiteral literal, size_t end) {
+    FlushCopied();
     m_shape.literals.push_back(std::move(literal));
     m_shape.text += m_placeholder(static_cast<int>(m_shape.literals.size()));
+    m_pos = m_copiedFrom = end;
   }
 
   bool TrailingSemicolons() {
@@ -246,6 +265,7 @@ class ShapeReader {
   const std::function<std::string(int)>& m_placeholder;
   LiteralShape m_shape;
   size_t m_pos = 0;
+  size_t m_copiedFrom = 0;  // the start of the run not yet in m_shape.text
   int m_depth = 0;
   int m_noLiteralDepth = kNone;
   int m_inListDepth = kNone;
