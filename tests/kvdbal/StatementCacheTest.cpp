@@ -177,6 +177,38 @@ TEST_P(StatementCacheTest, EvictionSchemaChangesAndFailuresKeepResultsRight) {
   EXPECT_KVDB_ERROR(Connect("statementcache=-1"), KVDB_E_CONNECTION);
 }
 
+// The rows the layer writes itself (INSERT and UPDATE with parameters) are
+// kept too; a table changed or made anew under a kept statement is written
+// right, and a failure reads as it does without the cache.
+TEST_P(StatementCacheTest, RowsWrittenAgainAndAgainStayRightAcrossSchemaChanges) {
+  const auto write = [](CKvDbConnection& connection, LONG lid, const char* text) {
+    CKvDbRowset rs;
+    rs.Open("SELECT * FROM c WHERE lid = -1", &connection, 0, 2, 0);
+    rs.AddNew();
+    rs.GetField("lid")->SetValue(CComVariant(lid));
+    rs.GetField("s")->SetValue(CComVariant(std::string_view(text)));
+    rs.Update();
+  };
+  const auto failureOf = [&](CKvDbConnection& connection, LONG lid) {
+    try {
+      write(connection, lid, "again");
+    } catch (const CKvDbException& e) {
+      return std::to_string(static_cast<uint32_t>(e.GetResult())) + " " + e.Message();
+    }
+    return std::string("no failure");
+  };
+  for (LONG lid = 10; lid < 16; ++lid) write(*m_cached, lid, "kept");
+  EXPECT_EQ(failureOf(*m_cached, 10), failureOf(*m_uncached, 10));
+  Exec("ALTER TABLE c ADD COLUMN extra INTEGER DEFAULT 9");
+  write(*m_cached, 16, "after alter");
+  EXPECT_EQ(QueryLong("SELECT extra FROM c WHERE lid = 16"), 9);
+  Exec("DROP TABLE c");
+  Exec("CREATE TABLE c (s VARCHAR(40), lid INTEGER PRIMARY KEY)");
+  write(*m_cached, 17, "made anew");
+  EXPECT_EQ(QueryString("SELECT s FROM c WHERE lid = 17"), "made anew");
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM c"), 1);
+}
+
 KV_ENGINE_TESTS(StatementCacheTest);
 
 }  // namespace

@@ -105,6 +105,7 @@ PgConnection::PgConnection(const ConnectionSettings& settings) {
   }
   // A writer waiting for a row lock gives up after the busy timeout with a
   // collision, as on SQLite; dates and bytes come in the forms we read.
+  m_preparedLimit = static_cast<size_t>(std::max(0, settings.statementCacheSize));
   m_sessionSetup = "SET lock_timeout = " + std::to_string(settings.busyTimeoutMs) +
                    "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'";
   try {
@@ -133,8 +134,11 @@ void PgConnection::ReconnectIfLost() {
     throw CKvDbException(KVDB_E_CONNECTION,
                          "the connection to PostgreSQL was lost and cannot be made again: " +
                              Trimmed(PQerrorMessage(m_conn)));
-  // Cursors and session settings died with the old server session.
+  // Cursors, prepared statements and session settings died with the old
+  // server session.
   m_pendingCloses.clear();
+  m_statementUses.clear();
+  m_preparedCount = 0;
   m_primaryKeys.Clear();
   PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
   if (Failed(setup.get())) Raise(setup.get());
@@ -218,10 +222,40 @@ long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<B
     formats.push_back(p.binary ? 1 : 0);
   }
   ReconnectIfLost();
-  PgResult result(PQexecParams(m_conn, sql.c_str(), static_cast<int>(texts.size()), nullptr,
-                               values.data(), lengths.data(), formats.data(), 0));
+  const int count = static_cast<int>(texts.size());
+  const std::string& name = PreparedNameOf(sql, count);
+  PgResult result(name.empty() ? PQexecParams(m_conn, sql.c_str(), count, nullptr, values.data(),
+                                              lengths.data(), formats.data(), 0)
+                               : PQexecPrepared(m_conn, name.c_str(), count, values.data(),
+                                                lengths.data(), formats.data(), 0));
   if (Failed(result.get())) Raise(result.get());
   return AffectedRows(result.get());
+}
+
+const std::string& PgConnection::PreparedNameOf(const std::string& sql, int paramCount) {
+  static const std::string kSendTheText;
+  constexpr int kRunsBeforePreparing = 3;
+  if (m_preparedLimit == 0) return kSendTheText;
+  auto found = m_statementUses.find(sql);
+  if (found == m_statementUses.end()) {
+    if (m_statementUses.size() >= 4 * m_preparedLimit) return kSendTheText;  // too many texts to count
+    found = m_statementUses.emplace(sql, StatementUse{}).first;
+  }
+  StatementUse& use = found->second;
+  if (!use.name.empty() || ++use.runs < kRunsBeforePreparing || m_preparedCount >= m_preparedLimit)
+    return use.name;
+  // Preparing reads the text as running it would, so a text that does not
+  // prepare fails with the error its run would give (in a transaction the
+  // failed prepare has ended it just the same).
+  std::string name = "kvdbal_s" + std::to_string(++m_preparedCount);
+  PgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), paramCount, nullptr));
+  if (Failed(prepared.get())) {
+    --m_preparedCount;
+    use.runs = 0;
+    Raise(prepared.get());
+  }
+  use.name = std::move(name);
+  return use.name;
 }
 
 std::string PgConnection::Placeholder(int n) const {

@@ -91,6 +91,19 @@ class PgConnection final : public EngineConnection {
   // sent from here. Nothing is added in a failed transaction.
   std::string WithPendingCloses(const std::string& sql);
   PrimaryKeyCache m_primaryKeys;
+  // Parameterised statements by text: one run a few times is prepared on
+  // the server and executed by name from then on, up to statementcache of
+  // them; the server forgets them when the session ends.
+  struct StatementUse {
+    int runs = 0;
+    std::string name;  // empty while not prepared
+  };
+  std::unordered_map<std::string, StatementUse> m_statementUses;
+  size_t m_preparedCount = 0;
+  size_t m_preparedLimit = 0;
+  // The server-side name to execute sql by, preparing it when it has been
+  // run often enough; empty to send the text.
+  const std::string& PreparedNameOf(const std::string& sql, int paramCount);
 };
 
 }  // namespace kvdbal
