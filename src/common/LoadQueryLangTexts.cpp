@@ -4,7 +4,7 @@
 #include "Format.h"
 #include "LangTexts.h"
 #include "QueryTableList.h"
-#include "ReadOnlyRowset.h"
+#include "RowsetOpen.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ struct ControlEntry {
 // controls; a table no data pack names adds nothing.
 void CollectControls(std::vector<ControlEntry>& controls, const std::string& table,
                      CKvDbConnection& connection, CKvDbRowset& rowset) {
-  OpenForReading(rowset, Format("SELECT lid FROM krappdatapack WHERE strtable='%s'", table.c_str()),
-                 connection);
+  OpenForReading(rowset, connection,
+                 Format("SELECT lid FROM krappdatapack WHERE strtable='%s'", table.c_str()));
   if (rowset.IsEOF()) {
     rowset.Close();
     return;
@@ -28,11 +28,10 @@ void CollectControls(std::vector<ControlEntry>& controls, const std::string& tab
   const long datapackId = rowset.GetField(0)->GetLongValue();
   rowset.Close();
 
-  OpenForReading(rowset,
+  OpenForReading(rowset, connection,
                  Format("SELECT c.lid, f.strname FROM krappdatafield f, krappcontrol c WHERE "
                         "f.ldatapackid=%d AND f.bsystem=0 AND c.ldatafieldid=f.lid",
-                        static_cast<int>(datapackId)),
-                 connection);
+                        static_cast<int>(datapackId)));
   while (!rowset.IsEOF()) {
     controls.push_back({rowset.GetField(1)->GetStringValue(),
                         static_cast<LONG>(rowset.GetField(0)->GetLongValue())});
@@ -54,10 +53,10 @@ void LoadQueryLangTexts(CLangTextMap& texts, const std::string& sql, CKvDbConnec
   // Later assignments win: a field of a table named later in the FROM clause
   // overrides an equal field name of an earlier one.
   for (const ControlEntry& control : controls) {
-    OpenForReading(rowset,
-                   Format("SELECT strident, lcid, strtext FROM krlang WHERE ltableid=%d AND ltype=7",
-                          static_cast<int>(control.lControlId)),
-                   connection);
+    OpenForReading(
+        rowset, connection,
+        Format("SELECT strident, lcid, strtext FROM krlang WHERE ltableid=%d AND ltype=7",
+               static_cast<int>(control.lControlId)));
     while (!rowset.IsEOF()) {
       texts[LangTextKey(control.strFieldName, rowset.GetField(0)->GetStringValue(),
                         static_cast<LONG>(rowset.GetField(1)->GetLongValue()))] =

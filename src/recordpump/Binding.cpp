@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "../common/Format.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
-#include "RowsetOpen.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <new>
 
 #include "../common/Format.h"
-#include "../common/VariantValues.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
+#include "../common/VariantValues.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
-#include "RowsetOpen.h"
 #include "ValueEquality.h"
 
 namespace {

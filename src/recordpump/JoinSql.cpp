@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "../common/Format.h"
-#include "../common/ReadOnlyRowset.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
 #include "../common/VariantValues.h"
 #include "../diagnostics/Frames.h"
@@ -17,7 +17,7 @@ namespace {
 std::vector<std::string> ReadNames(CKvDbRowset& rowset, const std::string& sql,
                                    CKvDbConnection& connection) {
   std::vector<std::string> names;
-  OpenForReading(rowset, sql, connection);
+  OpenForReading(rowset, connection, sql);
   while (!rowset.IsEOF()) {
     names.push_back(rowset.GetField(0)->GetStringValue());
     rowset.MoveNext();
@@ -37,10 +37,9 @@ struct JoinTables {
 
 void ReadLanguagePack(JoinTables& tables, LONG datapackId, CKvDbRowset& rowset,
                       CKvDbConnection& connection) {
-  OpenForReading(rowset,
+  OpenForReading(rowset, connection,
                  Format("SELECT lid, strtable FROM krappdatapack WHERE strname='#%d'",
-                        static_cast<int>(datapackId)),
-                 connection);
+                        static_cast<int>(datapackId)));
   if (!rowset.IsEOF()) {
     tables.lLangDatapackId = static_cast<LONG>(rowset.GetField(0)->GetLongValue());
     tables.strLangTable = rowset.GetField(1)->GetStringValue();
@@ -52,10 +51,9 @@ void ReadLanguagePack(JoinTables& tables, LONG datapackId, CKvDbRowset& rowset,
 // without a row the table is empty and the mask 0.
 void ReadTableAndRights(JoinTables& tables, LONG datapackId, bool takeTable, CKvDbRowset& rowset,
                         CKvDbConnection& connection) {
-  OpenForReading(rowset,
+  OpenForReading(rowset, connection,
                  Format("SELECT strtable, lrecrightsmask FROM krappdatapack WHERE lid=%d",
-                        static_cast<int>(datapackId)),
-                 connection);
+                        static_cast<int>(datapackId)));
   if (!rowset.IsEOF()) {
     if (takeTable) tables.strTable = rowset.GetField(0)->GetStringValue();
     tables.lRecRightsMask = rowset.GetField(1)->GetLongValue();
@@ -142,10 +140,9 @@ HRESULT CKvDataPump::GetSQLJoinSelect(LONG p_lDatapackId, LONG p_lLCID, VARIANT 
 
     JoinTables tables;
     if (p_lDatapackId > -1) {
-      OpenForReading(rowset,
+      OpenForReading(rowset, *connection,
                      Format("SELECT strtable FROM krappdatapack WHERE lid=%d",
-                            static_cast<int>(p_lDatapackId)),
-                     *connection);
+                            static_cast<int>(p_lDatapackId)));
       if (!rowset.IsEOF()) tables.strTable = rowset.GetField(0)->GetStringValue();
       rowset.Close();
       ReadLanguagePack(tables, p_lDatapackId, rowset, *connection);

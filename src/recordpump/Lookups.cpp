@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "../common/Format.h"
-#include "../common/ReadOnlyRowset.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
 #include "../common/VariantValues.h"
 #include "../diagnostics/Frames.h"
@@ -24,7 +24,7 @@ std::string SelectFieldById(const std::string& field, const std::string& table, 
 // nothing when the lookup finds no row.
 bool ReadFirstString(CKvDbRowset& rowset, const std::string& sql, CKvDbConnection& connection,
                      std::string* out) {
-  OpenForReading(rowset, sql, connection);
+  OpenForReading(rowset, connection, sql);
   const bool found = !rowset.IsEOF();
   if (found) *out = rowset.GetField(0)->GetStringValue();
   rowset.Close();
@@ -50,10 +50,9 @@ struct FieldDescription {
 FieldDescription ReadFieldDescription(CKvDbRowset& rowset, const std::string& datapackId,
                                       const std::string& field, CKvDbConnection& connection) {
   FieldDescription description;
-  OpenForReading(rowset,
+  OpenForReading(rowset, connection,
                  Format("SELECT * FROM krappdatafield WHERE ldatapackid=%s AND strname='%s'",
-                        datapackId.c_str(), field.c_str()),
-                 connection);
+                        datapackId.c_str(), field.c_str()));
   if (!rowset.IsEOF()) {
     const long precision = rowset.GetField("lprecision")->GetLongValue();
     description.strDataType = rowset.GetField("strdatatype")->GetStringValue();
@@ -77,9 +76,8 @@ HRESULT CKvDataPump::GetValueDirect(BSTR p_pszTable, LONG p_iRowId, BSTR p_pszFi
 
     const auto connection = OpenSessionConnection(m_pSession.Get());
     CKvDbRowset rowset;
-    OpenForReading(rowset,
-                   SelectFieldById(Utf8FromBstr(p_pszField), Utf8FromBstr(p_pszTable), p_iRowId),
-                   *connection);
+    OpenForReading(rowset, *connection,
+                   SelectFieldById(Utf8FromBstr(p_pszField), Utf8FromBstr(p_pszTable), p_iRowId));
     if (!rowset.IsEOF()) SetValueOrEmptyString(pVal, rowset.GetField(0)->GetValue());
   });
 }
@@ -136,7 +134,7 @@ HRESULT CKvDataPump::GetValueDirectEx(BSTR p_pszTable, LONG p_iRowId, BSTR p_psz
       }
     }
 
-    OpenForReading(rowset, statement, *connection);
+    OpenForReading(rowset, *connection, statement);
     if (rowset.IsEOF()) return;
     if (p_lLCID == 0) {
       SetValueOrEmptyString(pVal, rowset.GetField(0)->GetValue());
