@@ -66,6 +66,17 @@ bool CallTarget(duk_context* ctx, const MemberTarget& target, WORD flags, DispAr
   return true;
 }
 
+// Calls the member with the script values on the stack top as its
+// arguments (as many as args holds); pushes the result or the error.
+bool CallWithScriptArguments(duk_context* ctx, const MemberTarget& target, WORD flags,
+                             DispArgs& args) {
+  if (!ReadScriptArguments(ctx, args)) return false;
+  ComFailure failure;
+  if (CallTarget(ctx, target, flags, args, &failure)) return true;
+  PushComError(ctx, failure);
+  return false;
+}
+
 // The member of the object at stack position 0 named by the string at 1.
 // Leaves the value, or an error object, on the stack top.
 bool ReadMember(duk_context* ctx) {
@@ -105,11 +116,7 @@ bool WriteMember(duk_context* ctx) {
   }
   DispArgs args(1);
   duk_dup(ctx, 2);
-  if (!ReadScriptArguments(ctx, args)) return false;
-  if (!CallTarget(ctx, target, DISPATCH_PROPERTYPUT, args, &failure)) {
-    PushComError(ctx, failure);
-    return false;
-  }
+  if (!CallWithScriptArguments(ctx, target, DISPATCH_PROPERTYPUT, args)) return false;
   // A set trap reports success, not the put's (empty) result.
   duk_pop(ctx);
   duk_push_true(ctx);
@@ -140,12 +147,7 @@ bool InvokeMember(duk_context* ctx) {
   }
   target.dispid = dispid;
   DispArgs args(static_cast<size_t>(argCount));
-  if (!ReadScriptArguments(ctx, args)) return false;
-  if (!CallTarget(ctx, target, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, &failure)) {
-    PushComError(ctx, failure);
-    return false;
-  }
-  return true;
+  return CallWithScriptArguments(ctx, target, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
 }
 
 duk_ret_t CallMemberFunction(duk_context* ctx) {
