@@ -105,7 +105,9 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
   const std::map<LONG, std::unique_ptr<FieldValueList>>& LangFields() const {
     return m_mapLangFields;
   }
-  bool HasOpenQuery() const { return m_pQueryRowset != nullptr; }
+  // QueryInit makes the rowset before it opens the statement: a statement
+  // that fails to open leaves a rowset behind that is no open query.
+  bool HasOpenQuery() const { return m_pQueryRowset && m_pQueryRowset->IsOpen(); }
 
  private:
   ~CKvDataPump();
