@@ -13,9 +13,9 @@ HRESULT CKvDRPump::CountRows(const std::string& query, CKvDbConnection& connecti
   const bool tempTable = !statements.fillTemporaryTable.empty();
   if (tempTable) connection.Execute(statements.fillTemporaryTable.c_str(), nullptr, 1);
 
-  OpenForReading(m_rowset, connection, statements.count);
-  if (!m_rowset.IsEOF()) *pVal = static_cast<LONG>(m_rowset.GetField(0)->GetLongValue());
-  m_rowset.Close();
+  ReadFirstRow(m_rowset, connection, statements.count, [&](CKvDbRowset& row) {
+    *pVal = static_cast<LONG>(row.GetField(0)->GetLongValue());
+  });
 
   if (tempTable) connection.Execute("DROP TABLE tmptbl100", nullptr, 1);
   return S_OK;
