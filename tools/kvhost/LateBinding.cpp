@@ -77,29 +77,32 @@ bool CallWithScriptArguments(duk_context* ctx, const MemberTarget& target, WORD 
   return false;
 }
 
+// Conversions and the like ask for toString, valueOf, constructor...: those
+// the COM object lacks come from the plain object behind the proxy (at stack
+// position 0, the name at 1). Pushes the value when the plain object has it.
+bool PushPlainProperty(duk_context* ctx) {
+  duk_dup(ctx, 1);
+  if (!duk_has_prop(ctx, 0)) return false;
+  duk_dup(ctx, 1);
+  duk_get_prop(ctx, 0);
+  return true;
+}
+
 // The member of the object at stack position 0 named by the string at 1.
 // Leaves the value, or an error object, on the stack top.
 bool ReadMember(duk_context* ctx) {
   MemberTarget target;
   ComFailure failure;
-  if (!ResolveMember(ctx, &target, &failure)) {
-    // Conversions and the like ask for toString, valueOf, constructor...:
-    // those the object lacks come from the plain object behind the proxy.
-    if (target.object) {
-      duk_dup(ctx, 1);
-      if (duk_has_prop(ctx, 0)) {
-        duk_dup(ctx, 1);
-        duk_get_prop(ctx, 0);
-        return true;
-      }
+  if (ResolveMember(ctx, &target, &failure)) {
+    DispArgs none(0);
+    if (CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
+    // A member that needs arguments, or is a method, is handed out as a
+    // function to call.
+    if (IsNotAPlainProperty(failure.hr)) {
+      PushMemberFunction(ctx, 0, target.dispid, target.name);
+      return true;
     }
-    PushComError(ctx, failure);
-    return false;
-  }
-  DispArgs none(0);
-  if (CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
-  if (IsNotAPlainProperty(failure.hr)) {
-    PushMemberFunction(ctx, 0, target.dispid, target.name);
+  } else if (target.object && PushPlainProperty(ctx)) {
     return true;
   }
   PushComError(ctx, failure);
