@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchComponent.h"
 #include "BenchUtil.h"
 #include "platform/host/HostSession.h"
 #include "src/pagedpump/KvDRPump.h"
@@ -54,32 +55,9 @@ void CreateDatabase(const std::string& path) {
   sqlite3_close(db);
 }
 
-ComPtr<IDispatch> NewSession(const std::string& path) {
-  KvHostSessionConfig config;
-  config.connectionString = "sqlite:" + path + "?mode=rwc";
-  ComPtr<IDispatch> session;
-  if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
-    throw std::runtime_error("no host session");
-  return session;
-}
-
 // One page through the paged pump; returns the bytes read.
 size_t PumpPage(IDispatch* session) {
-  ComPtr<IKvDRPump> pump;
-  if (FAILED(CKvDRPump::CreateInstance(nullptr, IKvDRPump::kIid, pump.ReleaseAndGetVoidAddress())))
-    throw std::runtime_error("no paged pump");
-  const CComBSTR query(kQuery), sorter(kSorter), field("strname");
-  LONG count = 0;
-  if (FAILED(pump->Init(session, query.Get(), sorter.Get(), kStart, VARIANT_FALSE, &count)) || count != kRows)
-    throw std::runtime_error("Init failed");
-  size_t bytes = 0;
-  for (int i = 0; i < kPageRows; ++i) {
-    CComVariant value;
-    if (FAILED(pump->get_Value(field.Get(), &value))) throw std::runtime_error("Value failed");
-    bytes += SysStringLen(value.bstrVal);
-    pump->MoveNext();
-  }
-  return bytes;
+  return bench::PumpPage(session, kQuery, kSorter, "strname", kStart, kRows, kPageRows);
 }
 
 // The same page straight from the engine.
@@ -110,7 +88,7 @@ int main() {
   int status = 0;
   try {
     CreateDatabase(path);
-    const ComPtr<IDispatch> session = NewSession(path);
+    const ComPtr<IDispatch> session = bench::NewSession("sqlite:" + path + "?mode=rwc");
     // Memory first, on a fresh process: later runs would reuse whatever
     // heap an earlier one left behind and hide its growth.
     {

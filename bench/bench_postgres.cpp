@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchComponent.h"
 #include "BenchUtil.h"
 #include "demoapp/DemoSchema.h"
 #include "platform/host/HostSession.h"
@@ -43,22 +44,13 @@ Result Run(PGconn* conn, const std::string& sql) {
   return result;
 }
 
-std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
-  ComPtr<IHostSession> host;
-  ComPtr<IDispatch> connection;
-  if (FAILED(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress())) ||
-      FAILED(host->get_Connection(connection.ReleaseAndGetAddressOf())) || !connection)
-    throw std::runtime_error("the session gives no connection");
-  return std::make_unique<CKvDbConnection>(connection.Get(), true);
-}
-
 void CreateDatabase(PGconn* raw, IDispatch* session) {
   Run(raw, "SET client_min_messages TO WARNING");
   for (const char* table : {"krappform", "krappeditpack", "krappviewpack", "krappdatapack",
                             "krappdatafield", "krappcontrol", "krlang", "kruploadfile", "krorder",
                             "krorder_l", "krorderline", "krorderline_l", "krlinenote", "krpaged"})
     Run(raw, std::string("DROP TABLE IF EXISTS ") + table);
-  auto connection = SessionConnection(session);
+  auto connection = bench::SessionConnection(session);
   kvdemo::CreateRepositoryTables(*connection, kvdemo::SqlDialect::PostgreSQL);
   kvdemo::CreateDemoApplication(*connection, kvdemo::SqlDialect::PostgreSQL);
   Run(raw, "INSERT INTO krorder (lid, strno, lamount) SELECT i, 'order ' || i, i FROM generate_series(1, " +
@@ -72,21 +64,9 @@ void CreateDatabase(PGconn* raw, IDispatch* session) {
 
 void ValueByFieldName(PGconn* raw, IDispatch* session) {
   const int iterations = 2000;
-  ComPtr<IKvDataPump> pump;
-  if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
-      pump->Init(session, kvdemo::kFormOrderEdit) != S_OK)
-    throw std::runtime_error("cannot bind the record pump");
-  CComBSTR field("strno");
-  CComVariant none;
+  ComPtr<IKvDataPump> pump = bench::BoundRecordPump(session, kvdemo::kFormOrderEdit);
   size_t sink = 0;
-  auto ours = [&] {
-    for (int i = 0; i < iterations; ++i) {
-      pump->MoveTo(i % kOrders + 1);
-      CComVariant value;
-      pump->ValueByFieldName(field.Get(), none, &value);
-      sink += SysStringLen(value.bstrVal);
-    }
-  };
+  auto ours = [&] { sink += bench::ReadFieldOfEachRecord(pump.Get(), "strno", kOrders, iterations); };
   char sql[96];
   auto rawSide = [&] {
     for (int i = 0; i < iterations; ++i) {
@@ -102,23 +82,10 @@ void ValueByFieldName(PGconn* raw, IDispatch* session) {
 
 void SaveFieldValues(PGconn* raw, IDispatch* session) {
   const int iterations = 200;
-  ComPtr<IKvDataPump> pump;
-  if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
-      pump->Init(session, kvdemo::kFormOrderEdit) != S_OK)
-    throw std::runtime_error("cannot bind the record pump");
-  CComBSTR no("strno"), amount("lamount"), title("strtitle");
-  CComVariant noValue(std::string_view("saved")), german(std::string_view("Titel")),
-      english(std::string_view("Title"));
+  ComPtr<IKvDataPump> pump = bench::BoundRecordPump(session, kvdemo::kFormOrderEdit);
+  const bench::OrderSaver saver("saved", "Titel", "Title");
   auto ours = [&] {
-    for (int i = 0; i < iterations; ++i) {
-      pump->CleanFieldValues();
-      pump->SetFieldValue(no.Get(), noValue);
-      pump->SetFieldValue(amount.Get(), CComVariant(LONG{i}));
-      pump->SetFieldValueEx(title.Get(), 1031, german);
-      pump->SetFieldValueEx(title.Get(), 1033, english);
-      LONG id = 0;
-      if (pump->SaveFieldValues(&id) != S_OK || id <= 0) throw std::runtime_error("save failed");
-    }
+    for (int i = 0; i < iterations; ++i) saver.Save(pump.Get(), LONG{i});
   };
   auto nextId = [&](const char* table) {
     Result max = Run(raw, std::string("SELECT MAX(lid) as maxid FROM ") + table);
@@ -148,22 +115,8 @@ void SaveFieldValues(PGconn* raw, IDispatch* session) {
 }
 
 size_t PumpPage(IDispatch* session) {
-  ComPtr<IKvDRPump> pump;
-  if (FAILED(CKvDRPump::CreateInstance(nullptr, IKvDRPump::kIid, pump.ReleaseAndGetVoidAddress())))
-    throw std::runtime_error("no paged pump");
-  const CComBSTR query("SELECT lid, strname FROM krpaged"), sorter("ORDER BY strname"), field("strname");
-  LONG count = 0;
-  if (FAILED(pump->Init(session, query.Get(), sorter.Get(), kStart, VARIANT_FALSE, &count)) ||
-      count != kPagedRows)
-    throw std::runtime_error("Init failed");
-  size_t bytes = 0;
-  for (int i = 0; i < kPageRows; ++i) {
-    CComVariant value;
-    if (FAILED(pump->get_Value(field.Get(), &value))) throw std::runtime_error("Value failed");
-    bytes += SysStringLen(value.bstrVal);
-    pump->MoveNext();
-  }
-  return bytes;
+  return bench::PumpPage(session, "SELECT lid, strname FROM krpaged", "ORDER BY strname", "strname",
+                         kStart, kPagedRows, kPageRows);
 }
 
 size_t RawPage(PGconn* raw) {
@@ -205,11 +158,7 @@ int main() {
   PGconn* raw = PQconnectdb(url);
   try {
     if (PQstatus(raw) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(raw));
-    KvHostSessionConfig config;
-    config.connectionString = url;
-    ComPtr<IDispatch> session;
-    if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
-      throw std::runtime_error("cannot create the host session");
+    ComPtr<IDispatch> session = bench::NewSession(url);
     CreateDatabase(raw, session.Get());
     // The paged pump's memory is measured first, before other work has
     // grown the heap that later runs would reuse.

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchComponent.h"
 #include "BenchUtil.h"
 #include "platform/host/HostSession.h"
 #include "src/recordpump/KvDataPump.h"
@@ -94,29 +95,12 @@ void CreateDatabase(sqlite3* db) {
   Exec(db, "COMMIT");
 }
 
-ComPtr<IKvDataPump> BoundPump(IDispatch* session) {
-  ComPtr<IKvDataPump> pump;
-  if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
-      pump->Init(session, kFormId) != S_OK)
-    throw std::runtime_error("cannot bind the record pump");
-  return pump;
-}
-
 void ValueByFieldName(sqlite3* raw, IDispatch* session) {
   const int iterations = 20000;
-  ComPtr<IKvDataPump> pump = BoundPump(session);
-  CComBSTR field("strcol5");
-  CComVariant none;
+  ComPtr<IKvDataPump> pump = bench::BoundRecordPump(session, kFormId);
   size_t sink = 0;  // keeps both sides from skipping their reads
 
-  auto ours = [&] {
-    for (int i = 0; i < iterations; ++i) {
-      pump->MoveTo(i % kRows + 1);
-      CComVariant value;
-      pump->ValueByFieldName(field.Get(), none, &value);
-      sink += SysStringLen(value.bstrVal);
-    }
-  };
+  auto ours = [&] { sink += bench::ReadFieldOfEachRecord(pump.Get(), "strcol5", kRows, iterations); };
   char sql[96];
   auto rawSide = [&] {
     for (int i = 0; i < iterations; ++i) {
@@ -163,7 +147,7 @@ int RawNextId(sqlite3* db, const char* table) {
 
 void SaveFieldValuesInsert(sqlite3* raw, IDispatch* session) {
   const int iterations = 500;
-  ComPtr<IKvDataPump> pump = BoundPump(session);
+  ComPtr<IKvDataPump> pump = bench::BoundRecordPump(session, kFormId);
   KvDateParts parts{2024, 5, 17, 10, 30, 0};
   CComVariant when;
   when.vt = VT_DATE;
@@ -306,11 +290,7 @@ int main() {
     sqlite3* raw = nullptr;
     Check(sqlite3_open(path.c_str(), &raw), raw);
     CreateDatabase(raw);
-    KvHostSessionConfig config;
-    config.connectionString = "sqlite:" + path + "?mode=rwc";
-    ComPtr<IDispatch> session;
-    if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
-      throw std::runtime_error("cannot create the host session");
+    ComPtr<IDispatch> session = bench::NewSession("sqlite:" + path + "?mode=rwc");
     ValueByFieldName(raw, session.Get());
     SaveFieldValuesInsert(raw, session.Get());
     QueryInitWalk(raw, session.Get());

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchComponent.h"
 #include "BenchUtil.h"
 #include "demoapp/DemoSchema.h"
 #include "platform/host/HostSession.h"
@@ -26,23 +27,11 @@ struct DemoDatabase {
   ComPtr<IDispatch> session;
 };
 
-std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
-  ComPtr<IHostSession> host;
-  ComPtr<IDispatch> connection;
-  if (FAILED(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress())) ||
-      FAILED(host->get_Connection(connection.ReleaseAndGetAddressOf())) || !connection)
-    throw std::runtime_error("the session gives no connection");
-  return std::make_unique<CKvDbConnection>(connection.Get(), true);
-}
-
 DemoDatabase CreateDemoDatabase(const char* name, int languageRows) {
   DemoDatabase db;
   db.path = bench::ScratchPath(name);
-  KvHostSessionConfig config;
-  config.connectionString = "sqlite:" + db.path + "?mode=rwc";
-  if (FAILED(KvCreateHostSession(config, db.session.ReleaseAndGetAddressOf())))
-    throw std::runtime_error("cannot create the host session");
-  auto connection = SessionConnection(db.session.Get());
+  db.session = bench::NewSession("sqlite:" + db.path + "?mode=rwc");
+  auto connection = bench::SessionConnection(db.session.Get());
   kvdemo::CreateRepositoryTables(*connection, kvdemo::SqlDialect::SQLite);
   kvdemo::CreateDemoApplication(*connection, kvdemo::SqlDialect::SQLite);
   if (languageRows > 0) {
@@ -59,28 +48,15 @@ DemoDatabase CreateDemoDatabase(const char* name, int languageRows) {
 
 class OrderSaves {
  public:
-  explicit OrderSaves(IDispatch* session) {
-    if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, m_pump.ReleaseAndGetVoidAddress())) ||
-        m_pump->Init(session, kvdemo::kFormOrderEdit) != S_OK)
-      throw std::runtime_error("cannot bind the record pump");
-  }
+  explicit OrderSaves(IDispatch* session)
+      : m_pump(bench::BoundRecordPump(session, kvdemo::kFormOrderEdit)) {}
   void Run() {
-    for (int i = 0; i < kSaves; ++i) {
-      m_pump->CleanFieldValues();
-      m_pump->SetFieldValue(m_no.Get(), m_noValue);
-      m_pump->SetFieldValue(m_amount.Get(), CComVariant(LONG{i}));
-      m_pump->SetFieldValueEx(m_title.Get(), 1031, m_german);
-      m_pump->SetFieldValueEx(m_title.Get(), 1033, m_english);
-      LONG id = 0;
-      if (m_pump->SaveFieldValues(&id) != S_OK || id <= 0) throw std::runtime_error("save failed");
-    }
+    for (int i = 0; i < kSaves; ++i) m_saver.Save(m_pump.Get(), LONG{i});
   }
 
  private:
   ComPtr<IKvDataPump> m_pump;
-  CComBSTR m_no{"strno"}, m_amount{"lamount"}, m_title{"strtitle"};
-  CComVariant m_noValue{std::string_view("B-1")};
-  CComVariant m_german{std::string_view("Bestellung")}, m_english{std::string_view("Order")};
+  const bench::OrderSaver m_saver{"B-1", "Bestellung", "Order"};
 };
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchComponent.h"
 #include "demoapp/DemoSchema.h"
 #include "platform/host/HostSession.h"
 #include "src/pagedpump/KvDRPump.h"
@@ -29,24 +30,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-ComPtr<IDispatch> NewSession(const std::string& url) {
-  KvHostSessionConfig config;
-  config.connectionString = url;
-  ComPtr<IDispatch> session;
-  if (FAILED(KvCreateHostSession(config, session.ReleaseAndGetAddressOf())))
-    throw std::runtime_error("cannot create a host session");
-  return session;
-}
-
-std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
-  ComPtr<IHostSession> host;
-  ComPtr<IDispatch> connection;
-  if (FAILED(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress())) ||
-      FAILED(host->get_Connection(connection.ReleaseAndGetAddressOf())) || !connection)
-    throw std::runtime_error("the session gives no connection");
-  return std::make_unique<CKvDbConnection>(connection.Get(), true);
-}
 
 long QueryLong(CKvDbConnection& connection, const std::string& sql) {
   CKvDbRowset rowset;
@@ -77,7 +60,7 @@ std::string ReportPath(int writer) {
 // A writer: each id the component reports as saved is appended to its file
 // at once, so a writer killed mid-way leaves exactly what it was told.
 int RunWriter(const std::string& url, int writer, int saves, const std::string& reportPath) {
-  ComPtr<IDispatch> session = NewSession(url);
+  ComPtr<IDispatch> session = bench::NewSession(url);
   ComPtr<IKvDataPump> pump;
   if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress())) ||
       pump->Init(session.Get(), kvdemo::kFormOrderEdit) != S_OK)
@@ -108,7 +91,7 @@ int RunWriter(const std::string& url, int writer, int saves, const std::string& 
 
 // The reader pages through the orders, ten a page, until told to stop.
 int RunReader(const std::string& url, const std::string& reportPath) {
-  ComPtr<IDispatch> session = NewSession(url);
+  ComPtr<IDispatch> session = bench::NewSession(url);
   CComBSTR query("SELECT lid, strno FROM krorder"), sorter("lid"), field("strno");
   long pages = 0, errors = 0;
   std::ofstream report(reportPath);
@@ -176,8 +159,8 @@ int main(int argc, char** argv) {
   const kvdemo::SqlDialect dialect = kvdemo::DialectOf(url);
   try {
     {
-      ComPtr<IDispatch> session = NewSession(url);
-      CreateSchema(*SessionConnection(session.Get()), dialect);
+      ComPtr<IDispatch> session = bench::NewSession(url);
+      CreateSchema(*bench::SessionConnection(session.Get()), dialect);
     }
     const auto started = Clock::now();
     std::vector<pid_t> children;
@@ -210,8 +193,8 @@ int main(int argc, char** argv) {
     waitpid(reader, &readerStatus, 0);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
 
-    ComPtr<IDispatch> session = NewSession(url);
-    auto connection = SessionConnection(session.Get());
+    ComPtr<IDispatch> session = bench::NewSession(url);
+    auto connection = bench::SessionConnection(session.Get());
     long reported = 0, failed = 0, missing = 0, wrong = 0;
     for (int w = 0; w < writers; ++w) {
       const WriterReport report = ReadReport(ReportPath(w));

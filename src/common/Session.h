@@ -24,3 +24,14 @@ bool SessionIsValid(IHostSession* pSession);
 LONG SessionUserId(IHostSession* pSession);
 // The application base path.
 std::string SessionBasePath(IHostSession* pSession);
+
+// Runs read(connection, rowset) on a connection of pSession when the page
+// passed a session that is still valid; answers whether it did.
+template <typename Read>
+bool ReadThroughValidSession(IHostSession* pSession, Read&& read) {
+  if (!pSession || !SessionIsValid(pSession)) return false;
+  const std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(pSession);
+  CKvDbRowset rowset;
+  read(*connection, rowset);
+  return true;
+}

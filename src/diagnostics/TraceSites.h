@@ -9,59 +9,35 @@
 
 namespace tracesite {
 
+// Each list names every block of one source once: the enumerators and the
+// check below are both made from it, so no block can miss the check.
+
 // Record pump (source name KvDataPump).
-enum DataPump : int {
-  kInit = 100,
-  kCloseQuery = 110,
-  kIsEOF = 120,
-  kSaveFieldValues = 130,
-  kSaveWriteEntry = 140,
-  kSaveRefusedUpdate = 150,
-  kSaveIdValue = 160,
-  kValueByFieldName = 200,
-  kCompareByFieldName = 210,
-  kValueByFieldNameEx = 220,
-  kSetFieldValue = 230,
-  kSetFieldValueEx = 240,
-  kMakeFieldValue = 250,
-  kGetValueDirect = 300,
-  kGetValueDirectEx = 310,
-  kGetSQLJoinSelect = 320,
-  kGetSQLJoinWhere = 330,
-  kDelete = 400,
-  kDeleteEx = 410,
-  kCascadeDelete = 420,
-  kCascadeFileRemoval = 430,
-  kClearFileField = 440,
-  kClearFileFieldEx = 450,
-  kClearFileDatabaseWork = 460,
-  kClearFileRemoval = 470,
-  kClone = 500,
-  kCloneRecord = 510,
-  kCloneRowCopy = 520,
-  kCloneFileCopy = 530,
-  kQueryInit = 600,
-  kMoveNext = 610,
-  kValue = 620,
-  kMoveFirst = 630,
-  kMovePrevious = 640,
-  kMoveLast = 650,
-  kValueEx = 660,
-};
+#define KV_DATA_PUMP_SITES(SITE)                                                                  \
+  SITE(kInit, 100) SITE(kCloseQuery, 110) SITE(kIsEOF, 120) SITE(kSaveFieldValues, 130)           \
+  SITE(kSaveWriteEntry, 140) SITE(kSaveRefusedUpdate, 150) SITE(kSaveIdValue, 160)                \
+  SITE(kValueByFieldName, 200) SITE(kCompareByFieldName, 210) SITE(kValueByFieldNameEx, 220)      \
+  SITE(kSetFieldValue, 230) SITE(kSetFieldValueEx, 240) SITE(kMakeFieldValue, 250)                \
+  SITE(kGetValueDirect, 300) SITE(kGetValueDirectEx, 310)                                         \
+  SITE(kGetSQLJoinSelect, 320) SITE(kGetSQLJoinWhere, 330)                                        \
+  SITE(kDelete, 400) SITE(kDeleteEx, 410) SITE(kCascadeDelete, 420)                               \
+  SITE(kCascadeFileRemoval, 430) SITE(kClearFileField, 440) SITE(kClearFileFieldEx, 450)          \
+  SITE(kClearFileDatabaseWork, 460) SITE(kClearFileRemoval, 470)                                  \
+  SITE(kClone, 500) SITE(kCloneRecord, 510) SITE(kCloneRowCopy, 520) SITE(kCloneFileCopy, 530)    \
+  SITE(kQueryInit, 600) SITE(kMoveNext, 610) SITE(kValue, 620) SITE(kMoveFirst, 630)              \
+  SITE(kMovePrevious, 640) SITE(kMoveLast, 650) SITE(kValueEx, 660)
 
 // Paged result pump (source name KvDRPump).
-enum DRPump : int {
-  kDRInit = 100,
-  kDRMoveNext = 110,
-  kDRIsEOF = 120,
-  kDRClose = 130,
-  kDRValue = 140,
-  kDRMoveFirst = 150,
-  kDRMoveLast = 160,
-  kDRMovePrevious = 170,
-  kDRIsBOF = 180,
-  kDRValueEx = 190,
-};
+#define KV_DR_PUMP_SITES(SITE)                                                                    \
+  SITE(kDRInit, 100) SITE(kDRMoveNext, 110) SITE(kDRIsEOF, 120) SITE(kDRClose, 130)               \
+  SITE(kDRValue, 140) SITE(kDRMoveFirst, 150) SITE(kDRMoveLast, 160) SITE(kDRMovePrevious, 170)   \
+  SITE(kDRIsBOF, 180) SITE(kDRValueEx, 190)
+
+#define KV_SITE_ENUMERATOR(name, block) name = block,
+#define KV_SITE_NAME(name, block) name,
+
+enum DataPump : int { KV_DATA_PUMP_SITES(KV_SITE_ENUMERATOR) };
+enum DRPump : int { KV_DR_PUMP_SITES(KV_SITE_ENUMERATOR) };
 
 namespace detail {
 
@@ -78,18 +54,13 @@ constexpr bool AreDistinctBlocks(const std::array<Enum, N>& blocks) {
 
 }  // namespace detail
 
-// Every block must be listed here; the check keeps a copied line from
-// giving two handlers one number.
-static_assert(detail::AreDistinctBlocks(std::array{
-    kInit, kCloseQuery, kIsEOF, kSaveFieldValues, kSaveWriteEntry, kSaveRefusedUpdate,
-    kSaveIdValue, kValueByFieldName, kCompareByFieldName, kValueByFieldNameEx,
-    kSetFieldValue, kSetFieldValueEx, kMakeFieldValue, kGetValueDirect, kGetValueDirectEx, kGetSQLJoinSelect,
-    kGetSQLJoinWhere, kDelete, kDeleteEx, kCascadeDelete, kCascadeFileRemoval, kClearFileField,
-    kClearFileFieldEx, kClearFileDatabaseWork, kClearFileRemoval, kClone, kCloneRecord, kCloneRowCopy,
-    kCloneFileCopy, kQueryInit, kMoveNext, kValue, kMoveFirst, kMovePrevious, kMoveLast,
-    kValueEx}));
-static_assert(detail::AreDistinctBlocks(std::array{kDRInit, kDRMoveNext, kDRIsEOF, kDRClose,
-                                                   kDRValue, kDRMoveFirst, kDRMoveLast,
-                                                   kDRMovePrevious, kDRIsBOF, kDRValueEx}));
+// A copied line must not give two handlers one number.
+static_assert(detail::AreDistinctBlocks(std::array{KV_DATA_PUMP_SITES(KV_SITE_NAME)}));
+static_assert(detail::AreDistinctBlocks(std::array{KV_DR_PUMP_SITES(KV_SITE_NAME)}));
+
+#undef KV_SITE_NAME
+#undef KV_SITE_ENUMERATOR
+#undef KV_DR_PUMP_SITES
+#undef KV_DATA_PUMP_SITES
 
 }  // namespace tracesite

@@ -6,7 +6,6 @@
 
 #include "../pagedpump/KvDRPump.h"
 #include "../recordpump/KvDataPump.h"
-#include "RegistryScripts.h"
 
 namespace {
 
@@ -21,8 +20,8 @@ HRESULT CreateDRPump(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
 }
 
 constexpr KvClassEntry kClasses[] = {
-    {CLSID_KvDataPump, kKvDataPumpRegistryScript, &CreateDataPump},
-    {CLSID_KvDRPump, kKvDRPumpRegistryScript, &CreateDRPump},
+    {CLSID_KvDataPump, "KvDataPump", "KvDataPump", "Both", &CreateDataPump},
+    {CLSID_KvDRPump, "KvDRPump", "KvDRPump Class", "Apartment", &CreateDRPump},
 };
 constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
 

@@ -1,5 +1,7 @@
 // The module's class table: KvDataPump first, KvDRPump second. Each entry
-// names the class id, its registration script and how an instance is made.
+// names the class id, what its registration says of it (the class name in
+// its ProgIDs, its description and threading model) and how an instance is
+// made.
 // Class objects are created on the first request for them and cached until
 // the module unloads.
 #pragma once
@@ -10,7 +12,9 @@
 
 struct KvClassEntry {
   CLSID clsid;
-  const char* registrationScript;
+  const char* className;
+  const char* description;
+  const char* threadingModel;
   KvCreateInstanceFn createInstance;
 };
 

@@ -2,11 +2,12 @@
 
 #include "ClassTable.h"
 #include "Registrar.h"
+#include "RegistryScripts.h"
 #include "TypeLibrary.h"
 
 namespace {
 
-// Both classes in one registry transaction: either both scripts apply or
+// Both classes in one registry transaction: either both registrations apply or
 // the registry stays as it was.
 HRESULT ApplyScripts(const std::string& modulePath, bool unregister) {
   KvRegistryTransaction tx;
@@ -17,8 +18,11 @@ HRESULT ApplyScripts(const std::string& modulePath, bool unregister) {
         {"MODULE", modulePath},
         {"CLSID", StringFromGUID(entry.clsid)},
         {"LIBID", StringFromGUID(LIBID_KVHTMLDBTOOLSLib)},
+        {"CLASS", entry.className},
+        {"DESCRIPTION", entry.description},
+        {"THREADING", entry.threadingModel},
     };
-    hr = KvRegistrarApply(entry.registrationScript, replacements, unregister, tx);
+    hr = KvRegistrarApply(kClassRegistryScript, replacements, unregister, tx);
     if (FAILED(hr)) return hr;
   }
   return tx.Commit();

@@ -1,56 +1,27 @@
 #include "RegistryScripts.h"
 
-const char kKvDataPumpRegistryScript[] = R"(
+const char kClassRegistryScript[] = R"(
 HKCR
 {
-  KvHtmlDbTools.KvDataPump.1 = s 'KvDataPump'
+  KvHtmlDbTools.%CLASS%.1 = s '%DESCRIPTION%'
   {
     CLSID = s '%CLSID%'
   }
-  KvHtmlDbTools.KvDataPump = s 'KvDataPump'
+  KvHtmlDbTools.%CLASS% = s '%DESCRIPTION%'
   {
     CLSID = s '%CLSID%'
-    CurVer = s 'KvHtmlDbTools.KvDataPump.1'
+    CurVer = s 'KvHtmlDbTools.%CLASS%.1'
   }
   NoRemove CLSID
   {
-    ForceRemove %CLSID% = s 'KvDataPump'
+    ForceRemove %CLSID% = s '%DESCRIPTION%'
     {
-      ProgID = s 'KvHtmlDbTools.KvDataPump.1'
-      VersionIndependentProgID = s 'KvHtmlDbTools.KvDataPump'
+      ProgID = s 'KvHtmlDbTools.%CLASS%.1'
+      VersionIndependentProgID = s 'KvHtmlDbTools.%CLASS%'
       ForceRemove 'Programmable'
       InprocServer32 = s '%MODULE%'
       {
-        val ThreadingModel = s 'Both'
-      }
-      'TypeLib' = s '%LIBID%'
-    }
-  }
-}
-)";
-
-const char kKvDRPumpRegistryScript[] = R"(
-HKCR
-{
-  KvHtmlDbTools.KvDRPump.1 = s 'KvDRPump Class'
-  {
-    CLSID = s '%CLSID%'
-  }
-  KvHtmlDbTools.KvDRPump = s 'KvDRPump Class'
-  {
-    CLSID = s '%CLSID%'
-    CurVer = s 'KvHtmlDbTools.KvDRPump.1'
-  }
-  NoRemove CLSID
-  {
-    ForceRemove %CLSID% = s 'KvDRPump Class'
-    {
-      ProgID = s 'KvHtmlDbTools.KvDRPump.1'
-      VersionIndependentProgID = s 'KvHtmlDbTools.KvDRPump'
-      ForceRemove 'Programmable'
-      InprocServer32 = s '%MODULE%'
-      {
-        val ThreadingModel = s 'Apartment'
+        val ThreadingModel = s '%THREADING%'
       }
       'TypeLib' = s '%LIBID%'
     }

@@ -1,7 +1,7 @@
-// The registration scripts of the module's classes (see Registrar.h). They
-// use %MODULE% (the module's path), %CLSID% (the class id) and %LIBID% (the
-// type library id).
+// The registration script of the module's classes (see Registrar.h). It
+// uses %MODULE% (the module's path), %CLSID% (the class id), %LIBID% (the
+// type library id) and, from the class table, %CLASS% (the class name its
+// ProgIDs carry), %DESCRIPTION% and %THREADING% (its threading model).
 #pragma once
 
-extern const char kKvDataPumpRegistryScript[];
-extern const char kKvDRPumpRegistryScript[];
+extern const char kClassRegistryScript[];

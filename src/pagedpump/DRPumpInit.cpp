@@ -2,7 +2,7 @@
 // tables, open it in sort order and skip to the page's first row. The page
 // is reached by skipping on the open result, never by limiting the SQL, so
 // the query text reaches the database as the page wrote it.
-#include "../common/ReadOnlyRowset.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "KvDRPump.h"
@@ -13,9 +13,9 @@ HRESULT CKvDRPump::CountRows(const std::string& query, CKvDbConnection& connecti
   const bool tempTable = !statements.fillTemporaryTable.empty();
   if (tempTable) connection.Execute(statements.fillTemporaryTable.c_str(), nullptr, 1);
 
-  OpenForReading(m_rowset, statements.count, connection);
-  if (!m_rowset.IsEOF()) *pVal = static_cast<LONG>(m_rowset.GetField(0)->GetLongValue());
-  m_rowset.Close();
+  ReadFirstRow(m_rowset, connection, statements.count, [&](CKvDbRowset& row) {
+    *pVal = static_cast<LONG>(row.GetField(0)->GetLongValue());
+  });
 
   if (tempTable) connection.Execute("DROP TABLE tmptbl100", nullptr, 1);
   return S_OK;
@@ -42,7 +42,7 @@ HRESULT CKvDRPump::Init(IDispatch* p_pSession, BSTR p_bstrQuery, BSTR p_bstrSort
     // ORDER BY then carries both, and an empty sort clause leaves the blank.
     const std::string pageQuery = query + " " + Utf8FromBstr(p_bstrSorter);
     LoadQueryLangTexts(m_mapLangTexts, pageQuery, *connection, m_rowset);
-    OpenForReading(m_rowset, pageQuery, *connection);
+    OpenForReading(m_rowset, *connection, pageQuery);
     if (p_lStart > 0) m_rowset.Move(p_lStart);
     return S_OK;
   });

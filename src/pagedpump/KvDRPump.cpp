@@ -6,7 +6,6 @@
 
 #include <new>
 
-#include "../module/Dispatch.h"
 #include "../module/ModuleLock.h"
 
 CKvDRPump::CKvDRPump() = default;
@@ -73,22 +72,3 @@ ULONG CKvDRPump::AddRef() { return m_pOuter->AddRef(); }
 
 ULONG CKvDRPump::Release() { return m_pOuter->Release(); }
 
-HRESULT CKvDRPump::GetTypeInfoCount(UINT* pctinfo) { return KvDispGetTypeInfoCount(pctinfo); }
-
-HRESULT CKvDRPump::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
-  return KvDispGetTypeInfo(IKvDRPump::kIid, iTInfo, lcid, ppTInfo);
-}
-
-HRESULT CKvDRPump::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                 DISPID* rgDispId) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return KvDispGetIDsOfNames(IKvDRPump::kIid, rgszNames, cNames, lcid, rgDispId);
-}
-
-HRESULT CKvDRPump::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                          DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                          UINT* puArgErr) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return KvDispInvoke(static_cast<IKvDRPump*>(this), IKvDRPump::kIid, dispIdMember, lcid, wFlags,
-                      pDispParams, pVarResult, pExcepInfo, puArgErr);
-}

@@ -7,11 +7,12 @@
 
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
+#include "../module/Dispatch.h"
 #include "../outside/KvDbal.h"
 #include "CountStatements.h"
 #include "IKvDRPump.h"
 
-class CKvDRPump final : public IKvDRPump {
+class CKvDRPump final : public KvDispatchImpl<IKvDRPump> {
  public:
   CKvDRPump();
   CKvDRPump(const CKvDRPump&) = delete;
@@ -26,14 +27,7 @@ class CKvDRPump final : public IKvDRPump {
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override;
   ULONG Release() override;
-
-  // IDispatch (from the module's type library)
-  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                        DISPID* rgDispId) override;
-  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  // IDispatch: KvDispatchImpl, from the module's type library.
 
   // IKvDRPump
   HRESULT Init(IDispatch* p_pSession, BSTR p_bstrQuery, BSTR p_bstrSorter, LONG p_lStart,

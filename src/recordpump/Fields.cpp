@@ -4,11 +4,11 @@
 #include <new>
 
 #include "../common/Format.h"
-#include "../common/VariantValues.h"
+#include "../common/RowsetOpen.h"
 #include "../common/Session.h"
+#include "../common/VariantValues.h"
 #include "../diagnostics/Frames.h"
 #include "KvDataPump.h"
-#include "RowsetOpen.h"
 #include "ValueEquality.h"
 
 namespace {
@@ -18,9 +18,10 @@ void CopyVariant(VARIANT* pDest, const VARIANT& source) {
   if (FAILED(hr)) throw _com_error(hr);
 }
 
-// Hands a value read from the database to the caller, unless it carries
-// nothing, in which case the caller's default stays.
-void TakeUnlessNoValue(CComVariant& read, VARIANT* pVal) {
+// Hands the value of column 0 to the caller, unless it carries nothing, in
+// which case the caller's default stays.
+void TakeFirstColumnUnlessNoValue(CKvDbRowset& row, VARIANT* pVal) {
+  CComVariant read = row.GetField(0)->GetValue();
   if (!IsNoValue(read)) read.Detach(pVal);
 }
 
@@ -33,14 +34,10 @@ HRESULT CKvDataPump::ValueByFieldName(BSTR p_pszField, VARIANT p_vDefault, VARIA
     if (!ReadGuard()) return;
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
     CKvDbRowset rowset;
-    OpenForReading(rowset, *connection,
-                   Format("SELECT %s FROM %s WHERE lid=%d", Utf8FromBstr(p_pszField).c_str(),
-                          m_strTable.c_str(), m_lId));
-    if (!rowset.IsEOF()) {
-      CComVariant value = rowset.GetField(0)->GetValue();
-      TakeUnlessNoValue(value, pVal);
-    }
-    rowset.Close();
+    ReadFirstRow(rowset, *connection,
+                 Format("SELECT %s FROM %s WHERE lid=%d", Utf8FromBstr(p_pszField).c_str(),
+                        m_strTable.c_str(), m_lId),
+                 [&](CKvDbRowset& row) { TakeFirstColumnUnlessNoValue(row, pVal); });
   });
 }
 
@@ -52,14 +49,13 @@ HRESULT CKvDataPump::CompareByFieldName(BSTR p_pszField, VARIANT p_vValue, VARIA
     if (!ReadGuard()) return;
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
     CKvDbRowset rowset;
-    OpenForReading(rowset, *connection,
-                   Format("SELECT %s FROM %s WHERE lid = %d", Utf8FromBstr(p_pszField).c_str(),
-                          m_strTable.c_str(), m_lId));
-    if (!rowset.IsEOF()) {
-      const CComVariant value = rowset.GetField(0)->GetValue();
-      if (StrictVariantEquals(p_vValue, value)) CopyVariant(pVal, p_vTrueValue);
-    }
-    rowset.Close();
+    ReadFirstRow(rowset, *connection,
+                 Format("SELECT %s FROM %s WHERE lid = %d", Utf8FromBstr(p_pszField).c_str(),
+                        m_strTable.c_str(), m_lId),
+                 [&](CKvDbRowset& row) {
+                   const CComVariant value = row.GetField(0)->GetValue();
+                   if (StrictVariantEquals(p_vValue, value)) CopyVariant(pVal, p_vTrueValue);
+                 });
   });
 }
 
@@ -84,12 +80,12 @@ HRESULT CKvDataPump::ValueByFieldNameEx(BSTR p_pszField, VARIANT p_vDefault, LON
     // this failure is expected and not reported.
     try {
       CKvDbRowset rowset;
-      OpenForReading(rowset, *connection,
-                     Format("SELECT %s FROM %s WHERE lId=%d", field.c_str(), m_strTable.c_str(),
-                            m_lId));
-      if (rowset.IsEOF()) return;
-      const std::string stored = rowset.GetField(0)->GetStringValue();
-      rowset.Close();
+      std::string stored;
+      if (!ReadFirstRow(
+              rowset, *connection,
+              Format("SELECT %s FROM %s WHERE lId=%d", field.c_str(), m_strTable.c_str(), m_lId),
+              [&](CKvDbRowset& row) { stored = row.GetField(0)->GetStringValue(); }))
+        return;
       CComVariant translated(TranslateMultiValue(m_mapLangTexts, field, stored, p_lLCID));
       if (translated.vt != VT_BSTR) throw _com_error(E_OUTOFMEMORY);
       translated.Detach(pVal);
@@ -100,14 +96,10 @@ HRESULT CKvDataPump::ValueByFieldNameEx(BSTR p_pszField, VARIANT p_vDefault, LON
     }
 
     CKvDbRowset rowset;
-    OpenForReading(rowset, *connection,
-                   Format("SELECT %s FROM %s WHERE lparentid=%d AND llcid=%d", field.c_str(),
-                          m_strLangTable.c_str(), m_lId, p_lLCID));
-    if (!rowset.IsEOF()) {
-      CComVariant value = rowset.GetField(0)->GetValue();
-      TakeUnlessNoValue(value, pVal);
-    }
-    rowset.Close();
+    ReadFirstRow(rowset, *connection,
+                 Format("SELECT %s FROM %s WHERE lparentid=%d AND llcid=%d", field.c_str(),
+                        m_strLangTable.c_str(), m_lId, p_lLCID),
+                 [&](CKvDbRowset& row) { TakeFirstColumnUnlessNoValue(row, pVal); });
   });
 }
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "../common/Session.h"
-#include "../module/Dispatch.h"
 #include "../module/ModuleLock.h"
 
 CKvDataPump::CKvDataPump() {
@@ -60,26 +59,6 @@ ULONG CKvDataPump::Release() {
     ModuleUnlock();
   }
   return c;
-}
-
-HRESULT CKvDataPump::GetTypeInfoCount(UINT* pctinfo) { return KvDispGetTypeInfoCount(pctinfo); }
-
-HRESULT CKvDataPump::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
-  return KvDispGetTypeInfo(IKvDataPump::kIid, iTInfo, lcid, ppTInfo);
-}
-
-HRESULT CKvDataPump::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                   DISPID* rgDispId) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return KvDispGetIDsOfNames(IKvDataPump::kIid, rgszNames, cNames, lcid, rgDispId);
-}
-
-HRESULT CKvDataPump::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                            DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                            UINT* puArgErr) {
-  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return KvDispInvoke(static_cast<IKvDataPump*>(this), IKvDataPump::kIid, dispIdMember, lcid,
-                      wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 
 HRESULT CKvDataPump::MoveTo(LONG p_lId) {

@@ -15,6 +15,7 @@
 
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
+#include "../module/Dispatch.h"
 #include "../outside/KvDbal.h"
 #include "IKvDataPump.h"
 
@@ -29,7 +30,7 @@ struct FieldValue {
 
 using FieldValueList = std::vector<std::unique_ptr<FieldValue>>;
 
-class CKvDataPump final : public IObjectControl, public IKvDataPump {
+class CKvDataPump final : public IObjectControl, public KvDispatchImpl<IKvDataPump> {
  public:
   CKvDataPump();
   CKvDataPump(const CKvDataPump&) = delete;
@@ -42,14 +43,7 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override;
   ULONG Release() override;
-
-  // IDispatch (from the module's type library)
-  HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-  HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                        DISPID* rgDispId) override;
-  HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  // IDispatch: KvDispatchImpl, from the module's type library.
 
   // IObjectControl
   HRESULT Activate() override;
@@ -105,7 +99,9 @@ class CKvDataPump final : public IObjectControl, public IKvDataPump {
   const std::map<LONG, std::unique_ptr<FieldValueList>>& LangFields() const {
     return m_mapLangFields;
   }
-  bool HasOpenQuery() const { return m_pQueryRowset != nullptr; }
+  // QueryInit makes the rowset before it opens the statement: a statement
+  // that fails to open leaves a rowset behind that is no open query.
+  bool HasOpenQuery() const { return m_pQueryRowset && m_pQueryRowset->IsOpen(); }
 
  private:
   ~CKvDataPump();

@@ -29,6 +29,18 @@ void ReadRowId(CKvDbRowset& rowset, LONG* p_lId) {
   *p_lId = static_cast<LONG>(rowset.GetField(key)->GetLongValue());
 }
 
+// Moves the query cursor (none without a query) with move and hands out the
+// lid of the row it lands on.
+HRESULT MoveAndReadId(CKvDbRowset* rowset, int site, void (CKvDbRowset::*move)(), LONG* p_lId) {
+  if (!p_lId) return E_POINTER;
+  return SwallowingFrame(kSourceDataPump, site, [&] {
+    *p_lId = -1;
+    if (!rowset) return;
+    (rowset->*move)();
+    ReadRowId(*rowset, p_lId);
+  });
+}
+
 }  // namespace
 
 HRESULT CKvDataPump::QueryInit(IDispatch* p_pSession, BSTR p_pszQuery) {
@@ -86,33 +98,15 @@ HRESULT CKvDataPump::MoveNext(LONG* p_lId) {
 }
 
 HRESULT CKvDataPump::MoveFirst(LONG* p_lId) {
-  if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, tracesite::kMoveFirst, [&] {
-    *p_lId = -1;
-    if (!m_pQueryRowset) return;
-    m_pQueryRowset->MoveFirst();
-    ReadRowId(*m_pQueryRowset, p_lId);
-  });
+  return MoveAndReadId(m_pQueryRowset.get(), tracesite::kMoveFirst, &CKvDbRowset::MoveFirst, p_lId);
 }
 
 HRESULT CKvDataPump::MovePrevious(LONG* p_lId) {
-  if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, tracesite::kMovePrevious, [&] {
-    *p_lId = -1;
-    if (!m_pQueryRowset) return;
-    m_pQueryRowset->MovePrev();
-    ReadRowId(*m_pQueryRowset, p_lId);
-  });
+  return MoveAndReadId(m_pQueryRowset.get(), tracesite::kMovePrevious, &CKvDbRowset::MovePrev, p_lId);
 }
 
 HRESULT CKvDataPump::MoveLast(LONG* p_lId) {
-  if (!p_lId) return E_POINTER;
-  return SwallowingFrame(kSourceDataPump, tracesite::kMoveLast, [&] {
-    *p_lId = -1;
-    if (!m_pQueryRowset) return;
-    m_pQueryRowset->MoveLast();
-    ReadRowId(*m_pQueryRowset, p_lId);
-  });
+  return MoveAndReadId(m_pQueryRowset.get(), tracesite::kMoveLast, &CKvDbRowset::MoveLast, p_lId);
 }
 
 HRESULT CKvDataPump::get_Value(BSTR p_pszField, VARIANT* pVal) {

@@ -11,13 +11,13 @@
 
 #include "../common/AsciiCase.h"
 #include "../common/Format.h"
+#include "../common/RowsetOpen.h"
 #include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "../outside/FileServices.h"
 #include "KvDataPump.h"
 #include "RecordIds.h"
-#include "RowsetOpen.h"
 
 namespace {
 

@@ -114,6 +114,8 @@ TEST_P(QueryCursorTest, FailuresAreTracedAndSwallowed) {
   trace.Clear();
   Query("SELECT nosuchcolumn FROM krorder");
   EXPECT_NE(trace.Text().find("[CKvDbException]\nLocation: KvDataPump"), std::string::npos);
+  // The rowset was made for the query, but the statement never opened.
+  EXPECT_FALSE(PumpState(pump).HasOpenQuery());
   EXPECT_EQ(trace.Text().find("Returning:"), std::string::npos);
 }
 

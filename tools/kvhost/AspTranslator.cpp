@@ -1,10 +1,9 @@
 #include "AspTranslator.h"
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
+#include "FileText.h"
 #include "ServerUtilities.h"
 #include "ValueAssignments.h"
 
@@ -13,15 +12,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxIncludeDepth = 16;
-
-bool ReadFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *text = buffer.str();
-  return !in.bad();
-}
 
 // A JScript string literal holding text.
 std::string QuoteScriptString(std::string_view text) {
@@ -130,7 +120,7 @@ bool AspTranslator::Translate(const std::string& virtualPath, TranslatedPage* pa
 bool AspTranslator::TranslateFile(const std::string& virtualPath, int depth, TranslatedPage* page,
                                   std::string* error) const {
   std::string path, text;
-  if (!FileInsideRoot(m_root, virtualPath, &path) || !ReadFile(path, &text)) {
+  if (!FileInsideRoot(m_root, virtualPath, &path) || !ReadWholeFile(path, &text)) {
     *error = "cannot read " + virtualPath;
     return false;
   }

@@ -1,5 +1,7 @@
 #include "LateBinding.h"
 
+#include <utility>
+
 #include "ScriptBridge.h"
 #include "ScriptText.h"
 #include "ScriptValues.h"
@@ -23,42 +25,84 @@ duk_ret_t FinalizeTarget(duk_context* ctx) {
 
 void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const std::string& name);
 
+// A member of a COM object as a script names it.
+struct MemberTarget {
+  IDispatch* object = nullptr;
+  std::string label;
+  std::string name;
+  DISPID dispid = DISPID_UNKNOWN;
+};
+
+// The live object of the table entry id, or a failure when the page still
+// holds a script object whose COM object has already been released.
+bool FindTarget(duk_context* ctx, uint32_t id, std::string name, MemberTarget* target,
+                ComFailure* failure) {
+  ScriptBridge& bridge = GetScriptBridge(ctx);
+  target->label = bridge.objects.Label(id);
+  target->object = bridge.objects.Find(id);
+  target->name = std::move(name);
+  if (target->object) return true;
+  *failure = ComFailure{E_POINTER, target->label + " has already been released"};
+  return false;
+}
+
+// The object at stack position 0 and its member named by the string at 1.
+bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) {
+  duk_size_t length = 0;
+  const char* key = duk_get_lstring(ctx, 1, &length);
+  return FindTarget(ctx, ObjectIdOf(ctx, 0), ScriptTextToUtf8(std::string_view(key, length)),
+                    target, failure) &&
+         FindMember(target->object, target->label, target->name, &target->dispid, failure);
+}
+
+// The one way into a member: pushes its result on success.
+bool CallTarget(duk_context* ctx, const MemberTarget& target, WORD flags, DispArgs& args,
+                ComFailure* failure) {
+  CComVariant result;
+  if (!CallMember(target.object, target.label, target.name, target.dispid, flags, args, &result,
+                  failure))
+    return false;
+  PushVariantValue(ctx, result);
+  return true;
+}
+
+// Calls the member with the script values on the stack top as its
+// arguments (as many as args holds); pushes the result or the error.
+bool CallWithScriptArguments(duk_context* ctx, const MemberTarget& target, WORD flags,
+                             DispArgs& args) {
+  if (!ReadScriptArguments(ctx, args)) return false;
+  ComFailure failure;
+  if (CallTarget(ctx, target, flags, args, &failure)) return true;
+  PushComError(ctx, failure);
+  return false;
+}
+
+// Conversions and the like ask for toString, valueOf, constructor...: those
+// the COM object lacks come from the plain object behind the proxy (at stack
+// position 0, the name at 1). Pushes the value when the plain object has it.
+bool PushPlainProperty(duk_context* ctx) {
+  duk_dup(ctx, 1);
+  if (!duk_has_prop(ctx, 0)) return false;
+  duk_dup(ctx, 1);
+  duk_get_prop(ctx, 0);
+  return true;
+}
+
 // The member of the object at stack position 0 named by the string at 1.
 // Leaves the value, or an error object, on the stack top.
 bool ReadMember(duk_context* ctx) {
-  ScriptBridge& bridge = GetScriptBridge(ctx);
-  uint32_t id = ObjectIdOf(ctx, 0);
-  duk_size_t length = 0;
-  const char* key = duk_get_lstring(ctx, 1, &length);
-  std::string name = ScriptTextToUtf8(std::string_view(key, length));
-  std::string label = bridge.objects.Label(id);
-  IDispatch* object = bridge.objects.Find(id);
+  MemberTarget target;
   ComFailure failure;
-  if (!object) {
-    PushComError(ctx, ComFailure{E_POINTER, label + " has already been released"});
-    return false;
-  }
-  DISPID dispid = DISPID_UNKNOWN;
-  if (!FindMember(object, label, name, &dispid, &failure)) {
-    // Conversions and the like ask for toString, valueOf, constructor...:
-    // those the object lacks come from the plain object behind the proxy.
-    duk_dup(ctx, 1);
-    if (duk_has_prop(ctx, 0)) {
-      duk_dup(ctx, 1);
-      duk_get_prop(ctx, 0);
+  if (ResolveMember(ctx, &target, &failure)) {
+    DispArgs none(0);
+    if (CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
+    // A member that needs arguments, or is a method, is handed out as a
+    // function to call.
+    if (IsNotAPlainProperty(failure.hr)) {
+      PushMemberFunction(ctx, 0, target.dispid, target.name);
       return true;
     }
-    PushComError(ctx, failure);
-    return false;
-  }
-  DispArgs none(0);
-  CComVariant value;
-  if (CallMember(object, label, name, dispid, DISPATCH_PROPERTYGET, none, &value, &failure)) {
-    PushVariantValue(ctx, value);
-    return true;
-  }
-  if (IsNotAPlainProperty(failure.hr)) {
-    PushMemberFunction(ctx, 0, dispid, name);
+  } else if (target.object && PushPlainProperty(ctx)) {
     return true;
   }
   PushComError(ctx, failure);
@@ -67,31 +111,17 @@ bool ReadMember(duk_context* ctx) {
 
 // Puts the value at stack position 2 into the member named by the string at 1.
 bool WriteMember(duk_context* ctx) {
-  ScriptBridge& bridge = GetScriptBridge(ctx);
-  uint32_t id = ObjectIdOf(ctx, 0);
-  duk_size_t length = 0;
-  const char* key = duk_get_lstring(ctx, 1, &length);
-  std::string name = ScriptTextToUtf8(std::string_view(key, length));
-  std::string label = bridge.objects.Label(id);
-  IDispatch* object = bridge.objects.Find(id);
+  MemberTarget target;
   ComFailure failure;
-  if (!object) {
-    PushComError(ctx, ComFailure{E_POINTER, label + " has already been released"});
-    return false;
-  }
-  DISPID dispid = DISPID_UNKNOWN;
-  if (!FindMember(object, label, name, &dispid, &failure)) {
+  if (!ResolveMember(ctx, &target, &failure)) {
     PushComError(ctx, failure);
     return false;
   }
   DispArgs args(1);
   duk_dup(ctx, 2);
-  if (!ReadScriptArguments(ctx, args)) return false;
-  CComVariant ignored;
-  if (!CallMember(object, label, name, dispid, DISPATCH_PROPERTYPUT, args, &ignored, &failure)) {
-    PushComError(ctx, failure);
-    return false;
-  }
+  if (!CallWithScriptArguments(ctx, target, DISPATCH_PROPERTYPUT, args)) return false;
+  // A set trap reports success, not the put's (empty) result.
+  duk_pop(ctx);
   duk_push_true(ctx);
   return true;
 }
@@ -112,24 +142,15 @@ bool InvokeMember(duk_context* ctx) {
   // The function itself keeps the target, and so the COM object, alive.
   duk_pop_n(ctx, 4);
 
-  ScriptBridge& bridge = GetScriptBridge(ctx);
-  std::string label = bridge.objects.Label(id);
-  IDispatch* object = bridge.objects.Find(id);
-  if (!object) {
-    PushComError(ctx, ComFailure{E_POINTER, label + " has already been released"});
-    return false;
-  }
-  DispArgs args(static_cast<size_t>(argCount));
-  if (!ReadScriptArguments(ctx, args)) return false;
-  CComVariant result;
+  MemberTarget target;
   ComFailure failure;
-  if (!CallMember(object, label, name, dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args,
-                  &result, &failure)) {
+  if (!FindTarget(ctx, id, std::move(name), &target, &failure)) {
     PushComError(ctx, failure);
     return false;
   }
-  PushVariantValue(ctx, result);
-  return true;
+  target.dispid = dispid;
+  DispArgs args(static_cast<size_t>(argCount));
+  return CallWithScriptArguments(ctx, target, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
 }
 
 duk_ret_t CallMemberFunction(duk_context* ctx) {

@@ -16,26 +16,11 @@ size_t SkipString(std::string_view code, size_t i) {
   return i < code.size() ? i + 1 : code.size();
 }
 
-// From i (just past an opening bracket), the index of the bracket that
-// closes it; npos when it is not closed.
-size_t ClosingBracket(std::string_view code, size_t i) {
-  int depth = 1;
-  while (i < code.size()) {
-    char c = code[i];
-    if (c == '"' || c == '\'') {
-      i = SkipString(code, i);
-      continue;
-    }
-    if (c == '(' || c == '[' || c == '{') ++depth;
-    if ((c == ')' || c == ']' || c == '}') && --depth == 0) return i;
-    ++i;
-  }
-  return std::string_view::npos;
-}
-
-// The end of the assigned expression: ';', a line break or a closing
-// bracket at its own depth, or the end of the code.
-size_t ExpressionEnd(std::string_view code, size_t i) {
+// From i, skipping string literals and nested brackets, the index of the
+// first bracket that closes a bracket opened before i, or with
+// statementEnds also of a ';' or line break outside nested brackets; npos
+// when the code ends first.
+size_t ScanToEnd(std::string_view code, size_t i, bool statementEnds) {
   int depth = 0;
   while (i < code.size()) {
     char c = code[i];
@@ -48,10 +33,21 @@ size_t ExpressionEnd(std::string_view code, size_t i) {
       if (depth == 0) return i;
       --depth;
     }
-    if (depth == 0 && (c == ';' || c == '\n')) return i;
+    if (statementEnds && depth == 0 && (c == ';' || c == '\n')) return i;
     ++i;
   }
-  return code.size();
+  return std::string_view::npos;
+}
+
+// From i (just past an opening bracket), the index of the bracket that
+// closes it; npos when it is not closed.
+size_t ClosingBracket(std::string_view code, size_t i) { return ScanToEnd(code, i, false); }
+
+// The end of the assigned expression: ';', a line break or a closing
+// bracket at its own depth, or the end of the code.
+size_t ExpressionEnd(std::string_view code, size_t i) {
+  const size_t end = ScanToEnd(code, i, true);
+  return end == std::string_view::npos ? code.size() : end;
 }
 
 // The target named at i, or "" (it must stand alone, not end a longer name).

@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <semaphore>
-#include <sstream>
 #include <thread>
 
 #include <httplib.h>
@@ -16,6 +14,7 @@
 #include "AccessLog.h"
 #include "AspTranslator.h"
 #include "ConnectionPool.h"
+#include "FileText.h"
 #include "HttpPageRequest.h"
 #include "PageRunner.h"
 #include "ServerUtilities.h"
@@ -35,15 +34,6 @@ constexpr size_t kKeepAliveRequests = 1000;
 std::string WithBusyTimeout(const std::string& url) {
   if (url.rfind("sqlite:", 0) != 0 || url.find("busytimeout=") != std::string::npos) return url;
   return url + (url.find('?') == std::string::npos ? "?" : "&") + "busytimeout=10000";
-}
-
-bool ReadFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *text = buffer.str();
-  return !in.bad();
 }
 
 std::string WithCharset(const std::string& type) {
@@ -121,7 +111,7 @@ void SiteServer::Handle(const httplib::Request& req, httplib::Response& res) {
 
 void SiteServer::SendFile(const SiteTarget& target, httplib::Response& res) {
   std::string content;
-  if (!ReadFile(target.filePath, &content)) return Answer(res, 404, "Not Found");
+  if (!ReadWholeFile(target.filePath, &content)) return Answer(res, 404, "Not Found");
   res.set_content(std::move(content), ContentTypeOf(target.virtualPath).c_str());
 }
 

@@ -1,15 +1,12 @@
 // kvhost: runs a server-side page script against the component, the way a
 // web platform's script host does: the page creates objects by ProgID and
 // calls them by name.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "FileText.h"
 #include "HostEnvironment.h"
 #include "Options.h"
 #include "PageRunner.h"
@@ -17,27 +14,6 @@
 #include "WebServer.h"
 
 namespace {
-
-bool ReadWholeFile(const std::string& path, std::string* text, std::string* error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    *error = "cannot read " + path + ": it is a directory";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  *text = buffer.str();
-  return true;
-}
 
 int Fail(int status, const std::string& message) {
   std::fflush(stdout);
