@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Line coverage of the component (src/) and of the database access layer
+# (platform/kvdbal) by the whole test suite, PostgreSQL included: builds the
+# tree with gcov instrumentation in its own folder (KV_BUILD_DIR, default
+# build-coverage), runs every test the way scripts/test.sh does and prints
+# gcovr's summary for each of the two parts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${KV_BUILD_DIR:-build-coverage}
+flags="--coverage"
+
+# Counts of an earlier run would add up with this one's.
+[ -d "$build_dir" ] && find "$build_dir" -name '*.gcda' -delete
+
+status=0
+KV_EXTRA_PACKAGES="gcovr ${KV_EXTRA_PACKAGES:-}" KV_BUILD_DIR=$build_dir \
+  KV_CMAKE_ARGS="-DCMAKE_C_FLAGS=$flags -DCMAKE_CXX_FLAGS=$flags ${KV_CMAKE_ARGS:-}" \
+  bash scripts/test.sh || status=$?
+[ "$status" -eq 0 ] || echo "coverage: some tests failed (exit $status); the figures count what ran" >&2
+
+# One gcov pass over the build, then a summary per part from its result.
+gcovr --root . --object-directory "$build_dir" --filter 'src/' --filter 'platform/kvdbal/' \
+      --exclude-unreachable-branches --json --output "$build_dir/coverage.json"
+for part in src/ platform/kvdbal/; do
+  echo "== line coverage of $part"
+  gcovr --root . --add-tracefile "$build_dir/coverage.json" --filter "$part" --print-summary \
+        --output /dev/null | grep -E '^(lines|functions):'
+done
+exit "$status"
