@@ -26,9 +26,10 @@ KV_EXTRA_PACKAGES="gcovr ${KV_EXTRA_PACKAGES:-}" KV_BUILD_DIR=$build_dir \
 gcovr --root . --object-directory "$build_dir" --filter 'src/' --filter 'platform/kvdbal/' \
       --gcov-ignore-parse-errors --json --output "$build_dir/coverage.json" 2>"$build_dir/gcovr.log" ||
   { cat "$build_dir/gcovr.log" >&2; exit 1; }
-for part in src/ platform/kvdbal/; do
-  echo "== line coverage of $part"
-  gcovr --root . --add-tracefile "$build_dir/coverage.json" --filter "$part" --print-summary \
-        --output /dev/null | grep -E '^(lines|functions):'
+# Each part's file-by-file report lands beside the counts; the summary is printed.
+for part in src platform/kvdbal; do
+  echo "== line coverage of $part/"
+  gcovr --root . --add-tracefile "$build_dir/coverage.json" --filter "$part/" --print-summary \
+        --output "$build_dir/coverage-${part//\//-}.txt" | grep -E '^(lines|functions):'
 done
 exit "$status"
