@@ -35,7 +35,6 @@ class LayerTest : public EngineTest {
   std::string m_pgSchema;
 };
 
-
 // Expects statement to raise CKvDbException with code hr.
 #define EXPECT_KVDB_ERROR(statement, hr)                                             \
   do {                                                                               \

@@ -1,5 +1,5 @@
-// The pump as a component: the interfaces it answers, the module lock its
-// life holds, and pooling without a transaction server.
+// The pump as a component: back-off draws that differ between processes,
+// values it cannot copy, and pooling without a transaction server.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,7 +49,6 @@ TEST(CoreObject, ValuesThatCannotBeCopiedAreRefusedAndReported) {
   EXPECT_EQ(DISP_E_BADVARTYPE, pump->SetFieldValueEx(a.Get(), 1031, broken));
   EXPECT_NE(std::string::npos, trace.Text().find("[COM error]")) << trace.Text();
 }
-
 
 TEST(CoreObjectControl, PoolingWithoutATransactionServer) {
   ComPtr<IKvDataPump> pump;

@@ -89,7 +89,6 @@ TEST_F(KvHostErrors, AFailedComponentCallCarriesItsCodeAndLastTraceLine) {
   EXPECT_NE(written.find("Returning: 0X80040E14"), std::string::npos) << written;
 }
 
-
 }  // namespace
 
 #endif
