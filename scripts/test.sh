@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build and run every test. When the PostgreSQL server binaries are
 # there, a throwaway cluster is started and the database suites run on it too.
+# KV_CTEST_ARGS passes further options to ctest (for example -R or -E).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,4 +16,5 @@ if [ -z "${KV_TEST_PG:-}" ] && [ -x scripts/pg-cluster.sh ]; then
 fi
 
 cd "$build_dir"
-ctest --output-on-failure -j "$(nproc)" --timeout 600
+# shellcheck disable=SC2086
+ctest --output-on-failure -j "$(nproc)" --timeout 600 ${KV_CTEST_ARGS:-}

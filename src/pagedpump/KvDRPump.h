@@ -42,8 +42,6 @@ class CKvDRPump final : public KvDispatchImpl<IKvDRPump> {
   HRESULT get_IsBOF(LONG* pVal) override;
   HRESULT get_ValueEx(BSTR p_bstrField, LONG p_lLCID, VARIANT* pVal) override;
 
-  const CLangTextMap& LangTexts() const { return m_mapLangTexts; }
-
  private:
   ~CKvDRPump();
 

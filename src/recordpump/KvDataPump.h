@@ -87,18 +87,6 @@ class CKvDataPump final : public IObjectControl, public KvDispatchImpl<IKvDataPu
                           BSTR* pWhere) override;
   HRESULT get_ValueEx(BSTR p_pszField, LONG p_lLCID, VARIANT* pVal) override;
 
-  // Read-only views for tests and diagnostics.
-  LONG CurrentId() const { return m_lId; }
-  LONG DatapackId() const { return m_lDatapackId; }
-  LONG LangDatapackId() const { return m_lLangDatapackId; }
-  LONG AppId() const { return m_lAppId; }
-  const std::string& Table() const { return m_strTable; }
-  const std::string& LangTable() const { return m_strLangTable; }
-  const CLangTextMap& LangTexts() const { return m_mapLangTexts; }
-  const FieldValueList& Fields() const { return m_arrFields; }
-  const std::map<LONG, std::unique_ptr<FieldValueList>>& LangFields() const {
-    return m_mapLangFields;
-  }
   // QueryInit makes the rowset before it opens the statement: a statement
   // that fails to open leaves a rowset behind that is no open query.
   bool HasOpenQuery() const { return m_pQueryRowset && m_pQueryRowset->IsOpen(); }

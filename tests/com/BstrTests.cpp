@@ -6,65 +6,6 @@
 
 namespace {
 
-TEST(Bstr, AllocationKeepsByteLengthPrefixAndTerminator) {
-  const OLECHAR text[] = u"Hallo";
-  BSTR b = SysAllocString(text);
-  ASSERT_NE(b, nullptr);
-  uint32_t prefix;
-  std::memcpy(&prefix, reinterpret_cast<const char*>(b) - 4, 4);
-  EXPECT_EQ(prefix, 10u);
-  EXPECT_EQ(SysStringLen(b), 5u);
-  EXPECT_EQ(SysStringByteLen(b), 10u);
-  EXPECT_EQ(b[5], u'\0');
-  EXPECT_EQ(std::u16string(b), u"Hallo");
-  SysFreeString(b);
-
-  // Embedded zeros are part of the string; the length, not the first 0, counts.
-  const OLECHAR withZero[] = {u'a', 0, u'b'};
-  b = SysAllocStringLen(withZero, 3);
-  EXPECT_EQ(SysStringLen(b), 3u);
-  EXPECT_EQ(b[2], u'b');
-  EXPECT_EQ(b[3], u'\0');
-  SysFreeString(b);
-
-  // Without a source the text is zero-filled, not garbage.
-  b = SysAllocStringLen(nullptr, 4);
-  for (int i = 0; i <= 4; ++i) EXPECT_EQ(b[i], u'\0');
-  SysFreeString(b);
-
-  EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
-  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
-  SysFreeString(nullptr);
-}
-
-TEST(Bstr, ByteLengthMayBeOdd) {
-  BSTR b = SysAllocStringByteLen("abc", 3);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(SysStringByteLen(b), 3u);
-  EXPECT_EQ(SysStringLen(b), 1u);  // one whole character, the odd byte is not text
-  const char* bytes = reinterpret_cast<const char*>(b);
-  EXPECT_EQ(std::string(bytes, 3), "abc");
-  EXPECT_EQ(bytes[3], '\0');
-  EXPECT_EQ(bytes[4], '\0');
-  EXPECT_EQ(Utf8FromBstr(b), Utf16ToUtf8(b, 1));
-  SysFreeString(b);
-
-  b = SysAllocStringByteLen(nullptr, 0);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(SysStringByteLen(b), 0u);
-  EXPECT_EQ(b[0], u'\0');
-  SysFreeString(b);
-}
-
-TEST(Bstr, ReAllocReplacesAndMayReuseOwnText) {
-  BSTR b = SysAllocString(u"hello world");
-  EXPECT_TRUE(SysReAllocString(&b, b + 6));
-  EXPECT_EQ(std::u16string(b), u"world");
-  SysFreeString(b);
-  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
-}
-
 TEST(Utf, RoundTripsNonAsciiText) {
   const std::string samples[] = {
       "",
@@ -125,34 +66,6 @@ TEST(Utf, BrokenSurrogatesConvertWithoutReadingPastTheLength) {
   EXPECT_EQ(Utf16ToUtf8(exact, 1), replacement);
   delete[] exact;
   EXPECT_EQ(Utf16ToUtf8(nullptr, 5), "");
-}
-
-TEST(CComBSTR, OwnsCopiesAndMovesItsString) {
-  CComBSTR a("K\xC3\xA4se");
-  EXPECT_EQ(a.Length(), 4u);
-  EXPECT_EQ(a.ToUtf8(), "K\xC3\xA4se");
-  CComBSTR b(a);
-  EXPECT_NE(a.Get(), b.Get());
-  EXPECT_EQ(b.ToUtf8(), a.ToUtf8());
-  CComBSTR c(std::move(b));
-  EXPECT_EQ(b.Get(), nullptr);
-  EXPECT_EQ(c.ToUtf8(), "K\xC3\xA4se");
-  c = a;
-  c = CComBSTR(u"wide");
-  EXPECT_EQ(c.ToUtf8(), "wide");
-  // operator& frees the old string before handing out the slot.
-  BSTR* slot = &c;
-  EXPECT_EQ(*slot, nullptr);
-  *slot = SysAllocString(u"out");
-  EXPECT_EQ(c.ToUtf8(), "out");
-  BSTR raw = c.Detach();
-  EXPECT_EQ(c.Get(), nullptr);
-  CComBSTR d = CComBSTR::Attach(raw);
-  EXPECT_EQ(d.ToUtf8(), "out");
-  // An empty string is a real, zero-length BSTR, distinct from null.
-  CComBSTR empty{std::string_view()};
-  EXPECT_NE(empty.Get(), nullptr);
-  EXPECT_EQ(empty.Length(), 0u);
 }
 
 }  // namespace

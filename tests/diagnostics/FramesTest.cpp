@@ -70,21 +70,3 @@ TEST(Frames, SwallowingFramesReportAndReturnSuccess) {
   // Other framework exceptions pass through to the caller.
   EXPECT_THROW(ReducedSwallowingFrame(kSourceDataPump, 800, [] { throw CException("x"); }), CException);
 }
-
-TEST(Frames, ResultsDoNotDependOnTheSink) {
-  const auto run = [] {
-    std::vector<HRESULT> results;
-    results.push_back(StandardFrame(kSourceDRPump, 700, []() -> HRESULT { throw CKvDbException(KVDB_E_CLOSED, "c"); }));
-    results.push_back(StandardFrame(kSourceDRPump, 700, []() -> HRESULT { throw _com_error(E_POINTER); }));
-    results.push_back(SwallowingFrame(kSourceDataPump, 800, [] { throw _com_error(E_POINTER); }));
-    return results;
-  };
-  const std::vector<HRESULT> expected = {KVDB_E_CLOSED, E_FAIL, S_OK};
-  EXPECT_EQ(run(), expected) << "no sink registered";
-  for (KvTraceSinkFault fault : {KvTraceSinkFault::Create, KvTraceSinkFault::Write}) {
-    DWORD cookie = 0;
-    ASSERT_EQ(KvRegisterFailingTraceSink(fault, E_ACCESSDENIED, &cookie), S_OK);
-    EXPECT_EQ(run(), expected);
-    KvRevokeTraceSink(cookie);
-  }
-}

@@ -27,20 +27,6 @@ TEST(Trace, LinesArePrintfFormattedWithoutLengthLimit) {
   EXPECT_EQ(trace.Text().substr(lines[0].text.size()), "[heading]\n");
 }
 
-TEST(Trace, EveryLineUsesAFreshSinkThatIsRunAndReleased) {
-  auto store = std::make_shared<KvTraceStore>();
-  auto counters = std::make_shared<KvTraceSinkCounters>();
-  DWORD cookie = 0;
-  ASSERT_EQ(KvRegisterMemoryTraceSink(store, &cookie, counters), S_OK);
-  TraceComError(_com_error(E_FAIL), kSourceDataPump, 1);
-  TraceText("Returning: %#08X\n", 0x80004005u);
-  KvRevokeTraceSink(cookie);
-  EXPECT_EQ(store->Lines().size(), 3u);
-  EXPECT_EQ(counters->created, 3);
-  EXPECT_EQ(counters->runs, 3);
-  EXPECT_EQ(counters->alive, 0);
-}
-
 TEST(Trace, ExceptionReportNamesTheClassAndCutsTheMessage) {
   TraceCapture trace;
   TraceException(CKvDbException(KVDB_E_NOTABLE, "no such table: krfoo"), kSourceDRPump, 42);
@@ -83,17 +69,6 @@ TEST(Trace, ComErrorReportTextsByCode) {
             "Description: Sitzung abgelaufen\n");
 }
 
-TEST(Trace, GeneralErrorKeepsTheSystemTextsLineBreak) {
-  TraceCapture trace;
-  TraceGeneralError(E_UNEXPECTED, kSourceDRPump, 30);
-  TraceGeneralError(5, kSourceDataPump, 31);
-  TraceGeneralError(MAKE_HRESULT_U(0x80040201), kSourceDataPump, 32);
-  EXPECT_EQ(trace.Text(),
-            "[General error]\nLocation: KvDRPump, 30\nError: 0X8000FFFF\nCatastrophic failure\r\n\n"
-            "[General error]\nLocation: KvDataPump, 31\nError: 0X000005\nAccess is denied.\r\n\n"
-            "[General error]\nLocation: KvDataPump, 32\nError: 0X80040201\n\n");
-}
-
 TEST(Trace, OwnReportHasHeadingThenLocatedMessage) {
   TraceCapture trace;
   TraceReport("File Warning", kSourceDataPump, 77,
@@ -102,25 +77,4 @@ TEST(Trace, OwnReportHasHeadingThenLocatedMessage) {
   EXPECT_EQ(trace.Text(),
             "[File Warning]\nLocation: KvDataPump, 77\nCould not delete file: /app/x.pdf. GetLastError returns 2\n"
             "The system cannot find the file specified.\r\n\n");
-}
-
-TEST(Trace, WithoutAWorkingSinkLinesAreLostQuietly) {
-  auto store = std::make_shared<KvTraceStore>();
-  DWORD cookie = 0;
-  ASSERT_EQ(KvRegisterMemoryTraceSink(store, &cookie), S_OK);
-  KvRevokeTraceSink(cookie);
-  TraceText("%s\n", "nobody listens");
-  TraceComError(_com_error(E_FAIL), kSourceDataPump, 1);
-  EXPECT_TRUE(store->Lines().empty());
-
-  for (KvTraceSinkFault fault :
-       {KvTraceSinkFault::Create, KvTraceSinkFault::Run, KvTraceSinkFault::NoInterface, KvTraceSinkFault::Write}) {
-    auto counters = std::make_shared<KvTraceSinkCounters>();
-    ASSERT_EQ(KvRegisterFailingTraceSink(fault, E_FAIL, &cookie, counters), S_OK);
-    TraceGeneralError(E_UNEXPECTED, kSourceDataPump, 2);
-    TraceException(CException("x"), kSourceDataPump, 3);
-    KvRevokeTraceSink(cookie);
-    EXPECT_EQ(counters->alive, 0) << "sink objects released on every way out";
-    EXPECT_EQ(counters->created, fault == KvTraceSinkFault::Create ? 0 : 4);
-  }
 }

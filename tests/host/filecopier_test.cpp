@@ -82,14 +82,4 @@ TEST_F(HostFileCopierTest, NamesThatLeaveTheDirectoryAreRefused) {
   EXPECT_FALSE(db->FileExists("files/y.pdf"));
 }
 
-TEST_F(HostFileCopierTest, UsableOnlyAfterInit) {
-  CComBSTR name;
-  LONG copied = -1;
-  EXPECT_EQ(E_UNEXPECTED, copier->UniqueName(CComBSTR("doc").Get(), CComBSTR(".pdf").Get(), &name));
-  EXPECT_EQ(E_UNEXPECTED, copier->Copy(CComBSTR("doc.pdf").Get(), CComBSTR("x.pdf").Get(), &copied));
-  EXPECT_EQ(0, copied);
-  EXPECT_EQ(0, Init(Directory("nowhere")));
-  EXPECT_EQ(0, Copy("doc.pdf", "x.pdf"));
-}
-
 }  // namespace

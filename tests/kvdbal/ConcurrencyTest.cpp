@@ -3,17 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <set>
-#include <vector>
-
 #include "EngineFixture.h"
 
 namespace {
 
-class ConcurrencyTest : public EngineTest {
+class ConcurrencyTest : public LayerTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    LayerTest::SetUp();
     if (IsSkipped()) return;
     Exec("CREATE TABLE c (lid INTEGER PRIMARY KEY, lqty INTEGER)");
     Exec("INSERT INTO c (lid, lqty) VALUES (1, 0)");
@@ -89,72 +86,6 @@ TEST_P(ConcurrencyTest, WriteLockHeldByAnotherProcessIsACollision) {
   EXPECT_EQ(QueryLong("SELECT lqty FROM c WHERE lid = 1"), 4);
 }
 
-bool IsCollision(HRESULT hr) {
-  return hr == KVDB_E_COLLISION_DUPKEY || hr == KVDB_E_COLLISION_LOCKED ||
-         hr == KVDB_E_COLLISION_CHANGED || hr == KVDB_E_COLLISION_DEADLOCK;
-}
-
-// Each process inserts rows with the next free id the way the saving code
-// does (largest id plus one inside a transaction) and retries collisions.
-// Exit codes: 0 done, 3 a failure that is no collision, 4 anything else.
-int InsertRows(const std::string& connection, int rows, LONG tag) {
-  alarm(120);  // a hang ends the process instead of the test run
-  srand(static_cast<unsigned>(getpid()));
-  try {
-    IDispatch* session = nullptr;
-    KvDbOpenSessionConnection(connection, &session);
-    CKvDbConnection db(session, false);
-    for (int done = 0; done < rows;) {
-      try {
-        db.BeginTrans();
-        CKvDbRowset rs;
-        rs.Open("SELECT MAX(lid) as maxid FROM c", &db, -1, -1, 0);
-        LONG next = rs.GetField("maxid")->GetLongValue() + 1;
-        rs.Close();
-        rs.Open("SELECT * FROM c WHERE lid = -1", &db, 0, 2, 0);
-        rs.AddNew();
-        rs.GetField("lid")->SetValue(CComVariant(next));
-        rs.GetField("lqty")->SetValue(CComVariant(tag));
-        rs.Update();
-        rs.Close();
-        db.CommitTrans();
-        ++done;
-      } catch (const CKvDbException& e) {
-        db.RollbackTrans();
-        if (!IsCollision(e.GetResult())) return 3;
-        usleep(rand() % 20000);
-      }
-    }
-    return 0;
-  } catch (...) {
-    return 4;
-  }
-}
-
-TEST_P(ConcurrencyTest, ProcessesInsertingNextIdsCollideAndRetryButNeverHang) {
-  const int kProcesses = 4, kRows = 15;
-  m_db.reset();
-  std::string connection = ConnectionString();
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) _exit(InsertRows(connection, kRows, p));
-    children.push_back(child);
-  }
-  for (pid_t child : children) {
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << "a writer was killed (hung?)";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: a failure other than a collision";
-  }
-  m_db = Connect();
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM c"), 1 + kProcesses * kRows);
-  EXPECT_EQ(QueryLong("SELECT MAX(lid) FROM c"), 1 + kProcesses * kRows);
-  for (int p = 0; p < kProcesses; ++p)
-    EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM c WHERE lid > 1 AND lqty = " + std::to_string(p)), kRows);
-}
-
-KV_ENGINE_TESTS(ConcurrencyTest);
+KV_ON_BOTH_ENGINES(ConcurrencyTest);
 
 }  // namespace

@@ -20,14 +20,11 @@ std::string PgServer() {
 }
 }  // namespace
 
-std::string EngineName(const ::testing::TestParamInfo<TestEngine>& info) {
-  return info.param == TestEngine::SQLite ? "SQLite" : "Postgres";
-}
-
-void EngineTest::SetUp() {
+void LayerTest::SetUp() {
+  EngineTest::SetUp();
+  if (IsSkipped()) return;
   std::string unique = std::to_string(getpid()) + "_" + std::to_string(g_counter++);
   if (IsPostgres()) {
-    if (PgServer().empty()) GTEST_SKIP() << "KV_TEST_PG is not set";
     m_pgSchema = "kvdbal_" + unique;
     {
       IDispatch* session = nullptr;
@@ -42,7 +39,7 @@ void EngineTest::SetUp() {
   m_db = Connect();
 }
 
-void EngineTest::TearDown() {
+void LayerTest::TearDown() {
   m_db.reset();
   if (!m_pgSchema.empty()) {
     IDispatch* session = nullptr;
@@ -55,7 +52,7 @@ void EngineTest::TearDown() {
   }
 }
 
-std::string EngineTest::ConnectionString(const std::string& options) const {
+std::string LayerTest::ConnectionString(const std::string& options) const {
   if (IsPostgres()) {
     std::string uri = PgServer();
     uri += uri.find('?') == std::string::npos ? '?' : '&';
@@ -66,21 +63,21 @@ std::string EngineTest::ConnectionString(const std::string& options) const {
   return "sqlite:" + m_sqlitePath + "?mode=rwc" + (options.empty() ? "" : "&" + options);
 }
 
-std::unique_ptr<CKvDbConnection> EngineTest::Connect(const std::string& options) const {
+std::unique_ptr<CKvDbConnection> LayerTest::Connect(const std::string& options) const {
   IDispatch* session = nullptr;
   KvDbOpenSessionConnection(ConnectionString(options), &session);
   return std::make_unique<CKvDbConnection>(session, false);
 }
 
-void EngineTest::Exec(const std::string& sql) const { m_db->Execute(sql.c_str(), nullptr, 1); }
+void LayerTest::Exec(const std::string& sql) const { m_db->Execute(sql.c_str(), nullptr, 1); }
 
-long EngineTest::QueryLong(const std::string& sql) const {
+long LayerTest::QueryLong(const std::string& sql) const {
   CKvDbRowset rs;
   rs.Open(sql.c_str(), m_db.get(), -1, -1, 0);
   return rs.IsEOF() ? -1 : rs.GetField(0)->GetLongValue();
 }
 
-std::string EngineTest::QueryString(const std::string& sql) const {
+std::string LayerTest::QueryString(const std::string& sql) const {
   CKvDbRowset rs;
   rs.Open(sql.c_str(), m_db.get(), -1, -1, 0);
   return rs.IsEOF() ? "<no row>" : rs.GetField(0)->GetStringValue();

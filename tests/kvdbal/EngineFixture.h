@@ -1,5 +1,5 @@
-// Runs each access-layer test on a fresh SQLite file and, when KV_TEST_PG
-// names a server, on a fresh PostgreSQL schema as well.
+// Each access-layer test gets a fresh SQLite file or a fresh PostgreSQL
+// schema of its own, on the engine of its parameter.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,15 +8,13 @@
 #include <string>
 
 #include "platform/kvdbal/KvDbal.h"
+#include "tests/fixture/Engines.h"
 
-enum class TestEngine { SQLite, Postgres };
-
-class EngineTest : public ::testing::TestWithParam<TestEngine> {
+class LayerTest : public EngineTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  bool IsPostgres() const { return GetParam() == TestEngine::Postgres; }
   // A connection string to this test's database, with extra options after '?'.
   std::string ConnectionString(const std::string& options = "") const;
   // A new session connection and a connection wrapper on it.
@@ -36,13 +34,6 @@ class EngineTest : public ::testing::TestWithParam<TestEngine> {
   std::string m_sqlitePath;
   std::string m_pgSchema;
 };
-
-std::string EngineName(const ::testing::TestParamInfo<TestEngine>& info);
-
-#define KV_ENGINE_TESTS(suite)                                                              \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                \
-                           ::testing::Values(TestEngine::SQLite, TestEngine::Postgres), \
-                           EngineName)
 
 // Expects statement to raise CKvDbException with code hr.
 #define EXPECT_KVDB_ERROR(statement, hr)                                             \

@@ -8,28 +8,7 @@
 
 namespace {
 
-class ErrorsTest : public EngineTest {};
-
-TEST_P(ErrorsTest, EngineFailuresCarryTheEnginesMessage) {
-  Exec("CREATE TABLE e (lid INTEGER)");
-  CKvDbRowset rs;
-  try {
-    rs.Open("SELEC lid FROM e", m_db.get(), -1, -1, 0);
-    ADD_FAILURE() << "a syntax error raised nothing";
-  } catch (const CKvDbException& e) {
-    EXPECT_EQ(e.GetResult(), KVDB_E_ERRORSINCOMMAND);
-    EXPECT_NE(e.Message().find("syntax error"), std::string::npos) << e.Message();
-    char text[512];
-    EXPECT_TRUE(e.GetErrorMessage(text, sizeof text));
-    EXPECT_EQ(e.Message(), text);
-  }
-  EXPECT_KVDB_ERROR(rs.Open("SELECT lid FROM missing", m_db.get(), -1, -1, 0), KVDB_E_NOTABLE);
-  EXPECT_KVDB_ERROR(Exec("DELETE FROM missing"), KVDB_E_NOTABLE);
-  EXPECT_KVDB_ERROR(Exec("UPDATE e SET nocolumn = 1"), KVDB_E_ERRORSINCOMMAND);
-  // The connection stays usable after a failure.
-  Exec("INSERT INTO e (lid) VALUES (1)");
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM e"), 1);
-}
+class ErrorsTest : public LayerTest {};
 
 TEST_P(ErrorsTest, DatabaseFileDeletedOrReplacedUnderTheConnectionIsNoPlaceToWrite) {
   if (IsPostgres()) GTEST_SKIP() << "a file of SQLite's own";
@@ -63,19 +42,6 @@ TEST_P(ErrorsTest, DatabaseFileDeletedOrReplacedUnderTheConnectionIsNoPlaceToWri
   EXPECT_KVDB_ERROR(writer->BeginTrans(), KVDB_E_CONNECTION);
   EXPECT_KVDB_ERROR(writer->Execute("INSERT INTO e (lid) VALUES (3)", nullptr, 1), KVDB_E_CONNECTION);
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + ".old" + suffix);
-}
-
-TEST_P(ErrorsTest, AFullDatabaseHasItsOwnCode) {
-  if (IsPostgres()) GTEST_SKIP() << "SQLite's page limit stands in for a full disk";
-  Exec("CREATE TABLE e (strdata TEXT)");
-  Exec("PRAGMA max_page_count = " + std::to_string(QueryLong("PRAGMA page_count") + 2));
-  try {
-    Exec("INSERT INTO e (strdata) VALUES ('" + std::string(64 * 1024, 'x') + "')");
-    ADD_FAILURE() << "the insert fitted";
-  } catch (const CKvDbException& e) {
-    EXPECT_EQ(e.GetResult(), KVDB_E_DISKFULL);
-    EXPECT_NE(e.Message().find("full"), std::string::npos) << e.Message();
-  }
 }
 
 TEST_P(ErrorsTest, LostPostgresSessionConnectsAgainOutsideATransaction) {
@@ -112,6 +78,40 @@ TEST_P(ErrorsTest, LostPostgresSessionConnectsAgainOutsideATransaction) {
   EXPECT_EQ(rs.GetField(0)->GetLongValue(), 2) << "rows 1 and 4";
 }
 
+TEST_P(ErrorsTest, EngineFailuresCarryTheEnginesMessage) {
+  Exec("CREATE TABLE e (lid INTEGER)");
+  CKvDbRowset rs;
+  try {
+    rs.Open("SELEC lid FROM e", m_db.get(), -1, -1, 0);
+    ADD_FAILURE() << "a syntax error raised nothing";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_ERRORSINCOMMAND);
+    EXPECT_NE(e.Message().find("syntax error"), std::string::npos) << e.Message();
+    char text[512];
+    EXPECT_TRUE(e.GetErrorMessage(text, sizeof text));
+    EXPECT_EQ(e.Message(), text);
+  }
+  EXPECT_KVDB_ERROR(rs.Open("SELECT lid FROM missing", m_db.get(), -1, -1, 0), KVDB_E_NOTABLE);
+  EXPECT_KVDB_ERROR(Exec("DELETE FROM missing"), KVDB_E_NOTABLE);
+  EXPECT_KVDB_ERROR(Exec("UPDATE e SET nocolumn = 1"), KVDB_E_ERRORSINCOMMAND);
+  // The connection stays usable after a failure.
+  Exec("INSERT INTO e (lid) VALUES (1)");
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM e"), 1);
+}
+
+TEST_P(ErrorsTest, AFullDatabaseHasItsOwnCode) {
+  if (IsPostgres()) GTEST_SKIP() << "SQLite's page limit stands in for a full disk";
+  Exec("CREATE TABLE e (strdata TEXT)");
+  Exec("PRAGMA max_page_count = " + std::to_string(QueryLong("PRAGMA page_count") + 2));
+  try {
+    Exec("INSERT INTO e (strdata) VALUES ('" + std::string(64 * 1024, 'x') + "')");
+    ADD_FAILURE() << "the insert fitted";
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(e.GetResult(), KVDB_E_DISKFULL);
+    EXPECT_NE(e.Message().find("full"), std::string::npos) << e.Message();
+  }
+}
+
 TEST_P(ErrorsTest, ClosedRowsetsLeaveFewServerCursorsBehind) {
   if (!IsPostgres()) GTEST_SKIP() << "server cursors of PostgreSQL's own";
   Exec("CREATE TABLE e (lid INTEGER)");
@@ -135,29 +135,6 @@ TEST_P(ErrorsTest, ClosedRowsetsLeaveFewServerCursorsBehind) {
   EXPECT_LE(cursors(), 2);
 }
 
-TEST_P(ErrorsTest, ObserverSeesEveryStatementInOrderUntilRemoved) {
-  Exec("CREATE TABLE o (lid INTEGER PRIMARY KEY)");
-  std::vector<std::string> seen;
-  KvDbSetStatementObserver([&](const std::string& sql) { seen.push_back(sql); });
-  m_db->BeginTrans();
-  Exec("INSERT INTO o (lid) VALUES (1)");
-  CKvDbRowset rs;
-  rs.Open("SELECT MAX(lid) as maxid FROM o", m_db.get(), -1, -1, 0);
-  rs.MoveLast();
-  rs.MoveFirst();  // moving again reaches the engine with no new text
-  rs.Close();
-  m_db->CommitTrans();
-  m_db->BeginTrans();
-  m_db->RollbackTrans();
-  KvDbSetStatementObserver({});
-  Exec("DELETE FROM o");
-
-  std::vector<std::string> expected = {"BEGIN", "INSERT INTO o (lid) VALUES (1)",
-                                       "SELECT MAX(lid) as maxid FROM o", "COMMIT", "BEGIN",
-                                       "ROLLBACK"};
-  EXPECT_EQ(seen, expected);
-}
-
-KV_ENGINE_TESTS(ErrorsTest);
+KV_ON_BOTH_ENGINES(ErrorsTest);
 
 }  // namespace

@@ -3,10 +3,10 @@
 
 namespace {
 
-class NavigationTest : public EngineTest {
+class NavigationTest : public LayerTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    LayerTest::SetUp();
     if (IsSkipped()) return;
     Exec("CREATE TABLE nav (id INTEGER PRIMARY KEY, name VARCHAR(20))");
     for (int i = 1; i <= 5; ++i)
@@ -54,96 +54,6 @@ TEST_P(NavigationTest, WalksToBothEndsAndRefusesToReadOrStepBeyondThem) {
   EXPECT_EQ(m_rs.GetField(1)->GetStringValue(), "row3");
 }
 
-TEST_P(NavigationTest, MoveCountsFromTheCurrentRowAndStopsAtEitherEnd) {
-  m_rs.Move(2);
-  EXPECT_EQ(Id(), 3);
-  m_rs.Move(-1);
-  EXPECT_EQ(Id(), 2);
-  m_rs.Move(0);
-  EXPECT_EQ(Id(), 2);
-  m_rs.Move(10);
-  EXPECT_TRUE(m_rs.IsEOF());
-  EXPECT_KVDB_ERROR(m_rs.Move(0), KVDB_E_NOCURRENTROW);
-  m_rs.Move(3);  // further past the end stays at the end
-  EXPECT_TRUE(m_rs.IsEOF());
-  m_rs.Move(-2);
-  EXPECT_EQ(Id(), 4);
-  m_rs.Move(-10);
-  EXPECT_TRUE(m_rs.IsBOF());
-  m_rs.Move(-1);
-  EXPECT_TRUE(m_rs.IsBOF());
-  m_rs.Move(3);
-  EXPECT_EQ(Id(), 3);
-  // Landing exactly one past the last row is the end as well.
-  m_rs.MoveFirst();
-  m_rs.Move(5);
-  EXPECT_TRUE(m_rs.IsEOF());
-  m_rs.MoveLast();
-  EXPECT_EQ(Id(), 5);
-}
-
-TEST_P(NavigationTest, EmptyResultIsAtBothEnds) {
-  CKvDbRowset rs;
-  rs.Open("SELECT id FROM nav WHERE id > 100", m_db.get(), -1, -1, 0);
-  EXPECT_TRUE(rs.IsBOF());
-  EXPECT_TRUE(rs.IsEOF());
-  rs.MoveFirst();
-  rs.MoveLast();
-  rs.Move(4);
-  EXPECT_TRUE(rs.IsEOF());
-  EXPECT_TRUE(rs.IsBOF());
-  EXPECT_KVDB_ERROR(rs.MoveNext(), KVDB_E_NOCURRENTROW);
-  EXPECT_KVDB_ERROR(rs.MovePrev(), KVDB_E_NOCURRENTROW);
-  EXPECT_KVDB_ERROR(rs.GetField(0)->GetValue(), KVDB_E_NOCURRENTROW);
-  EXPECT_EQ(rs.GetField(0)->GetName(), "id");  // the columns are known without a row
-}
-
-TEST_P(NavigationTest, ClosedRowsetRaisesUntilOpenedAgain) {
-  m_rs.Close();
-  EXPECT_FALSE(m_rs.IsOpen());
-  m_rs.Close();  // closing twice is harmless
-  EXPECT_KVDB_ERROR(m_rs.IsEOF(), KVDB_E_CLOSED);
-  EXPECT_KVDB_ERROR(m_rs.IsBOF(), KVDB_E_CLOSED);
-  EXPECT_KVDB_ERROR(m_rs.MoveNext(), KVDB_E_CLOSED);
-  EXPECT_KVDB_ERROR(m_rs.GetField(0), KVDB_E_CLOSED);
-  EXPECT_KVDB_ERROR(m_rs.GetField("id"), KVDB_E_CLOSED);
-  EXPECT_KVDB_ERROR(m_rs.AddNew(), KVDB_E_CLOSED);
-
-  m_rs.Open("SELECT name FROM nav WHERE id = 4", m_db.get(), -1, -1, 0);
-  EXPECT_EQ(m_rs.GetField(0)->GetStringValue(), "row4");
-}
-
-TEST_P(NavigationTest, OpenRowsetOutlivesItsConnectionObjects) {
-  CKvDbRowset rs;
-  {
-    std::unique_ptr<CKvDbConnection> connection = Connect();
-    rs.Open("SELECT id FROM nav ORDER BY id", connection.get(), -1, -1, 0);
-  }  // the wrapper and the last reference to its session connection are gone
-  rs.Move(3);
-  EXPECT_EQ(rs.GetField(0)->GetLongValue(), 4);
-  rs.MoveFirst();
-  EXPECT_EQ(rs.GetField("id")->GetLongValue(), 1);
-  rs.MoveLast();
-  rs.MoveNext();
-  EXPECT_TRUE(rs.IsEOF());
-}
-
-TEST_P(NavigationTest, OpenRowsetNeitherBlocksWritesNorHidesOtherWriters) {
-  // m_rs stands on its first row. Another connection writes meanwhile.
-  Connect()->Execute("INSERT INTO nav (id, name) VALUES (6, 'other')", nullptr, 1);
-  m_db->BeginTrans();
-  Exec("INSERT INTO nav (id, name) VALUES (7, 'ours')");
-  m_db->CommitTrans();
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nav"), 7);
-  m_rs.MoveNext();
-  EXPECT_EQ(Id(), 2);
-}
-
-TEST_P(NavigationTest, FailedOpenLeavesTheRowsetClosed) {
-  EXPECT_KVDB_ERROR(m_rs.Open("SELECT nothing FROM nav", m_db.get(), -1, -1, 0), KVDB_E_ERRORSINCOMMAND);
-  EXPECT_FALSE(m_rs.IsOpen());
-}
-
 TEST_P(NavigationTest, LongResultsStreamInBothDirections) {
   Exec("CREATE TABLE big (id INTEGER PRIMARY KEY, name VARCHAR(20))");
   Exec("INSERT INTO big (id, name) WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
@@ -178,6 +88,49 @@ TEST_P(NavigationTest, LongResultsStreamInBothDirections) {
   EXPECT_EQ(rs.GetField(0)->GetLongValue(), 1);
 }
 
-KV_ENGINE_TESTS(NavigationTest);
+TEST_P(NavigationTest, MoveCountsFromTheCurrentRowAndStopsAtEitherEnd) {
+  m_rs.Move(2);
+  EXPECT_EQ(Id(), 3);
+  m_rs.Move(-1);
+  EXPECT_EQ(Id(), 2);
+  m_rs.Move(0);
+  EXPECT_EQ(Id(), 2);
+  m_rs.Move(10);
+  EXPECT_TRUE(m_rs.IsEOF());
+  EXPECT_KVDB_ERROR(m_rs.Move(0), KVDB_E_NOCURRENTROW);
+  m_rs.Move(3);  // further past the end stays at the end
+  EXPECT_TRUE(m_rs.IsEOF());
+  m_rs.Move(-2);
+  EXPECT_EQ(Id(), 4);
+  m_rs.Move(-10);
+  EXPECT_TRUE(m_rs.IsBOF());
+  m_rs.Move(-1);
+  EXPECT_TRUE(m_rs.IsBOF());
+  m_rs.Move(3);
+  EXPECT_EQ(Id(), 3);
+  // Landing exactly one past the last row is the end as well.
+  m_rs.MoveFirst();
+  m_rs.Move(5);
+  EXPECT_TRUE(m_rs.IsEOF());
+  m_rs.MoveLast();
+  EXPECT_EQ(Id(), 5);
+}
+
+TEST_P(NavigationTest, ClosedRowsetRaisesUntilOpenedAgain) {
+  m_rs.Close();
+  EXPECT_FALSE(m_rs.IsOpen());
+  m_rs.Close();  // closing twice is harmless
+  EXPECT_KVDB_ERROR(m_rs.IsEOF(), KVDB_E_CLOSED);
+  EXPECT_KVDB_ERROR(m_rs.IsBOF(), KVDB_E_CLOSED);
+  EXPECT_KVDB_ERROR(m_rs.MoveNext(), KVDB_E_CLOSED);
+  EXPECT_KVDB_ERROR(m_rs.GetField(0), KVDB_E_CLOSED);
+  EXPECT_KVDB_ERROR(m_rs.GetField("id"), KVDB_E_CLOSED);
+  EXPECT_KVDB_ERROR(m_rs.AddNew(), KVDB_E_CLOSED);
+
+  m_rs.Open("SELECT name FROM nav WHERE id = 4", m_db.get(), -1, -1, 0);
+  EXPECT_EQ(m_rs.GetField(0)->GetStringValue(), "row4");
+}
+
+KV_ON_BOTH_ENGINES(NavigationTest);
 
 }  // namespace

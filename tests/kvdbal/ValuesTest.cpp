@@ -6,10 +6,10 @@
 
 namespace {
 
-class ValuesTest : public EngineTest {
+class ValuesTest : public LayerTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    LayerTest::SetUp();
     if (IsSkipped()) return;
     Exec(std::string("CREATE TABLE vals (lid INTEGER PRIMARY KEY, ssmall SMALLINT, bflag BOOLEAN, "
                      "dblprice DOUBLE PRECISION, strmemo TEXT, strname VARCHAR(20), dtedit TIMESTAMP, "
@@ -74,27 +74,6 @@ TEST_P(ValuesTest, ColumnsMapToVariantsByDeclaredType) {
   }
 }
 
-TEST_P(ValuesTest, ExpressionColumnsMapByTheirValue) {
-  CKvDbRowset rs;
-  rs.Open("SELECT MAX(lid) as maxid FROM vals", m_db.get(), -1, -1, 0);
-  ASSERT_FALSE(rs.IsEOF());
-  EXPECT_EQ(rs.GetField("maxid")->GetValue().vt, VT_NULL);
-  EXPECT_EQ(rs.GetField("maxid")->GetLongValue(), 0);  // so the next id of an empty table is 1
-
-  Exec("INSERT INTO vals (lid, dblprice) VALUES (41, 0.125)");
-  rs.Open("SELECT MAX(lid) as maxid, COUNT(*) AS lcount, MAX(lid)+1 AS nextid, MAX(dblprice) AS p "
-          "FROM vals", m_db.get(), -1, -1, 0);
-  CComVariant max = rs.GetField("MAXID")->GetValue();  // names match without regard to case
-  EXPECT_EQ(max.vt, VT_I4);
-  EXPECT_EQ(max.lVal, 41);
-  CComVariant count = rs.GetField("lcount")->GetValue();
-  EXPECT_EQ(count.vt, VT_I4);
-  EXPECT_EQ(count.lVal, 1);
-  EXPECT_EQ(rs.GetField("nextid")->GetLongValue(), 42);
-  EXPECT_EQ(rs.GetField("p")->GetValue().vt, VT_R8);
-  EXPECT_EQ(rs.GetField("p")->GetStringValue(), "0.125");
-}
-
 TEST_P(ValuesTest, BinaryValuesKeepEveryByte) {
   const char bytes[] = {'a', 0, '\xff', 'b'};
   CKvDbRowset rs;
@@ -117,37 +96,12 @@ TEST_P(ValuesTest, BinaryValuesKeepEveryByte) {
   EXPECT_EQ(rs.GetField(0)->GetStringValue(), std::string(bytes, sizeof bytes));
 }
 
-TEST_P(ValuesTest, FieldsAreFoundByIndexNameOrVariantAndUnknownOnesRaise) {
-  Exec("INSERT INTO vals (lid, strname) VALUES (3, 'x')");
-  CKvDbRowset rs;
-  rs.Open("SELECT lid, strname FROM vals", m_db.get(), -1, -1, 0);
-  CComVariant byName(std::string_view("strname"));
-  CComVariant byIndex(LONG{1});
-  EXPECT_EQ(rs.GetField(byName)->GetStringValue(), "x");
-  EXPECT_EQ(rs.GetField(byIndex)->GetStringValue(), "x");
-  EXPECT_EQ(rs.GetField(byName), rs.GetField(1));
-  EXPECT_KVDB_ERROR(rs.GetField("strnone"), KVDB_E_BADCOLUMN);
-  EXPECT_KVDB_ERROR(rs.GetField(CComVariant(std::string_view("strnone"))), KVDB_E_BADCOLUMN);
-  EXPECT_KVDB_ERROR(rs.GetField(2), KVDB_E_BADCOLUMN);
-  EXPECT_KVDB_ERROR(rs.GetField(-1), KVDB_E_BADCOLUMN);
-}
-
 TEST_P(ValuesTest, ServerTypeComesFromTheEngineUnlessTheConnectionStringSaysOtherwise) {
   EXPECT_EQ(m_db->GetDbType(), IsPostgres() ? kvDbServerPostgreSQL : kvDbServerSQLite);
   EXPECT_EQ(Connect("servertype=2")->GetDbType(), kvDbServerTempInto);
   EXPECT_EQ(Connect("servertype=3")->GetDbType(), kvDbServerOuterPlus);
   IDispatch* session = nullptr;
   EXPECT_KVDB_ERROR(KvDbOpenSessionConnection(ConnectionString("servertype=x"), &session), KVDB_E_CONNECTION);
-  EXPECT_EQ(session, nullptr);
-}
-
-KV_ENGINE_TESTS(ValuesTest);
-
-TEST(ConnectionStringTest, UnknownEnginesAndUnreachableDatabasesRaise) {
-  IDispatch* session = nullptr;
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("mysql://localhost/x", &session), KVDB_E_CONNECTION);
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite:/nonexistent-dir/x/y.db", &session), KVDB_E_CONNECTION);
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite::memory:?journal=off", &session), KVDB_E_CONNECTION);
   EXPECT_EQ(session, nullptr);
 }
 
@@ -166,6 +120,53 @@ TEST(ConnectionStringTest, SessionConnectionIsAnEmptyDispatchObject) {
   long affected = -1;
   second.Execute("INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", &affected, 1);
   EXPECT_EQ(affected, 2);
+}
+
+TEST_P(ValuesTest, FieldsAreFoundByIndexNameOrVariantAndUnknownOnesRaise) {
+  Exec("INSERT INTO vals (lid, strname) VALUES (3, 'x')");
+  CKvDbRowset rs;
+  rs.Open("SELECT lid, strname FROM vals", m_db.get(), -1, -1, 0);
+  CComVariant byName(std::string_view("strname"));
+  CComVariant byIndex(LONG{1});
+  EXPECT_EQ(rs.GetField(byName)->GetStringValue(), "x");
+  EXPECT_EQ(rs.GetField(byIndex)->GetStringValue(), "x");
+  EXPECT_EQ(rs.GetField(byName), rs.GetField(1));
+  EXPECT_EQ(rs.GetField(1)->GetName(), "strname");
+  EXPECT_KVDB_ERROR(rs.GetField("strnone"), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(CComVariant(std::string_view("strnone"))), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(2), KVDB_E_BADCOLUMN);
+  EXPECT_KVDB_ERROR(rs.GetField(-1), KVDB_E_BADCOLUMN);
+}
+
+TEST_P(ValuesTest, ExpressionColumnsMapByTheirValue) {
+  CKvDbRowset rs;
+  rs.Open("SELECT MAX(lid) as maxid FROM vals", m_db.get(), -1, -1, 0);
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.GetField("maxid")->GetValue().vt, VT_NULL);
+  EXPECT_EQ(rs.GetField("maxid")->GetLongValue(), 0);  // so the next id of an empty table is 1
+
+  Exec("INSERT INTO vals (lid, dblprice) VALUES (41, 0.125)");
+  rs.Open("SELECT MAX(lid) as maxid, COUNT(*) AS lcount, MAX(lid)+1 AS nextid, MAX(dblprice) AS p "
+          "FROM vals", m_db.get(), -1, -1, 0);
+  CComVariant max = rs.GetField("MAXID")->GetValue();  // names match without regard to case
+  EXPECT_EQ(max.vt, VT_I4);
+  EXPECT_EQ(max.lVal, 41);
+  CComVariant count = rs.GetField("lcount")->GetValue();
+  EXPECT_EQ(count.vt, VT_I4);
+  EXPECT_EQ(count.lVal, 1);
+  EXPECT_EQ(rs.GetField("nextid")->GetLongValue(), 42);
+  EXPECT_EQ(rs.GetField("p")->GetValue().vt, VT_R8);
+  EXPECT_EQ(rs.GetField("p")->GetStringValue(), "0.125");
+}
+
+KV_ON_BOTH_ENGINES(ValuesTest);
+
+TEST(ConnectionStringTest, UnknownEnginesAndUnreachableDatabasesRaise) {
+  IDispatch* session = nullptr;
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("mysql://localhost/x", &session), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite:/nonexistent-dir/x/y.db", &session), KVDB_E_CONNECTION);
+  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite::memory:?journal=off", &session), KVDB_E_CONNECTION);
+  EXPECT_EQ(session, nullptr);
 }
 
 TEST(DateServiceTest, ModesGiveDateTimeAndDateTimeLiterals) {

@@ -6,10 +6,10 @@
 
 namespace {
 
-class WriteTest : public EngineTest {
+class WriteTest : public LayerTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    LayerTest::SetUp();
     if (IsSkipped()) return;
     Exec(std::string("CREATE TABLE w (lid INTEGER PRIMARY KEY, strname VARCHAR(20), lqty INTEGER, "
                      "strmemo TEXT, blobdata ") + BinaryType() + ")");
@@ -83,23 +83,6 @@ TEST_P(WriteTest, ValuesTheColumnCannotTakeAreRefusedBeforeTheRowIsStored) {
   EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM typed WHERE dblprice = 2.25 AND ssmall = -7"), 1);
 }
 
-TEST_P(WriteTest, NewRowReadsBackAndUnsetColumnsStayNull) {
-  CKvDbRowset rs;
-  rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
-  ASSERT_TRUE(rs.IsEOF());
-  rs.AddNew();
-  EXPECT_EQ(rs.GetField("lqty")->GetValue().vt, VT_NULL);
-  rs.GetField("lid")->SetValue(CComVariant(LONG{7}));
-  rs.Update();
-  EXPECT_EQ(rs.GetField("lid")->GetLongValue(), 7);
-  // The stored new row can be changed again through the same rowset.
-  rs.GetField("lqty")->SetValue(CComVariant(LONG{3}));
-  rs.Update();
-  rs.Close();
-  EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 7"), 3);
-  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 7"), "");
-}
-
 TEST_P(WriteTest, LongFieldsCollectChunks) {
   Insert(1, "x");
   CKvDbRowset rs;
@@ -131,65 +114,6 @@ TEST_P(WriteTest, LongFieldsCollectChunks) {
   EXPECT_EQ(QueryString("SELECT strmemo FROM w WHERE lid = 1"), "new");
 }
 
-TEST_P(WriteTest, TableWithoutKeyUpdatesJustTheCurrentRow) {
-  Exec("CREATE TABLE nokey (a INTEGER, b VARCHAR(10))");
-  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
-  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
-  Exec("INSERT INTO nokey (a, b) VALUES (2, NULL)");
-  CKvDbRowset rs;
-  rs.Open("SELECT * FROM nokey WHERE a = 1", m_db.get(), 0, 2, 0);
-  rs.GetField("b")->SetValue(CComVariant(std::string_view("changed")));
-  rs.Update();
-  rs.Open("SELECT * FROM nokey WHERE a = 2", m_db.get(), 0, 2, 0);
-  rs.GetField("a")->SetValue(CComVariant(LONG{3}));
-  rs.Update();
-  rs.Close();
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'changed'"), 1);
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'same'"), 1);
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE a = 3 AND b IS NULL"), 1);
-}
-
-TEST_P(WriteTest, WritingNeedsAWritableRowsetOnOneTable) {
-  Insert(1, "x");
-  CKvDbRowset rs;
-  rs.Open("SELECT * FROM w", m_db.get(), -1, -1, 0);
-  EXPECT_KVDB_ERROR(rs.AddNew(), KVDB_E_NOTSUPPORTED);
-  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOTSUPPORTED);
-  rs.Open("SELECT w.lid, x.lid AS other FROM w, w x", m_db.get(), 0, 2, 0);
-  rs.GetField(0)->SetValue(CComVariant(LONG{5}));
-  EXPECT_KVDB_ERROR(rs.Update(), KVDB_E_NOTSUPPORTED);
-  rs.Open("SELECT * FROM w WHERE lid = 99", m_db.get(), 0, 2, 0);
-  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOCURRENTROW);
-}
-
-TEST_P(WriteTest, RollbackUndoesAndCommitKeeps) {
-  m_db->BeginTrans();
-  Insert(1, "gone");
-  Exec("INSERT INTO w (lid) VALUES (2)");
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 2);  // visible inside the transaction
-  m_db->RollbackTrans();
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 0);
-
-  m_db->BeginTrans();
-  Insert(3, "kept");
-  m_db->CommitTrans();
-  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 3"), "kept");
-}
-
-TEST_P(WriteTest, RowsetLeftFromARolledBackTransactionDoesNotDisturbTheNext) {
-  Insert(1, "a");
-  Insert(2, "b");
-  CKvDbRowset rs;
-  m_db->BeginTrans();
-  rs.Open("SELECT lid FROM w ORDER BY lid", m_db.get(), -1, -1, 0);
-  m_db->RollbackTrans();
-  m_db->BeginTrans();
-  rs.Close();  // its cursor went with the rollback
-  Insert(3, "c");
-  m_db->CommitTrans();
-  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 3);
-}
-
 TEST_P(WriteTest, DuplicateKeyIsACollision) {
   Insert(1, "first");
   EXPECT_KVDB_ERROR(Insert(1, "again"), KVDB_E_COLLISION_DUPKEY);
@@ -209,6 +133,68 @@ TEST_P(WriteTest, UpdatingARowDeletedMeanwhileIsACollision) {
   EXPECT_KVDB_ERROR(rs.Update(), KVDB_E_COLLISION_CHANGED);
 }
 
-KV_ENGINE_TESTS(WriteTest);
+TEST_P(WriteTest, NewRowReadsBackAndUnsetColumnsStayNull) {
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
+  ASSERT_TRUE(rs.IsEOF());
+  rs.AddNew();
+  EXPECT_EQ(rs.GetField("lqty")->GetValue().vt, VT_NULL);
+  rs.GetField("lid")->SetValue(CComVariant(LONG{7}));
+  rs.Update();
+  EXPECT_EQ(rs.GetField("lid")->GetLongValue(), 7);
+  // The stored new row can be changed again through the same rowset.
+  rs.GetField("lqty")->SetValue(CComVariant(LONG{3}));
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 7"), 3);
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 7"), "");
+}
+
+TEST_P(WriteTest, WritingNeedsAWritableRowsetOnOneTable) {
+  Insert(1, "x");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w", m_db.get(), -1, -1, 0);
+  EXPECT_KVDB_ERROR(rs.AddNew(), KVDB_E_NOTSUPPORTED);
+  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOTSUPPORTED);
+  rs.Open("SELECT w.lid, x.lid AS other FROM w, w x", m_db.get(), 0, 2, 0);
+  rs.GetField(0)->SetValue(CComVariant(LONG{5}));
+  EXPECT_KVDB_ERROR(rs.Update(), KVDB_E_NOTSUPPORTED);
+  rs.Open("SELECT * FROM w WHERE lid = 99", m_db.get(), 0, 2, 0);
+  EXPECT_KVDB_ERROR(rs.GetField("lqty")->SetValue(CComVariant(LONG{1})), KVDB_E_NOCURRENTROW);
+}
+
+TEST_P(WriteTest, TableWithoutKeyUpdatesJustTheCurrentRow) {
+  Exec("CREATE TABLE nokey (a INTEGER, b VARCHAR(10))");
+  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
+  Exec("INSERT INTO nokey (a, b) VALUES (1, 'same')");
+  Exec("INSERT INTO nokey (a, b) VALUES (2, NULL)");
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM nokey WHERE a = 1", m_db.get(), 0, 2, 0);
+  rs.GetField("b")->SetValue(CComVariant(std::string_view("changed")));
+  rs.Update();
+  rs.Open("SELECT * FROM nokey WHERE a = 2", m_db.get(), 0, 2, 0);
+  rs.GetField("a")->SetValue(CComVariant(LONG{3}));
+  rs.Update();
+  rs.Close();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'changed'"), 1);
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE b = 'same'"), 1);
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM nokey WHERE a = 3 AND b IS NULL"), 1);
+}
+
+TEST_P(WriteTest, RowsetLeftFromARolledBackTransactionDoesNotDisturbTheNext) {
+  Insert(1, "a");
+  Insert(2, "b");
+  CKvDbRowset rs;
+  m_db->BeginTrans();
+  rs.Open("SELECT lid FROM w ORDER BY lid", m_db.get(), -1, -1, 0);
+  m_db->RollbackTrans();
+  m_db->BeginTrans();
+  rs.Close();  // its cursor went with the rollback
+  Insert(3, "c");
+  m_db->CommitTrans();
+  EXPECT_EQ(QueryLong("SELECT COUNT(*) FROM w"), 3);
+}
+
+KV_ON_BOTH_ENGINES(WriteTest);
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <filesystem>
+
 #include "platform/com/ServerModules.h"
 
 namespace {
@@ -18,6 +20,11 @@ class RegisteredModule : public ::testing::Environment {
     setenv("KVCOM_REGISTRY", g_registryPath.c_str(), 1);
     std::string error;
     ASSERT_EQ(KvServerRegisterModule(KV_MODULE_PATH, false, &error), S_OK) << error;
+  }
+  // Every test program runs once per test: each removes its own registry.
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(g_registryPath).parent_path(), ignored);
   }
 };
 

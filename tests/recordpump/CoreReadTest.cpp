@@ -62,16 +62,6 @@ TEST_F(CoreReadTest, ReadGuardReturnsDefaultsWithoutTouchingTheDatabase) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(CoreReadTest, BadFieldNamesAreTracedAndGiveTheDefault) {
-  for (const char* field : {"nosuchcolumn", "strno +* FROM", ""}) {
-    trace.Clear();
-    EXPECT_EQ("dflt", TextOf(Read(field, Str("dflt")))) << field;
-    EXPECT_TRUE(TraceHas("[CKvDbException]")) << field << "\n" << trace.Text();
-    EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
-    EXPECT_FALSE(Equals(field, Str("A-4"))) << field;
-  }
-}
-
 TEST_F(CoreReadTest, ComparisonIsStrictOnTypeAndCase) {
   EXPECT_TRUE(Equals("lamount", I4(17)));
   EXPECT_FALSE(Equals("lamount", I2(17)));
@@ -148,14 +138,6 @@ TEST_F(CoreReadTest, LanguageZeroReadsLikeThePlainReader) {
   EXPECT_EQ("red|green|blue", TextOf(ReadEx("strcolor", 0)));
   EXPECT_EQ("dflt", TextOf(ReadEx("strtitle", 0, Str("dflt"))));
   EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
-}
-
-TEST_F(CoreReadTest, NullResultPointerIsRefused) {
-  CComBSTR name("strno");
-  EXPECT_EQ(E_POINTER, pump->ValueByFieldName(name.Get(), CComVariant(), nullptr));
-  EXPECT_EQ(E_POINTER, pump->ValueByFieldNameEx(name.Get(), CComVariant(), 1031, nullptr));
-  EXPECT_EQ(E_POINTER,
-            pump->CompareByFieldName(name.Get(), CComVariant(), I4(1), I4(0), nullptr));
 }
 
 }  // namespace

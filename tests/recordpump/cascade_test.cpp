@@ -106,65 +106,6 @@ TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_P(CascadeTest, WithoutKillChildrenNothingIsDeleted) {
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
-  StatementCapture statements;
-  EXPECT_EQ(S_OK, Cascade(false, false));
-  EXPECT_EQ(E_NOTIMPL, Cascade(false, true));
-  EXPECT_TRUE(statements.Statements().empty());
-  EXPECT_EQ(2, db->Count("krorder"));
-  EXPECT_EQ(7, db->Count("kruploadfile"));
-
-  // A failed read guard wins over the flags.
-  pump->MoveTo(0);
-  EXPECT_EQ(S_OK, Cascade(false, true));
-  EXPECT_EQ(S_OK, Cascade(true, false));
-  EXPECT_EQ(2, db->Count("krorder"));
-}
-
-TEST_P(CascadeTest, FailingSecondChildPackLeavesTheFirstSubtreeDeleted) {
-  AddTagPack();
-  KvHostDataPackFailFor(15);
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
-
-  EXPECT_EQ(S_OK, Cascade(true, false));
-  // The order lines below order 5 went with their notes, language rows and files ...
-  EXPECT_EQ(std::vector<LONG>{13}, Ids("krorderline"));
-  EXPECT_EQ(std::vector<LONG>{131}, Ids("krorderline_l"));
-  EXPECT_EQ(std::vector<LONG>{24}, Ids("krlinenote"));
-  EXPECT_FALSE(db->FileExists("files/lines/l11.pdf"));
-  // ... the rest stayed.
-  EXPECT_EQ(1, db->Count("krordertag", "lid=31"));
-  EXPECT_EQ((std::vector<LONG>{5, 6}), Ids("krorder"));
-  EXPECT_EQ((std::vector<LONG>{51, 52, 61}), Ids("krorder_l"));
-  EXPECT_EQ((std::vector<LONG>{1, 2, 3, 6, 7}), Ids("kruploadfile"));
-  EXPECT_TRUE(db->FileExists("files/o5.pdf"));
-
-  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
-  EXPECT_TRUE(TraceHas("HR: 0x80004005\n")) << trace.Text();
-  EXPECT_TRUE(TraceHas("Description: Data pack 15 cannot be loaded\n")) << trace.Text();
-}
-
-TEST_P(CascadeTest, FailingTopPackDeletesNothing) {
-  KvHostDataPackFailFor(10);
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
-  StatementCapture statements;
-  EXPECT_EQ(S_OK, Cascade(true, false));
-  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
-  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
-
-
-  // So does a host without the data pack component.
-  KvHostDataPackFailNone();
-  CoRevokeClassObject(dataPackCookie);
-  dataPackCookie = 0;
-  trace.Clear();
-  EXPECT_EQ(S_OK, Cascade(true, false));
-  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
-  EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
-  EXPECT_EQ(2, db->Count("krorder"));
-}
-
 TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
   std::remove((db->BasePath() + "files/lines/l12.pdf").c_str());
   ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
@@ -204,16 +145,6 @@ TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
   EXPECT_EQ(0, db->Count("krorder", "lid=5"));
 }
 
-TEST_P(CascadeTest, LeafRecordWithoutLanguageOrFilesIsDeletedAlone) {
-  ASSERT_EQ(S_OK, Bind(kNoteForm, 22));
-  StatementCapture statements;
-  EXPECT_EQ(S_OK, Cascade(true, false));
-  EXPECT_EQ((std::vector<std::string>{"DELETE FROM krlinenote WHERE lid=22"}),
-            Only(statements.Statements(), "DELETE"));
-  EXPECT_EQ((std::vector<LONG>{21, 23, 24}), Ids("krlinenote"));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
-}
-
-KV_FILES_ENGINES(CascadeTest);
+KV_ON_BOTH_ENGINES(CascadeTest);
 
 }  // namespace

@@ -156,18 +156,6 @@ TEST_P(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
   EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5.pdf"));
 }
 
-TEST_P(CloneTest, UncopiableFileFieldIsEmptiedInTheCopyAndEmptyOneStaysEmpty) {
-  std::remove((db->BasePath() + "files/o5.pdf").c_str());
-  db->Exec("UPDATE krorderline SET lfile=0 WHERE lid=11");
-  Clone(true);
-  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorder WHERE lid=7")) << "never the source's upload";
-  EXPECT_EQ(0, db->QueryLong("SELECT lfile FROM krorderline WHERE lparentid=7 AND strname='pencil'"));
-  // Only line 12's file was copied.
-  EXPECT_EQ(8, db->Count("kruploadfile"));
-  EXPECT_TRUE(db->FileExists("files/lines/l12_1.pdf"));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
-}
-
 TEST_P(CloneTest, StoredTextsAreQuotedAndAFailedUploadRowTakesItsCopyBack) {
   // An apostrophe in every stored text the upload row copies.
   db->Exec("UPDATE kruploadfile SET strfilename='O''Neil.pdf', strcontenttype='x''y' WHERE lid=1");
@@ -196,21 +184,6 @@ TEST_P(CloneTest, StoredTextsAreQuotedAndAFailedUploadRowTakesItsCopyBack) {
     EXPECT_TRUE(db->FileExists(file)) << file;
 }
 
-TEST_P(CloneTest, ListedLanguagePackIsClonedLikeAnyChild) {
-  db->Exec("UPDATE krappdatapack SET ldatapackid=12 WHERE lid=13");
-  Clone(false);
-  for (LONG line : {11, 12}) {
-    const std::string name = Text("krorderline", "strname", line);
-    const LONG copy = db->QueryLong("SELECT lid FROM krorderline WHERE lparentid=7 AND strname='" + name + "'");
-    EXPECT_EQ(db->Count("krorderline_l", "lparentid=" + std::to_string(line)),
-              db->Count("krorderline_l", "lparentid=" + std::to_string(copy)))
-        << name;
-  }
-  EXPECT_EQ(7, db->Count("krorderline_l"));
-  EXPECT_EQ(2, db->Count("krorderline_l", "strtext='text 122'"));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
-}
-
 TEST_P(CloneTest, FailedRowCopyTakesTheWholeCopyBack) {
   // A field the table does not have makes the lines' INSERT fail.
   db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
@@ -223,29 +196,6 @@ TEST_P(CloneTest, FailedRowCopyTakesTheWholeCopyBack) {
   EXPECT_EQ(4, db->Count("krlinenote"));
   EXPECT_EQ(7, db->Count("kruploadfile")) << "the order's copied upload is gone again";
   EXPECT_FALSE(db->FileExists("files/o5_1.pdf"));
-}
-
-TEST_P(CloneTest, NamedColumnsAndGuards) {
-  // A failing read guard leaves the result alone.
-  pump->MoveTo(0);
-  EXPECT_EQ(-77, Clone(false));
-  session = db->NewSession(kUserId, false);
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
-  EXPECT_EQ(-77, Clone(false));
-  EXPECT_EQ(2, db->Count("krorder"));
-  LONG* none = nullptr;
-  EXPECT_EQ(E_POINTER, pump->Clone(nullptr, nullptr, VARIANT_FALSE, none));
-
-  // Column names are taken as given, case aside.
-  session = db->NewSession(kUserId);
-  ASSERT_EQ(S_OK, Bind(kNoteForm, 24));
-  StatementCapture statements;
-  EXPECT_EQ(25, Clone(false, S_OK, "LID", "LPARENTID"));
-  EXPECT_EQ(13, Value("krlinenote", "lparentid", 25));
-  EXPECT_EQ("note 24", Text("krlinenote", "strnote", 25));
-  EXPECT_NE(std::string::npos, Only(statements.Statements(), "INSERT")[0].find(
-                                   "SELECT 25 AS LID, LPARENTID AS LPARENTID, "));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
 TEST_P(CloneTest, FileStepFailureKeepsTheRowWithoutTheSourceUploads) {
@@ -270,15 +220,6 @@ TEST_P(CloneTest, NoIdLeftForTheCopyCopiesNothing) {
   EXPECT_EQ(3, db->Count("krorder"));
 }
 
-TEST_P(CloneTest, SessionWithoutUserClonesNothing) {
-  KvConfigureHostSession(session.Get(), [](KvHostSessionConfig& c) { c.user = KvHostUserKind::None; });
-  StatementCapture statements;
-  EXPECT_EQ(-77, Clone(true));
-  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
-  EXPECT_EQ(1, HeadingCount("COM error")) << trace.Text();
-  EXPECT_EQ(2, db->Count("krorder"));
-}
-
-KV_FILES_ENGINES(CloneTest);
+KV_ON_BOTH_ENGINES(CloneTest);
 
 }  // namespace

@@ -52,51 +52,6 @@ TEST_P(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_P(DeleteTest, NothingHappensWithoutAPositionedValidBinding) {
-  StatementCapture statements;
-  // No Init at all.
-  EXPECT_EQ(S_OK, pump->Delete());
-  EXPECT_EQ(S_OK, pump->DeleteEx(0));
-  // Bound but not positioned, then positioned on 0.
-  ASSERT_EQ(S_OK, Bind(kOrderForm));
-  EXPECT_EQ(S_OK, pump->Delete());
-  pump->MoveTo(0);
-  EXPECT_EQ(S_OK, pump->DeleteEx(1031));
-  // An invalid session.
-  session = db->NewSession(kUserId, false);
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
-  EXPECT_EQ(S_OK, pump->Delete());
-  EXPECT_TRUE(Only(statements.Statements(), "DELETE").empty());
-  EXPECT_EQ(1, db->Count("krorder", "lid=5"));
-  EXPECT_EQ(3, db->Count("krorder_l", "lparentid=5"));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
-}
-
-TEST_P(DeleteTest, MissingRecordIsNoFailure) {
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 77));
-  EXPECT_EQ(S_OK, pump->Delete());
-  EXPECT_EQ(2, db->Count("krorder"));
-  EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
-}
-
-TEST_P(DeleteTest, FormWithoutLanguageTableLosesTheRowAndTracesTheSecondStatement) {
-  db->Exec("INSERT INTO krlinenote (lid, lparentid) VALUES (3, 1)");
-  ASSERT_EQ(S_OK, Bind(kNoteForm, 3));
-  EXPECT_EQ(S_OK, pump->Delete());
-  EXPECT_EQ(0, db->Count("krlinenote"));
-  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
-  EXPECT_TRUE(TraceHas("Location: KvDataPump, ")) << trace.Text();
-  EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
-
-  // With a language, nothing can be deleted there at all.
-  db->Exec("INSERT INTO krlinenote (lid, lparentid) VALUES (4, 1)");
-  pump->MoveTo(4);
-  trace.Clear();
-  EXPECT_EQ(S_OK, pump->DeleteEx(1031));
-  EXPECT_EQ(1, db->Count("krlinenote"));
-  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
-}
-
-KV_FILES_ENGINES(DeleteTest);
+KV_ON_BOTH_ENGINES(DeleteTest);
 
 }  // namespace

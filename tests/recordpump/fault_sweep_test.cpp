@@ -269,6 +269,6 @@ TEST_P(FaultSweepTest, PagingThroughOrders) {
   });
 }
 
-KV_FILES_ENGINES(FaultSweepTest);
+KV_ON_BOTH_ENGINES(FaultSweepTest);
 
 }  // namespace

@@ -19,17 +19,17 @@
 #include "platform/host/HostComponents.h"
 #include "src/outside/FileServices.h"
 #include "src/recordpump/KvDataPump.h"
-#include "tests/fixture/TestDatabase.h"
+#include "tests/fixture/Engines.h"
 
-class FilesPumpTest : public ::testing::TestWithParam<TestDatabase::Engine> {
+class FilesPumpTest : public EngineTest {
  protected:
   static constexpr LONG kOrderForm = 100;  // krorder, language table krorder_l
   static constexpr LONG kLineForm = 102;   // krorderline, language table krorderline_l
   static constexpr LONG kNoteForm = 103;   // krlinenote, no language table
 
   void SetUp() override {
-    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
-      GTEST_SKIP() << "KV_TEST_PG is not set";
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
     dataPackCookie = KvRegisterHostDataPack();
     fileCopierCookie = KvRegisterHostFileCopier();
     ASSERT_NE(0u, dataPackCookie);
@@ -119,19 +119,6 @@ class FilesPumpTest : public ::testing::TestWithParam<TestDatabase::Engine> {
     Upload(7, "files/o5_en.pdf");
   }
 
-  // A second child data pack of the orders (data pack 15, table krordertag),
-  // after the order lines, with one tag on order 5.
-  void AddTagPack() {
-    db->Exec("CREATE TABLE krordertag (lid INTEGER NOT NULL PRIMARY KEY, lparentid INTEGER, "
-             "strtag VARCHAR(50))");
-    db->Exec("INSERT INTO krappdatapack (lid, strtable, strname, lappid, ldatapackid, lrecrightsmask) "
-             "VALUES (15, 'krordertag', 'tags', 1, 10, 0)");
-    db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
-             "lprecision2) VALUES (1501, 15, 'lid', 1, 'INTEGER', 0, 0), (1502, 15, 'lparentid', 1, "
-             "'INTEGER', 0, 0), (1503, 15, 'strtag', 0, 'STRING', 0, 0)");
-    db->Exec("INSERT INTO krordertag (lid, lparentid, strtag) VALUES (31, 5, 'urgent')");
-  }
-
   bool TraceHas(const std::string& text) const { return trace.Text().find(text) != std::string::npos; }
   int HeadingCount(const std::string& heading) const {
     int n = 0;
@@ -162,12 +149,3 @@ class FilesPumpTest : public ::testing::TestWithParam<TestDatabase::Engine> {
   bool m_rootsSaved = false;
 };
 
-inline std::string FilesEngineName(const ::testing::TestParamInfo<TestDatabase::Engine>& info) {
-  return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
-}
-
-#define KV_FILES_ENGINES(suite)                                                                \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                     \
-                           ::testing::Values(TestDatabase::Engine::SQLite,                     \
-                                             TestDatabase::Engine::Postgres),                  \
-                           FilesEngineName)

@@ -69,44 +69,6 @@ TEST_P(LoadQueryLangTextsTest, TablesOfTheFromClauseContributeTheirControlTexts)
   }
 }
 
-TEST_P(LoadQueryLangTextsTest, TheTableNamedLastWinsForEqualKeys) {
-  db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
-           "lprecision2) VALUES (9001, 12, 'strcolor', 0, 'TEXT', 0, 0)");
-  db->Exec("INSERT INTO krappcontrol (lid, ldatafieldid) VALUES (601, 9001)");
-  db->Exec("INSERT INTO krlang (ltableid, ltype, strident, lcid, strtext) "
-           "VALUES (601, 7, 'red', 1031, 'rot (Zeile)')");
-  EXPECT_EQ(Load("SELECT * FROM krorder, krorderline").at("strcolor_red_1031"), "rot (Zeile)");
-  EXPECT_EQ(Load("SELECT * FROM krorderline, krorder").at("strcolor_red_1031"), "rot");
-  EXPECT_EQ(Load("SELECT * FROM krorder, krorderline, krorder").at("strcolor_red_1031"), "rot");
-}
-
-// Each plain table is looked up once, however often the query names it; an
-// entry that is no plain name (a function with a quoted argument, a
-// subquery) is not looked up, so it cannot break the lookup statement.
-TEST_P(LoadQueryLangTextsTest, EachPlainTableIsLookedUpOnce) {
-  const struct {
-    const char* sql;
-    size_t lookups;
-  } cases[] = {
-      {"SELECT * FROM krorder, krorder a, krorder b WHERE a.lid=b.lid", 1},
-      {"SELECT * FROM krorder o, f('a,b') t", 1},
-      {"SELECT * FROM krorder o, (SELECT'a' AS s) q", 1},
-      {"SELECT * FROM krorder o, f(o.lid) x, krorderline", 2},
-  };
-  for (const auto& c : cases) {
-    StatementCapture capture;
-    const CLangTextMap texts = Load(c.sql);
-    EXPECT_EQ(texts.at("strcolor_red_1031"), "rot") << c.sql;
-    const auto& statements = capture.Statements();
-    EXPECT_EQ(static_cast<size_t>(std::count_if(statements.begin(), statements.end(),
-                                                [](const std::string& sql) {
-                                                  return sql.find("FROM krappdatapack") != std::string::npos;
-                                                })),
-              c.lookups)
-        << c.sql;
-  }
-}
-
 KV_ON_BOTH_ENGINES(LoadQueryLangTextsTest);
 
 }  // namespace

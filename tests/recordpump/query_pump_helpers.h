@@ -9,16 +9,12 @@
 #include <vector>
 
 #include "src/recordpump/KvDataPump.h"
-#include "tests/fixture/TestDatabase.h"
+#include "tests/fixture/Engines.h"
 
 inline ComPtr<IKvDataPump> NewDataPump() {
   ComPtr<IKvDataPump> pump;
   EXPECT_EQ(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()), S_OK);
   return pump;
-}
-
-inline CKvDataPump& PumpState(const ComPtr<IKvDataPump>& pump) {
-  return *static_cast<CKvDataPump*>(pump.Get());
 }
 
 inline std::string StringOf(const VARIANT& v) {
@@ -30,26 +26,6 @@ inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   const auto& s = capture.Statements();
   return std::find(s.begin(), s.end(), sql) != s.end();
 }
-
-// The database tests run on SQLite and, when KV_TEST_PG names a server,
-// on PostgreSQL as well.
-class EngineTest : public ::testing::TestWithParam<TestDatabase::Engine> {
- protected:
-  void SetUp() override {
-    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
-      GTEST_SKIP() << "KV_TEST_PG is not set";
-  }
-};
-
-inline std::string EngineName(const ::testing::TestParamInfo<TestDatabase::Engine>& info) {
-  return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
-}
-
-#define KV_ON_BOTH_ENGINES(suite)                                                               \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite,                                                      \
-                           ::testing::Values(TestDatabase::Engine::SQLite,                      \
-                                             TestDatabase::Engine::Postgres),                   \
-                           EngineName)
 
 class PumpTest : public EngineTest {
  protected:

@@ -73,39 +73,3 @@ TEST(ExamplePages, EveryOtherPageRunsOnTheDemoDatabase) {
   // Clone and cascade delete tidy up after themselves, stored files included.
   EXPECT_EQ(std::distance(fs::directory_iterator(ws.Dir() + "/data/app/files"), fs::directory_iterator{}), 1);
 }
-
-// Given a database with no repository, kvhost makes the demo application in
-// it on either engine, once; a database that has a repository is left alone.
-TEST(ExamplePages, TheDemoApplicationIsMadeInAnyDatabaseWithoutRepository) {
-  std::vector<TestDatabase::Engine> engines{TestDatabase::Engine::SQLite};
-  if (TestDatabase::PostgresAvailable()) engines.push_back(TestDatabase::Engine::Postgres);
-  KvHostWorkspace ws;
-  // Counts the orders, reads one in German, then adds one.
-  const std::string page = ws.Write("count.js", R"(
-    var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
-    p.QueryInit(Session, "SELECT COUNT(*) AS n FROM krorder");
-    var n = p.Value("n");
-    p.CloseQuery();
-    p.Init(Session, 100);
-    p.MoveTo(12);
-    Response.Write(n + "|" + p.ValueByFieldNameEx("strtitle", "", 1031) + "|" +
-                   p.ValueByFieldNameEx("strcolor", "", 1031) + "\n");
-    p.SetFieldValue("strno", "Z1");
-    p.SaveFieldValues();
-  )");
-  for (TestDatabase::Engine engine : engines) {
-    std::unique_ptr<TestDatabase> empty = TestDatabase::Create(engine, "", false);
-    std::vector<std::string> args{"--db", empty->ConnectionString(), "--base", empty->BasePath(), page};
-    KvHostRun first = ws.Run(args);
-    ASSERT_EQ(first.status, 0) << empty->ConnectionString() << ": " << first.err;
-    EXPECT_EQ(first.out, "24|Bürostühle|rot\n");
-    EXPECT_TRUE(empty->FileExists("files/a1-delivery-note.txt"));
-    EXPECT_EQ(ws.Run(args).out, "25|Bürostühle|rot\n") << "made once, then kept";
-
-    std::unique_ptr<TestDatabase> own = TestDatabase::Create(engine);
-    KvHostRun kept = ws.Run({"--db", own->ConnectionString(), "--base", own->BasePath(), page});
-    ASSERT_EQ(kept.status, 0) << kept.err;
-    EXPECT_EQ(kept.out, "0||\n");
-    EXPECT_FALSE(own->FileExists("files/a1-delivery-note.txt"));
-  }
-}

@@ -89,45 +89,6 @@ TEST_F(KvHostErrors, AFailedComponentCallCarriesItsCodeAndLastTraceLine) {
   EXPECT_NE(written.find("Returning: 0X80040E14"), std::string::npos) << written;
 }
 
-class KvHostRegistry : public KvHostErrors {
- protected:
-  // Registers a copy of the component module, as another checkout would
-  // have, in the workspace's registry.
-  std::string RegisterForeignCopy() {
-    const std::string other = m_ws.Dir() + "/other-checkout/libkvhtmldbtools10.so";
-    fs::create_directories(fs::path(other).parent_path());
-    fs::copy_file(KVHOST_COMPONENT_MODULE, other);
-    const std::string command = "'" KV_REGSVR_PATH "' --registry '" + m_ws.RegistryPath() + "' '" + other +
-                                "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return other;
-  }
-};
-
-TEST_F(KvHostRegistry, AnEntryForAnotherModuleIsNamedOnStandardError) {
-  const std::string other = RegisterForeignCopy();
-  KvHostRun run = RunWithDb(TestDatabase::Create()->ConnectionString());
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "ran");
-  EXPECT_NE(run.err.find("kvhost: warning: " + m_ws.RegistryPath() + " registers KvHtmlDbTools.KvDataPump to " +
-                         other + ", not to this installation's "),
-            std::string::npos)
-      << run.err;
-  EXPECT_NE(run.err.find("KvHtmlDbTools.KvDRPump to " + other), std::string::npos) << run.err;
-
-  // A module that is gone is replaced by this build's, with a word about it.
-  fs::remove(other);
-  KvHostRun replaced = RunWithDb(TestDatabase::Create()->ConnectionString());
-  EXPECT_EQ(replaced.status, 0) << replaced.err;
-  EXPECT_NE(replaced.err.find("registers KvHtmlDbTools.KvDataPump to " + other + ", which does not exist; " +
-                              std::string(KVHOST_COMPONENT_MODULE) + " is registered in its place"),
-            std::string::npos)
-      << replaced.err;
-  KvHostRun quiet = RunWithDb(TestDatabase::Create()->ConnectionString());
-  EXPECT_EQ(quiet.status, 0) << quiet.err;
-  EXPECT_EQ(quiet.err, "") << "its own module registered, kvhost has nothing to warn about";
-}
-
 }  // namespace
 
 #endif

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "KvServeProcess.h"
-#include "tests/fixture/TestDatabase.h"
+#include "tests/fixture/Engines.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ constexpr int kClients = 8;
 constexpr int kRequestsPerClient = 500;
 constexpr int kSeedOrders = 25;
 
-class ServeLoad : public ::testing::TestWithParam<TestDatabase::Engine> {
+class ServeLoad : public EngineTest {
  protected:
   void SetUp() override {
-    if (GetParam() == TestDatabase::Engine::Postgres && !TestDatabase::PostgresAvailable())
-      GTEST_SKIP() << "KV_TEST_PG is not set";
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
     m_db = TestDatabase::Create(GetParam());
     for (int i = 1; i <= kSeedOrders; ++i) {
       m_db->Exec("INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, "
@@ -118,8 +118,4 @@ TEST_P(ServeLoad, EightKeepAliveClientsMixingListReadAndSaveLoseNothing) {
   if (total.serverErrors) ADD_FAILURE() << server.Log().substr(0, 4000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ServeLoad,
-                         ::testing::Values(TestDatabase::Engine::SQLite, TestDatabase::Engine::Postgres),
-                         [](const auto& info) {
-                           return info.param == TestDatabase::Engine::SQLite ? "SQLite" : "Postgres";
-                         });
+KV_ON_BOTH_ENGINES(ServeLoad);
