@@ -283,14 +283,11 @@ void PgConnection::Commit() {
     m_pendingCloses.clear();
   }
   m_transactionOpen = false;
-  if (!PQsendQuery(m_conn, text.c_str()) || PQstatus(m_conn) == CONNECTION_BAD) {
-    EndTransaction(false);
-    throw CKvDbException(KVDB_E_CONNECTION,
-                         "the connection was lost during COMMIT; whether the transaction was "
-                         "committed is unknown: " + Trimmed(PQerrorMessage(m_conn)));
+  PgResult result;
+  if (PQsendQuery(m_conn, text.c_str())) {
+    result.reset(PQgetResult(m_conn));
+    while (PGresult* closeResult = PQgetResult(m_conn)) PQclear(closeResult);
   }
-  PgResult result(PQgetResult(m_conn));
-  while (PGresult* closeResult = PQgetResult(m_conn)) PQclear(closeResult);
   if (!result || PQstatus(m_conn) == CONNECTION_BAD) {
     EndTransaction(false);
     throw CKvDbException(KVDB_E_CONNECTION,
