@@ -5,7 +5,7 @@
 # node modules are not ours and are left out. Counting is cloc's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v cloc >/dev/null || { echo "test-ratio: needs cloc (apt-get install cloc)" >&2; exit 1; }
+command -v cloc >/dev/null || KV_EXTRA_PACKAGES=cloc KV_SETUP_ONLY=1 bash scripts/setup.sh >&2
 
 langs="C,C++,C/C++ Header,JavaScript"
 count() {
