@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 #include "platform/host/HostSession.h"
 
 namespace {
@@ -15,7 +15,7 @@ class CloneTest : public FilesPumpTest {
     FilesPumpTest::SetUp();
     if (!Ready()) return;
     BuildOrderTree();
-    ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+    ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   }
 
   LONG Clone(bool files, HRESULT expected = S_OK, const std::string& idField = "",
