@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "platform/com/ObjBase.h"
 #include "platform/host/HostComponents.h"
 #include "platform/host/HostInterfaces.h"
+#include "tests/fixture/TempDir.h"
 #include "tests/fixture/TestDatabase.h"
 
 namespace {
@@ -46,12 +45,7 @@ class HostFileCopierTest : public ::testing::Test {
     EXPECT_EQ(S_OK, copier->Copy(CComBSTR(source).Get(), CComBSTR(target).Get(), &copied));
     return copied;
   }
-  std::string Content(const std::string& relative) {
-    std::ifstream in(db->BasePath() + relative, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string Content(const std::string& relative) { return TempDir::Read(db->BasePath() + relative); }
 
   DWORD cookie = 0;
   std::unique_ptr<TestDatabase> db;

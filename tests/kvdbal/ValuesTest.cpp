@@ -32,27 +32,24 @@ TEST_P(ValuesTest, ColumnsMapToVariantsByDeclaredType) {
   CKvDbRowset rs;
   rs.Open("SELECT * FROM vals ORDER BY lid", m_db.get(), -1, -1, 0);
   ASSERT_EQ(rs.GetFieldCount(), 9);
-  CComVariant v = rs.GetField("lid")->GetValue();
-  EXPECT_EQ(v.vt, VT_I4);
-  EXPECT_EQ(v.lVal, 1);
-  v = rs.GetField("ssmall")->GetValue();
-  EXPECT_EQ(v.vt, VT_I2);
-  EXPECT_EQ(v.iVal, 7);
-  v = rs.GetField("bflag")->GetValue();
-  EXPECT_EQ(v.vt, VT_BOOL);
-  EXPECT_EQ(v.boolVal, VARIANT_TRUE);
-  v = rs.GetField("dblprice")->GetValue();
-  EXPECT_EQ(v.vt, VT_R8);
-  EXPECT_EQ(v.dblVal, 2.5);
-  v = rs.GetField("strmemo")->GetValue();
-  EXPECT_EQ(v.vt, VT_BSTR);
-  EXPECT_EQ(Utf8FromBstr(v.bstrVal), "memo ü");
-  v = rs.GetField("dtedit")->GetValue();
-  EXPECT_EQ(v.vt, VT_DATE);
-  EXPECT_NEAR(v.date, SampleDate(), 1e-6);
-  v = rs.GetField("lbig")->GetValue();  // does not fit 32 bits
-  EXPECT_EQ(v.vt, VT_R8);
-  EXPECT_EQ(v.dblVal, 3000000000.0);
+  // Each value's type, and its number (a boolean's true is -1).
+  const struct {
+    const char* field;
+    VARTYPE vt;
+    double number;
+  } columns[] = {{"lid", VT_I4, 1},       {"ssmall", VT_I2, 7},           {"bflag", VT_BOOL, -1},
+                 {"dblprice", VT_R8, 2.5}, {"dtedit", VT_DATE, SampleDate()},
+                 {"lbig", VT_R8, 3000000000.0}};  // lbig does not fit 32 bits
+  for (const auto& c : columns) {
+    const CComVariant v = rs.GetField(c.field)->GetValue();
+    EXPECT_EQ(v.vt, c.vt) << c.field;
+    CComVariant number;
+    ASSERT_EQ(VariantChangeType(&number, &v, 0, VT_R8), S_OK) << c.field;
+    EXPECT_NEAR(number.dblVal, c.number, 1e-6) << c.field;
+  }
+  const CComVariant memo = rs.GetField("strmemo")->GetValue();
+  ASSERT_EQ(memo.vt, VT_BSTR);
+  EXPECT_EQ(Utf8FromBstr(memo.bstrVal), "memo ü");
 
   EXPECT_EQ(rs.GetField("strmemo")->GetAttributes() & kvDbFieldLong, kvDbFieldLong);
   EXPECT_EQ(rs.GetField("blobdata")->GetAttributes() & kvDbFieldLong, kvDbFieldLong);

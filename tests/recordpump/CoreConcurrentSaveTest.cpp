@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CorePumpFixture.h"
+#include "pump_fixtures.h"
 
 namespace {
 

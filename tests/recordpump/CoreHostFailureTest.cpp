@@ -1,7 +1,7 @@
 // Failing calls of the host session: binding and saving fail with E_FAIL
 // and a general error report, reading swallows the COM error and keeps the
 // caller's default.
-#include "CorePumpFixture.h"
+#include "pump_fixtures.h"
 #include "platform/host/HostSession.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "CorePumpFixture.h"
+#include "pump_fixtures.h"
 
 namespace {
 

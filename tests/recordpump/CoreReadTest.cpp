@@ -1,6 +1,6 @@
 // Reading and comparing field values of the current record, and the
 // translation of stored option lists into a language.
-#include "CorePumpFixture.h"
+#include "pump_fixtures.h"
 #include "src/recordpump/ValueEquality.h"
 
 namespace {

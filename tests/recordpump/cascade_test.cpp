@@ -1,6 +1,6 @@
 // Cascade delete of a three-level tree with language rows and uploaded files,
 // walked through the host's data pack object.
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ class CascadeTest : public FilesPumpTest {
 };
 
 TEST_P(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, Cascade(true, false));
 
@@ -96,7 +96,7 @@ TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
   db->Exec("INSERT INTO krorderline (lid, lparentid, strname) VALUES (14, 7, 'line of 7')");
   db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (25, 14, 'note of 14')");
   db->Exec("INSERT INTO krorderline (lid, lparentid, strname) VALUES (15, 8, 'line of 8')");
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
 
   EXPECT_EQ(S_OK, Cascade(true, true));
   EXPECT_EQ((std::vector<LONG>{6, 8}), Ids("krorder"));
@@ -108,7 +108,7 @@ TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {
 
 TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
   std::remove((db->BasePath() + "files/lines/l12.pdf").c_str());
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   EXPECT_EQ(S_OK, Cascade(true, false));
   EXPECT_EQ(1, HeadingCount("File Warning")) << trace.Text();
   EXPECT_TRUE(TraceHas("l12.pdf. GetLastError returns 2\n")) << trace.Text();
@@ -137,7 +137,7 @@ TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
   KvSetFileRoots({app});
   session = db->NewSession(kUserId, true, app);
   db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
 
   EXPECT_EQ(S_OK, Cascade(true, false));
   EXPECT_TRUE(db->FileExists("outside.txt"));

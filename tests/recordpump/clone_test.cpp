@@ -1,11 +1,10 @@
 // Cloning a three-level tree: new ids, parent links to the copies, columns
 // copied by the database, and uploaded files copied or shared.
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 #include "platform/host/HostSession.h"
+#include "tests/fixture/TempDir.h"
 
 namespace {
 
@@ -15,7 +14,7 @@ class CloneTest : public FilesPumpTest {
     FilesPumpTest::SetUp();
     if (!Ready()) return;
     BuildOrderTree();
-    ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+    ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   }
 
   LONG Clone(bool files, HRESULT expected = S_OK, const std::string& idField = "",
@@ -33,12 +32,7 @@ class CloneTest : public FilesPumpTest {
   std::string Text(const std::string& table, const std::string& column, LONG id) {
     return db->QueryString("SELECT " + column + " FROM " + table + " WHERE lid=" + std::to_string(id));
   }
-  std::string FileContent(const std::string& relativePath) {
-    std::ifstream in(db->BasePath() + relativePath, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string FileContent(const std::string& relativePath) { return TempDir::Read(db->BasePath() + relativePath); }
 
   // Each cloned line and note is found by its text, below the expected parent.
   void ExpectTreeCopied(LONG newOrder) {

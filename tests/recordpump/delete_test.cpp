@@ -1,6 +1,6 @@
 // Deleting the current record: its row and its language rows, nothing else,
 // and failures that only the trace learns about.
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ class DeleteTest : public FilesPumpTest {
 };
 
 TEST_P(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   StatementCapture statements;
   EXPECT_EQ(S_OK, pump->Delete());
   EXPECT_EQ((std::vector<std::string>{"BEGIN", "DELETE FROM krorder WHERE lid=5",
@@ -39,7 +39,7 @@ TEST_P(DeleteTest, DeleteRemovesTheRowAndAllItsLanguageRowsOnly) {
 }
 
 TEST_P(DeleteTest, DeleteExRemovesOneLanguageRowOrTheRecordAlone) {
-  ASSERT_EQ(S_OK, Bind(kOrderForm, 5));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
   EXPECT_EQ(S_OK, pump->DeleteEx(1031));
   EXPECT_EQ(0, db->Count("krorder_l", "lparentid=5 AND llcid=1031"));
   EXPECT_EQ(2, db->Count("krorder_l", "lparentid=5"));

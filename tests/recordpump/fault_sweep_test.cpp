@@ -8,7 +8,7 @@
 #include <functional>
 #include <set>
 
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 #include "platform/kvdbal/FaultInjection.h"
 #include "src/pagedpump/KvDRPump.h"
 
@@ -129,7 +129,7 @@ class FaultSweepTest : public FilesPumpTest {
 TEST_P(FaultSweepTest, BindingAFormAndReadingItsRecord) {
   Sweep([&] {
     ComPtr<IDispatch> fresh = db->NewSession(kUserId);
-    const HRESULT hr = pump->Init(fresh.Get(), kOrderForm);
+    const HRESULT hr = pump->Init(fresh.Get(), kOrderEditForm);
     if (FAILED(hr)) return hr;
     pump->MoveTo(5);
     CComVariant no;
@@ -143,7 +143,7 @@ TEST_P(FaultSweepTest, SavingANewOrderWithTwoLanguages) {
   const auto save = [&] {
     saved = 0;
     ComPtr<IDispatch> fresh = db->NewSession(kUserId);
-    if (HRESULT hr = pump->Init(fresh.Get(), kOrderForm); FAILED(hr)) return hr;
+    if (HRESULT hr = pump->Init(fresh.Get(), kOrderEditForm); FAILED(hr)) return hr;
     Set("strno", CComVariant("N1"));
     Set("strtitle", CComVariant("Neu"), 1031);
     Set("strtitle", CComVariant("New"), 1033);
@@ -166,7 +166,7 @@ TEST_P(FaultSweepTest, SavingANewOrderWithTwoLanguages) {
 
 TEST_P(FaultSweepTest, UpdatingAnOrderAndItsLanguageRows) {
   const auto update = [&] {
-    if (HRESULT hr = Bind(kOrderForm, 5); FAILED(hr)) return hr;
+    if (HRESULT hr = Bind(kOrderEditForm, 5); FAILED(hr)) return hr;
     Set("strno", CComVariant("B5"));
     Set("strtitle", CComVariant("Neu"), 1031);
     Set("strtitle", CComVariant("New"), 1033);
@@ -181,7 +181,7 @@ TEST_P(FaultSweepTest, UpdatingAnOrderAndItsLanguageRows) {
 TEST_P(FaultSweepTest, DeletingAnOrder) {
   Sweep(
       [&] {
-        if (HRESULT hr = Bind(kOrderForm, 5); FAILED(hr)) return hr;
+        if (HRESULT hr = Bind(kOrderEditForm, 5); FAILED(hr)) return hr;
         return pump->Delete();
       },
       nullptr, [&] {
@@ -193,7 +193,7 @@ TEST_P(FaultSweepTest, DeletingAnOrder) {
 
 TEST_P(FaultSweepTest, CascadeDeletingAnOrderTree) {
   Sweep([&] {
-    if (HRESULT hr = Bind(kOrderForm, 5); FAILED(hr)) return hr;
+    if (HRESULT hr = Bind(kOrderEditForm, 5); FAILED(hr)) return hr;
     return pump->CascadeDelete(CComBSTR("").Get(), CComBSTR("").Get(), VARIANT_TRUE, VARIANT_FALSE);
   });
 }
@@ -206,7 +206,7 @@ TEST_P(FaultSweepTest, CloningAnOrderTreeWithItsFiles) {
   Sweep(
       [&] {
         copy = -77;
-        if (HRESULT hr = Bind(kOrderForm, 5); FAILED(hr)) return hr;
+        if (HRESULT hr = Bind(kOrderEditForm, 5); FAILED(hr)) return hr;
         return pump->Clone(CComBSTR("").Get(), CComBSTR("").Get(), VARIANT_TRUE, &copy);
       },
       [&](bool failed) {
@@ -222,7 +222,7 @@ TEST_P(FaultSweepTest, CloningAnOrderTreeWithItsFiles) {
 TEST_P(FaultSweepTest, ClearingAFileField) {
   Sweep(
       [&] {
-        if (HRESULT hr = Bind(kOrderForm, 5); FAILED(hr)) return hr;
+        if (HRESULT hr = Bind(kOrderEditForm, 5); FAILED(hr)) return hr;
         return pump->ClearFileField(5, CComBSTR("lfile").Get());
       },
       [&](bool) {

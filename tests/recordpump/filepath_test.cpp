@@ -9,103 +9,88 @@ namespace {
 
 using Parts = std::vector<std::string>;
 
-TEST(FilePathTest, WindowsPathsKeepDriveAndDropTrailingSeparator) {
-  const CFilePath base("C:\\Inetpub\\wwwroot\\app\\");
-  EXPECT_EQ((Parts{"C:", "Inetpub", "wwwroot", "app"}), base.Components());
-  EXPECT_FALSE(base.IsAbsolute());
-  EXPECT_EQ("C:\\Inetpub\\wwwroot\\app", base.GetText());
-
-  const CFilePath joined = base.Join("files/doc.pdf");
-  EXPECT_EQ("C:\\Inetpub\\wwwroot\\app\\files\\doc.pdf", joined.GetText());
-  EXPECT_EQ("C:\\Inetpub\\wwwroot\\app", base.GetText()) << "joining leaves the base alone";
-
-  // A rooted text goes back to the drive.
-  CFilePath path("C:\\a\\b");
-  EXPECT_EQ("C:\\top.txt", path.Append("/top.txt").GetText());
-  // Another drive replaces the first component only.
-  EXPECT_EQ("D:\\top.txt\\x", path.Append("D:x").GetText());
-}
-
-TEST(FilePathTest, NetworkPrefixIsOneComponent) {
-  CFilePath share("\\\\srv\\share\\dir");
-  EXPECT_EQ((Parts{"\\\\srv", "share", "dir"}), share.Components());
-  EXPECT_EQ("\\\\srv\\share\\dir\\x\\z.txt", share.Append("x/./y/../z.txt").GetText());
-  // A rooted text stays on the server.
-  EXPECT_EQ("\\\\srv\\other", share.Append("\\other").GetText());
-  // A network prefix appended later replaces everything.
-  EXPECT_EQ("\\\\host\\c", share.Append("\\\\host\\c").GetText());
-
-}
-
 // Texts of every form give a path whose text reads back as the same path;
-// nothing of the text is lost on the way but "." and empty pieces.
+// nothing of the text is lost on the way but "." and empty pieces, and a
+// trailing separator.
 TEST(FilePathTest, TextsReadBackAsThemselves) {
-  struct Case {
+  const struct {
     const char* text;
     Parts components;
     const char* expected;
-  };
-  const Case cases[] = {
-      {"\\\\srv", {"\\\\srv"}, "\\\\srv"},
-      {"\\\\\\srv\\x", {"\\\\", "srv", "x"}, "\\\\\\srv\\x"},
-      {"\\\\/srv", {"\\\\", "srv"}, "\\\\/srv"},
-      {"C:", {"C:"}, "C:"},
-      {"C:x/y", {"C:", "x", "y"}, "C:/x/y"},
-      {"./C:x", {"C:x"}, "./C:x"},
-      {"/C:/x", {"C:", "x"}, "/C:/x"},
-      {"/:x", {":x"}, "/:x"},
+    bool absolute;
+  } cases[] = {
+      {"C:\\Inetpub\\wwwroot\\app\\", {"C:", "Inetpub", "wwwroot", "app"}, "C:\\Inetpub\\wwwroot\\app", false},
+      {"/tmp/x/app/", {"tmp", "x", "app"}, "/tmp/x/app", true},
+      {"", {}, "", false},
+      {"\\\\srv\\share\\dir", {"\\\\srv", "share", "dir"}, "\\\\srv\\share\\dir", false},
+      {"\\\\srv", {"\\\\srv"}, "\\\\srv", false},
+      {"\\\\\\srv\\x", {"\\\\", "srv", "x"}, "\\\\\\srv\\x", false},
+      {"\\\\/srv", {"\\\\", "srv"}, "\\\\/srv", false},
+      {"C:", {"C:"}, "C:", false},
+      {"C:x/y", {"C:", "x", "y"}, "C:/x/y", false},
+      {"./C:x", {"C:x"}, "./C:x", false},
+      {"/C:/x", {"C:", "x"}, "/C:/x", true},
+      {"/:x", {":x"}, "/:x", true},
       // A ".." that stayed at the top is not cancelled by the next one.
-      {"C:\\a\\..\\..\\..", {"C:", "..", ".."}, "C:\\..\\.."},
-      {"a/../../b", {"a", "..", "..", "b"}, "a/../../b"},
-      {"\\\\srv\\..\\..", {"\\\\srv", "..", ".."}, "\\\\srv\\..\\.."},
+      {"C:\\a\\..\\..\\..", {"C:", "..", ".."}, "C:\\..\\..", false},
+      {"a/../../b", {"a", "..", "..", "b"}, "a/../../b", false},
+      {"\\\\srv\\..\\..", {"\\\\srv", "..", ".."}, "\\\\srv\\..\\..", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const CFilePath path(c.text);
     EXPECT_EQ(c.components, path.Components()) << c.text;
     EXPECT_EQ(c.expected, path.GetText()) << c.text;
+    EXPECT_EQ(c.absolute, path.IsAbsolute()) << c.text;
     const CFilePath again(path.GetText());
     EXPECT_EQ(path.Components(), again.Components()) << c.text;
     EXPECT_EQ(path.IsAbsolute(), again.IsAbsolute()) << c.text;
   }
 }
 
-TEST(FilePathTest, PosixBasePathStaysPosix) {
-  const CFilePath base("/tmp/x/app/");
-  EXPECT_EQ('/', base.Separator());
-  EXPECT_TRUE(base.IsAbsolute());
-  EXPECT_EQ("/tmp/x/app", base.GetText());
-  EXPECT_EQ("/tmp/x/app/files/doc.pdf", base.Join("files\\doc.pdf").GetText());
-  EXPECT_EQ("/tmp/x/a.txt", base.Join("./sub/../../a.txt").GetText());
-  // Empty pieces between doubled separators vanish.
-  EXPECT_EQ("/tmp/x/app/a/b", base.Join("a//b/").GetText());
-  // A rooted text goes back to the top, not below the first directory.
-  EXPECT_EQ("/files/a.pdf", base.Join("/files/a.pdf").GetText());
-  EXPECT_TRUE(base.Join("/files/a.pdf").IsAbsolute());
-  EXPECT_EQ("/top", CFilePath("a/b").Join("/top").GetText());
-}
+// Joining keeps the base's separator and leaves the base alone; a rooted
+// text goes back to the drive, the server or the top; another drive
+// replaces the first component only, a network prefix everything; ".."
+// never climbs over the first component. An upload url joined to the
+// base loses one leading separator; the plain form runs the texts together.
+TEST(FilePathTest, JoinedTexts) {
+  const struct {
+    const char* base;
+    const char* text;
+    const char* joined;
+    const char* upload;  // JoinedUploadPath, when it differs from the join
+  } cases[] = {
+      {"C:\\Inetpub\\wwwroot\\app\\", "files/doc.pdf", "C:\\Inetpub\\wwwroot\\app\\files\\doc.pdf", nullptr},
+      {"C:\\a\\b", "/top.txt", "C:\\top.txt", "C:\\a\\b\\top.txt"},
+      {"C:\\app\\", "\\files\\a.pdf", "C:\\files\\a.pdf", "C:\\app\\files\\a.pdf"},
+      {"C:\\app\\", "//files/a.pdf", "C:\\files\\a.pdf", nullptr},
+      {"C:\\top.txt", "D:x", "D:\\top.txt\\x", nullptr},
+      {"\\\\srv\\share\\dir", "x/./y/../z.txt", "\\\\srv\\share\\dir\\x\\z.txt", nullptr},
+      {"\\\\srv\\share\\dir", "\\other", "\\\\srv\\other", "\\\\srv\\share\\dir\\other"},
+      {"\\\\srv\\share\\dir", "\\\\host\\c", "\\\\host\\c", "\\\\srv\\host\\c"},
+      {"/tmp/x/app/", "files\\doc.pdf", "/tmp/x/app/files/doc.pdf", nullptr},
+      {"/tmp/x/app/", "./sub/../../a.txt", "/tmp/x/a.txt", nullptr},
+      {"/tmp/x/app/", "../../outside.txt", "/tmp/outside.txt", nullptr},
+      {"/tmp/x/app/", "a//b/", "/tmp/x/app/a/b", nullptr},
+      {"/tmp/x/app/", "/files/a.pdf", "/files/a.pdf", "/tmp/x/app/files/a.pdf"},
+      {"/tmp/x/app/", "//files/a.pdf", "/files/a.pdf", nullptr},
+      {"a/b", "/top", "/top", "a/b/top"},
+      {"C:\\a", "../../x", "C:\\..\\x", nullptr},
+      {"a", "../b", "a\\..\\b", nullptr},
+  };
+  for (const auto& c : cases) {
+    const CFilePath base(c.base);
+    const std::string before = base.GetText();
+    EXPECT_EQ(c.joined, base.Join(c.text).GetText()) << c.base << " + " << c.text;
+    EXPECT_EQ(c.upload ? c.upload : c.joined, JoinedUploadPath(base, c.text)) << c.base << " + " << c.text;
+    EXPECT_EQ(before, base.GetText()) << c.base;
+  }
+  EXPECT_TRUE(CFilePath("/tmp/x/app/").Join("/files/a.pdf").IsAbsolute());
+  EXPECT_EQ('/', CFilePath("/tmp/x/app/").Separator());
 
-TEST(FilePathTest, DotDotNeverClimbsOverTheFirstComponent) {
-  EXPECT_EQ("C:\\..\\x", CFilePath("C:\\a").Join("../../x").GetText());
-  EXPECT_EQ("a\\..\\b", CFilePath("a").Join("../b").GetText());
-  EXPECT_EQ("", CFilePath("").GetText());
-}
-
-TEST(UploadPathTest, PlainPathRunsBaseAndUrlTogether) {
   EXPECT_EQ("C:\\app\\\\files\\a.pdf", PlainUploadPath("C:\\app\\", "/files/a.pdf"));
   EXPECT_EQ("C:\\appfiles\\a.pdf", PlainUploadPath("C:\\app", "files/a.pdf"));
   EXPECT_EQ("\\tmp\\x\\app\\files\\a.pdf", PlainUploadPath("/tmp/x/app/", "files/a.pdf"));
   EXPECT_EQ("", PlainUploadPath("", ""));
-}
-
-TEST(UploadPathTest, JoinedPathDropsOneLeadingSeparator) {
-  const CFilePath base("C:\\app\\");
-  EXPECT_EQ("C:\\app\\files\\a.pdf", JoinedUploadPath(base, "/files/a.pdf"));
-  EXPECT_EQ("C:\\app\\files\\a.pdf", JoinedUploadPath(base, "\\files\\a.pdf"));
-  EXPECT_EQ("C:\\app\\files\\a.pdf", JoinedUploadPath(base, "files/a.pdf"));
-  // A second separator still roots the url at the drive.
-  EXPECT_EQ("C:\\files\\a.pdf", JoinedUploadPath(base, "//files/a.pdf"));
-  EXPECT_EQ("/tmp/outside.txt", JoinedUploadPath(CFilePath("/tmp/x/app/"), "../../outside.txt"));
-  EXPECT_EQ("/files/a.pdf", JoinedUploadPath(CFilePath("/tmp/x/app/"), "//files/a.pdf"));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Emptying file fields with real files below a temporary application
 // directory: the file, then the upload row, then the field; a file that
 // cannot be deleted leaves the database as it was.
-#include "files_fixture.h"
+#include "pump_fixtures.h"
 #include "platform/host/HostSession.h"
 
 namespace {
@@ -17,7 +17,7 @@ class ClearFileFieldTest : public FilesPumpTest {
     Upload(1, "files/a5.pdf");
     Upload(2, "files/a6.pdf");
     Upload(3, "files/de/a5.pdf");
-    ASSERT_EQ(S_OK, Bind(kOrderForm));
+    ASSERT_EQ(S_OK, Bind(kOrderEditForm));
   }
 
   HRESULT Clear(LONG id, const std::string& field) {
@@ -76,7 +76,7 @@ TEST_P(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
   db->WriteFile("outside.txt", "precious");
   KvSetFileRoots({app});
   session = db->NewSession(kUserId, true, app);
-  ASSERT_EQ(S_OK, Bind(kOrderForm));
+  ASSERT_EQ(S_OK, Bind(kOrderEditForm));
   db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
 
   EXPECT_EQ(S_OK, Clear(5, "lfile"));

@@ -1,4 +1,4 @@
-#include "query_pump_helpers.h"
+#include "pump_fixtures.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ TEST_P(JoinSqlTest, StandardJoinRunsOnTheDatabase) {
     CComVariant no, title;
     pump->get_Value(CComBSTR("strno").Get(), &no);
     pump->get_Value(CComBSTR("strtitle").Get(), &title);
-    rows.push_back(StringOf(no) + ":" + StringOf(title));
+    rows.push_back(TextOf(no) + ":" + TextOf(title));
   }
   EXPECT_EQ(rows, (std::vector<std::string>{"A1:Eins", "A2:"}));
 }

@@ -1,5 +1,5 @@
 // Which option texts land in the map for the tables a query names.
-#include "query_pump_helpers.h"
+#include "pump_fixtures.h"
 #include "src/common/LangTexts.h"
 
 namespace {

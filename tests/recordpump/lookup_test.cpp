@@ -1,4 +1,4 @@
-#include "query_pump_helpers.h"
+#include "pump_fixtures.h"
 
 namespace {
 
@@ -34,14 +34,14 @@ TEST_P(LookupTest, LanguageFieldsComeFromTheLanguageRowTranslated) {
   db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES "
            "(1, 1, 1031, 't1|x'), (2, 1, 1033, 'One')");
   // strtitle is no field of the orders pack, so it counts as language-dependent.
-  EXPECT_EQ(StringOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
+  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
   // No fallback to another language or the main row.
-  EXPECT_EQ(StringOf(DirectEx("krorder", 2, "strtitle", 1031)), "");
+  EXPECT_EQ(TextOf(DirectEx("krorder", 2, "strtitle", 1031)), "");
   // A plain field of the pack is read from the main row, translated too.
-  EXPECT_EQ(StringOf(DirectEx("krorder", 1, "strno", 1031)), "A1");
+  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strno", 1031)), "A1");
   // A bound form looks the data pack up within its application.
   ASSERT_EQ(pump->Init(session.Get(), 100), S_OK);
-  EXPECT_EQ(StringOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
+  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
 }
 
 TEST_P(LookupTest, TheFlagsWordChoosesTheTableRead) {
@@ -90,8 +90,8 @@ TEST_P(LookupTest, ValuesKeepTheirTypeAndNoValueIsAnEmptyString) {
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 42);
   }
-  EXPECT_EQ(StringOf(Direct("krorder", 2, "lamount")), "");
-  EXPECT_EQ(StringOf(Direct("krorder", 99, "strno")), "");
+  EXPECT_EQ(TextOf(Direct("krorder", 2, "lamount")), "");
+  EXPECT_EQ(TextOf(Direct("krorder", 99, "strno")), "");
 }
 
 KV_ON_BOTH_ENGINES(LookupTest);

@@ -1,4 +1,4 @@
-#include "query_pump_helpers.h"
+#include "pump_fixtures.h"
 
 namespace {
 
@@ -29,18 +29,18 @@ TEST_P(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
   db->Exec("INSERT INTO krorder (lid, strstate, lamount) VALUES (1, '2|7', 42), (2, '2|', NULL), "
            "(3, '|2', NULL), (4, '2|9', NULL)");
   Query("SELECT lid, strstate, strstate AS StrState, strcolor, lamount FROM krorder ORDER BY lid");
-  EXPECT_EQ(StringOf(Value("strcolor")), "");
+  EXPECT_EQ(TextOf(Value("strcolor")), "");
   const CComVariant amount = Value("lamount");
   EXPECT_EQ(amount.vt, VT_I4);
   EXPECT_EQ(amount.lVal, 42);
   EXPECT_EQ(Value("lamount", 0, true).vt, VT_I4);
-  EXPECT_EQ(StringOf(Value("strstate", 1033, true)), "open|closed");
+  EXPECT_EQ(TextOf(Value("strstate", 1033, true)), "open|closed");
   // Texts are keyed by the field name exactly as the page passes it.
-  EXPECT_EQ(StringOf(Value("StrState", 1031, true)), "2|7");
+  EXPECT_EQ(TextOf(Value("StrState", 1031, true)), "2|7");
 
   std::vector<std::string> german;
   for (; !AtEnd(); Move(&IKvDataPump::MoveNext))
-    german.push_back(StringOf(Value("strstate", 1031, true)));
+    german.push_back(TextOf(Value("strstate", 1031, true)));
   EXPECT_EQ(german, (std::vector<std::string>{"offen|geschlossen", "offen", "|offen", "offen|9"}));
 }
 
@@ -48,11 +48,11 @@ TEST_P(QueryCursorTest, ASecondQueryReplacesTheFirstWithItsTexts) {
   db->Exec("INSERT INTO krorder (lid, strcolor) VALUES (1, 'red')");
   db->Exec("INSERT INTO krorderline (lid) VALUES (1)");
   Query("SELECT lid, strcolor FROM krorder");
-  EXPECT_EQ(StringOf(Value("strcolor", 1031, true)), "rot");
+  EXPECT_EQ(TextOf(Value("strcolor", 1031, true)), "rot");
   // The order lines have no control texts: nothing of the orders' is left.
   Query("SELECT lid, 'red' AS strcolor FROM krorderline");
   ASSERT_FALSE(AtEnd());
-  EXPECT_EQ(StringOf(Value("strcolor", 1031, true)), "red");
+  EXPECT_EQ(TextOf(Value("strcolor", 1031, true)), "red");
 }
 
 TEST_P(QueryCursorTest, FailuresAreTracedAndSwallowed) {

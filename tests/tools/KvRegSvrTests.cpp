@@ -9,6 +9,7 @@
 
 #include "platform/com/ObjBase.h"
 #include "platform/com/Registry.h"
+#include "tests/fixture/TempDir.h"
 
 #if defined(KV_REGSVR_PATH) && defined(KV_MODULE_PATH)
 
@@ -34,19 +35,9 @@ ToolRun RunRegSvr(const std::string& arguments, const std::string& environment =
 
 class KvRegSvrTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = getenv("KV_TEST_WORKDIR");
-    std::string pattern = std::string(base ? base : "/tmp") + "/kvregsvr-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-    m_registry = m_dir + "/registry";
-    // This process reads the same file the tool writes.
-    setenv("KVCOM_REGISTRY", m_registry.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("KVCOM_REGISTRY");
-    ASSERT_EQ(system(("rm -rf '" + m_dir + "'").c_str()), 0);
-  }
+  // This process reads the same file the tool writes.
+  void SetUp() override { setenv("KVCOM_REGISTRY", m_registry.c_str(), 1); }
+  void TearDown() override { unsetenv("KVCOM_REGISTRY"); }
 
   static bool Registered() {
     std::string clsid;
@@ -55,8 +46,8 @@ class KvRegSvrTest : public ::testing::Test {
            KvRegKeyExists("KvHtmlDbTools.KvDRPump.1");
   }
 
-  std::string m_dir;
-  std::string m_registry;
+  TempDir m_tmp;
+  const std::string m_registry = m_tmp / "registry";
 };
 
 TEST_F(KvRegSvrTest, RegistersAndUnregistersTheModule) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "TempDir.h"
+#include "tests/fixture/TempDir.h"
 #include "platform/win32/ErrnoToWin32.h"
 #include "platform/win32/Win32.h"
 

@@ -1,9 +1,8 @@
-// Set-up shared by the deletion, file field, cascade and clone tests: a fresh
-// demo database, a session whose application directory is a real temporary
-// directory, the host's data pack and file copier components, a trace
-// capture and one record pump. Records and uploads are created with real
-// rows and real files. Every test runs on SQLite and, when KV_TEST_PG names
-// a server, on PostgreSQL.
+// Set-ups shared by the record pump tests, all on the demo database:
+// CorePumpTest (SQLite, one pump, the trace of the test), PumpTest (either
+// engine) and FilesPumpTest (either engine, with the host's data pack and
+// file copier and a real application directory for uploads). Records and
+// uploads are created with real rows and real files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,28 +19,145 @@
 #include "src/outside/FileServices.h"
 #include "src/recordpump/KvDataPump.h"
 #include "tests/fixture/Engines.h"
+#include "tests/fixture/TestDatabase.h"
 
-class FilesPumpTest : public EngineTest {
+// The demo application's forms.
+constexpr LONG kOrderEditForm = 100;   // data pack 10, table krorder, language table krorder_l
+constexpr LONG kOrderViewForm = 101;   // the same data pack through a view pack
+constexpr LONG kLineEditForm = 102;    // data pack 12, table krorderline, language krorderline_l
+constexpr LONG kNoteEditForm = 103;    // data pack 14, table krlinenote, no language pack
+
+inline CComVariant Str(const std::string& text) { return CComVariant(std::string_view(text)); }
+inline CComVariant I4(LONG value) { return CComVariant(value); }
+inline CComVariant I2(SHORT value) {
+  CComVariant v;
+  v.vt = VT_I2;
+  v.iVal = value;
+  return v;
+}
+// A value's text; anything but a string reads as its type, which no
+// expected text matches.
+inline std::string TextOf(const VARIANT& v) {
+  return v.vt == VT_BSTR ? Utf8FromBstr(v.bstrVal) : std::string("<vt ") + std::to_string(v.vt) + ">";
+}
+
+inline ComPtr<IKvDataPump> NewDataPump() {
+  ComPtr<IKvDataPump> pump;
+  EXPECT_EQ(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()), S_OK);
+  return pump;
+}
+
+inline bool Saw(const StatementCapture& capture, const std::string& sql) {
+  const auto& s = capture.Statements();
+  return std::find(s.begin(), s.end(), sql) != s.end();
+}
+
+inline bool Has(const TraceCapture& trace, const std::string& text) {
+  return trace.Text().find(text) != std::string::npos;
+}
+
+class CorePumpTest : public ::testing::Test {
  protected:
-  static constexpr LONG kOrderForm = 100;  // krorder, language table krorder_l
-  static constexpr LONG kLineForm = 102;   // krorderline, language table krorderline_l
-  static constexpr LONG kNoteForm = 103;   // krlinenote, no language table
+  void SetUp() override {
+    db = TestDatabase::Create();
+    ASSERT_TRUE(db);
+    session = db->NewSession();
+    pump = NewDataPump();
+    ASSERT_TRUE(pump);
+  }
 
+  static CKvDataPump& Impl(const ComPtr<IKvDataPump>& p) {
+    return *static_cast<CKvDataPump*>(p.Get());
+  }
+  CKvDataPump& Impl() { return Impl(pump); }
+
+  HRESULT Bind(LONG formId) { return pump->Init(session.Get(), formId); }
+
+  CComVariant Read(const std::string& field, const CComVariant& def = CComVariant()) {
+    CComBSTR name(field);
+    CComVariant result;
+    EXPECT_EQ(S_OK, pump->ValueByFieldName(name.Get(), def, &result));
+    return result;
+  }
+  CComVariant ReadEx(const std::string& field, LONG lcid,
+                     const CComVariant& def = CComVariant()) {
+    CComBSTR name(field);
+    CComVariant result;
+    EXPECT_EQ(S_OK, pump->ValueByFieldNameEx(name.Get(), def, lcid, &result));
+    return result;
+  }
+  bool Equals(const std::string& field, const CComVariant& value) {
+    CComBSTR name(field);
+    CComVariant result;
+    EXPECT_EQ(S_OK, pump->CompareByFieldName(name.Get(), value, I4(1), I4(0), &result));
+    EXPECT_EQ(VT_I4, result.vt);
+    return result.vt == VT_I4 && result.lVal == 1;
+  }
+
+  void Set(const std::string& field, const CComVariant& value, LONG lcid = 0) {
+    CComBSTR name(field);
+    EXPECT_EQ(S_OK, pump->SetFieldValueEx(name.Get(), lcid, value));
+  }
+  // Saves and returns the id; pVal starts at -77 so an untouched result shows.
+  LONG Save(HRESULT expected = S_OK) {
+    LONG id = -77;
+    EXPECT_EQ(expected, pump->SaveFieldValues(&id));
+    return id;
+  }
+
+  bool TraceHas(const std::string& text) const { return Has(trace, text); }
+  int TraceCount(const std::string& text) const {
+    int n = 0;
+    for (const auto& line : trace.Lines())
+      if (line.text.find(text) != std::string::npos) ++n;
+    return n;
+  }
+
+  TraceCapture trace;
+  std::unique_ptr<TestDatabase> db;
+  ComPtr<IDispatch> session;
+  ComPtr<IKvDataPump> pump;
+};
+
+class PumpTest : public EngineTest {
+ protected:
   void SetUp() override {
     EngineTest::SetUp();
     if (IsSkipped()) return;
+    db = TestDatabase::Create(GetParam());
+    ASSERT_TRUE(db);
+    session = db->NewSession();
+    pump = NewDataPump();
+  }
+
+  // Hands the pump a session without binding a form or loading texts.
+  void BindSession(IDispatch* s) { ASSERT_EQ(pump->QueryInit(s, CComBSTR("SELECT 1").Get()), S_OK); }
+
+  HRESULT Bind(LONG formId, LONG recordId = -1) {
+    const HRESULT hr = pump->Init(session.Get(), formId);
+    if (recordId != -1) pump->MoveTo(recordId);
+    return hr;
+  }
+
+  std::unique_ptr<TestDatabase> db;
+  ComPtr<IDispatch> session;
+  ComPtr<IKvDataPump> pump;
+};
+
+class FilesPumpTest : public PumpTest {
+ protected:
+  void SetUp() override {
+    PumpTest::SetUp();
+    if (!Ready()) return;
     dataPackCookie = KvRegisterHostDataPack();
     fileCopierCookie = KvRegisterHostFileCopier();
     ASSERT_NE(0u, dataPackCookie);
     ASSERT_NE(0u, fileCopierCookie);
     m_savedRoots = KvGetFileRoots();
     m_rootsSaved = true;
-    db = TestDatabase::Create(GetParam());
-    ASSERT_TRUE(db);
     // Deleting below the application directory only.
     KvSetFileRoots({db->BasePath()});
     session = db->NewSession(kUserId);
-    ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
   }
 
   // For the set-up of derived fixtures: false when the test does not run.
@@ -52,12 +168,6 @@ class FilesPumpTest : public EngineTest {
     if (fileCopierCookie) CoRevokeClassObject(fileCopierCookie);
     KvHostDataPackFailNone();
     if (m_rootsSaved) KvSetFileRoots(m_savedRoots);
-  }
-
-  HRESULT Bind(LONG formId, LONG recordId = -1) {
-    const HRESULT hr = pump->Init(session.Get(), formId);
-    if (recordId != -1) pump->MoveTo(recordId);
-    return hr;
   }
 
   // The path of a file below the application directory as the component
@@ -119,7 +229,7 @@ class FilesPumpTest : public EngineTest {
     Upload(7, "files/o5_en.pdf");
   }
 
-  bool TraceHas(const std::string& text) const { return trace.Text().find(text) != std::string::npos; }
+  bool TraceHas(const std::string& text) const { return Has(trace, text); }
   int HeadingCount(const std::string& heading) const {
     int n = 0;
     for (const auto& line : trace.Lines())
@@ -140,12 +250,8 @@ class FilesPumpTest : public EngineTest {
   DWORD dataPackCookie = 0;
   DWORD fileCopierCookie = 0;
   TraceCapture trace;
-  std::unique_ptr<TestDatabase> db;
-  ComPtr<IDispatch> session;
-  ComPtr<IKvDataPump> pump;
 
  private:
   std::vector<std::string> m_savedRoots;
   bool m_rootsSaved = false;
 };
-
