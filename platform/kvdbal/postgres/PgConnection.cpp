@@ -20,12 +20,6 @@ std::string Trimmed(const char* text) {
   return s;
 }
 
-bool Failed(const PGresult* result) {
-  if (!result) return true;
-  ExecStatusType status = PQresultStatus(result);
-  return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY;
-}
-
 // A parameter in the form libpq sends it: text, or raw bytes for bytea.
 struct ParamText {
   std::string text;
@@ -91,6 +85,12 @@ long AffectedRows(const PGresult* result) {
 
 }  // namespace
 
+bool PgFailed(const PGresult* result) {
+  if (!result) return true;
+  ExecStatusType status = PQresultStatus(result);
+  return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY;
+}
+
 std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSettings& settings) {
   return std::make_shared<PgConnection>(settings);
 }
@@ -138,10 +138,11 @@ void PgConnection::ReconnectIfLost() {
   // server session.
   m_pendingCloses.clear();
   m_statementUses.clear();
+  m_queryShapes.clear();
   m_preparedCount = 0;
   m_primaryKeys.Clear();
   PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
-  if (Failed(setup.get())) Raise(setup.get());
+  if (PgFailed(setup.get())) Raise(setup.get());
 }
 
 std::string PgConnection::WithPendingCloses(const std::string& sql) {
@@ -158,7 +159,7 @@ PgResult PgConnection::Run(const std::string& sql, bool withPendingCloses) {
   const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
   const bool closing = text.size() != sql.size();
   PgResult result(PQexec(m_conn, text.c_str()));
-  if (Failed(result.get())) {
+  if (PgFailed(result.get())) {
     // A cursor that was gone already stopped the text before sql ran;
     // outside a transaction nothing else happened, so sql runs alone.
     if (closing && outside && FailedOnACursorName(result.get())) return Run(sql, false);
@@ -196,7 +197,7 @@ long PgConnection::RunEvery(const std::string& sql, bool withPendingCloses) {
   long affected = 0;
   while (PGresult* raw = PQgetResult(m_conn)) {
     PgResult result(raw);
-    if (Failed(result.get())) {
+    if (PgFailed(result.get())) {
       if (!failure) failure = std::move(result);
     } else {
       affected += AffectedRows(result.get());
@@ -228,7 +229,7 @@ long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<B
                                               lengths.data(), formats.data(), 0)
                                : PQexecPrepared(m_conn, name.c_str(), count, values.data(),
                                                 lengths.data(), formats.data(), 0));
-  if (Failed(result.get())) Raise(result.get());
+  if (PgFailed(result.get())) Raise(result.get());
   return AffectedRows(result.get());
 }
 
@@ -249,7 +250,7 @@ const std::string& PgConnection::PreparedNameOf(const std::string& sql, int para
   // failed prepare has ended it just the same).
   std::string name = "kvdbal_s" + std::to_string(++m_preparedCount);
   PgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), paramCount, nullptr));
-  if (Failed(prepared.get())) {
+  if (PgFailed(prepared.get())) {
     --m_preparedCount;
     use.runs = 0;
     Raise(prepared.get());
@@ -294,7 +295,7 @@ void PgConnection::Commit() {
                          "the connection was lost during COMMIT; whether the transaction was "
                          "committed is unknown: " + Trimmed(PQerrorMessage(m_conn)));
   }
-  if (Failed(result.get())) {
+  if (PgFailed(result.get())) {
     EndTransaction(false);
     Raise(result.get());
   }
@@ -316,7 +317,7 @@ void PgConnection::Rollback() {
   NotifyStatement("ROLLBACK");
   PgResult result(PQexec(m_conn, "ROLLBACK"));
   EndTransaction(false);
-  if (Failed(result.get())) Raise(result.get());
+  if (PgFailed(result.get())) Raise(result.get());
 }
 
 void PgConnection::EndTransaction(bool committed) {
@@ -357,7 +358,7 @@ const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& tabl
     const char* values[] = {name.c_str()};
     ReconnectIfLost();
     PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
-    if (Failed(result.get())) Raise(result.get());
+    if (PgFailed(result.get())) Raise(result.get());
     std::vector<std::string> names;
     for (int i = 0; i < PQntuples(result.get()); ++i) names.emplace_back(PQgetvalue(result.get(), i, 0));
     return names;

@@ -1,7 +1,9 @@
 // The PostgreSQL backend on libpq. Queries stream through server-side
 // cursors (DECLARE ... WITH HOLD, FETCH in batches, MOVE to skip), so the
 // connection stays free for other statements while a rowset is open and a
-// skipped row never travels to the client.
+// skipped row never travels to the client. A query whose shape has been seen
+// to give no more than a batch runs instead as a statement prepared on the
+// server, its whole result in one round trip.
 #pragma once
 
 #include <libpq-fe.h>
@@ -14,6 +16,7 @@
 
 #include "../ConnectionString.h"
 #include "../Engine.h"
+#include "../LiteralShape.h"
 #include "../PrimaryKeyCache.h"
 
 namespace kvdbal {
@@ -22,6 +25,8 @@ std::shared_ptr<EngineConnection> OpenPostgres(const ConnectionSettings& setting
 
 // HRESULT for an SQLSTATE (null when the server sent none).
 HRESULT PgStateToHresult(const char* sqlState);
+// True for no result or one that reports a failure.
+bool PgFailed(const PGresult* result);
 // Column description from a type OID and its modifier.
 ColumnInfo ClassifyPgType(Oid type, int modifier);
 
@@ -66,6 +71,14 @@ class PgConnection final : public EngineConnection {
   // so its rollback takes the cursor along.
   void CloseCursor(const std::string& name, bool declaredInTransaction);
 
+  // The rows of a query run as a statement prepared by its shape, when the
+  // shape has given at most batchRows rows before; null when the query is
+  // to stand behind a cursor. Then, if learnShape comes back non-empty and
+  // the cursor's query ran, the caller tells NoteShapeRows what its first
+  // batch held.
+  PgResult RunShapedQuery(const std::string& sql, int batchRows, std::string* learnShape);
+  void NoteShapeRows(const std::string& shape, bool filledBatch);
+
  private:
   void EndTransaction(bool committed);
   // A connection the server dropped (a restart, an administrator) is made
@@ -104,6 +117,21 @@ class PgConnection final : public EngineConnection {
   // The server-side name to execute sql by, preparing it when it has been
   // run often enough; empty to send the text.
   const std::string& PreparedNameOf(const std::string& sql, int paramCount);
+
+  // Queries by shape. The first run of a shape goes through a cursor, which
+  // reads the text exactly as given; a shape that gave a batch or less is
+  // then prepared (its rows capped one above a batch, so that a fuller
+  // result shows and moves the shape back to cursors for good).
+  struct QueryShapeUse {
+    bool manyRows = false;
+    bool unpreparable = false;
+    std::string name;  // the prepared statement; empty while none
+  };
+  std::unordered_map<std::string, QueryShapeUse> m_queryShapes;  // by types and shape text
+  unsigned long m_queryCounter = 0;
+  // types: the parameters' server types, comma-separated.
+  bool PrepareShape(const LiteralShape& shape, const std::string& types, int batchRows, QueryShapeUse& use);
+  PgResult ExecuteShape(const LiteralShape& shape, const QueryShapeUse& use);
 };
 
 }  // namespace kvdbal

@@ -65,9 +65,9 @@ bool ParseInteger(std::string_view text, long long* out) {
 
 PgCursor::PgCursor(std::shared_ptr<PgConnection> connection, std::string sql)
     : m_connection(std::move(connection)), m_sql(WithoutTrailingSemicolons(std::move(sql))) {
-  if (IsQuery(m_sql)) {
-    m_name = m_connection->NextCursorName();
-    Declare(false);
+  m_isQuery = IsQuery(m_sql);
+  if (m_isQuery) {
+    Open();
   } else {
     TakeBatch(m_connection->Run(m_sql));
     m_exhausted = true;
@@ -81,23 +81,34 @@ PgCursor::PgCursor(std::shared_ptr<PgConnection> connection, std::string sql)
   }
 }
 
-PgCursor::~PgCursor() {
+PgCursor::~PgCursor() { CloseDeclared(); }
+
+void PgCursor::CloseDeclared() {
   const bool declaredInTransaction = m_connection->ForgetCursor(this);
   if (!m_name.empty() && !m_dead) m_connection->CloseCursor(m_name, declaredInTransaction);
+  m_name.clear();
 }
 
-void PgCursor::Declare(bool closeFirst) {
-  std::string sql;
-  if (closeFirst) sql = "CLOSE " + m_name + "; ";
+void PgCursor::Open() {
+  std::string learnShape;
+  if (PgResult rows = m_connection->RunShapedQuery(m_sql, kBatchRows, &learnShape)) {
+    TakeBatch(std::move(rows));
+    m_exhausted = true;
+    return;
+  }
+  std::string name = m_connection->NextCursorName();
   // WITH HOLD keeps the cursor past the end of the transaction it was
   // declared in, so a rowset stays usable across commits.
-  sql += "DECLARE " + m_name + " NO SCROLL CURSOR WITH HOLD FOR " + m_sql + "; FETCH FORWARD " +
-         std::to_string(kBatchRows) + " FROM " + m_name;
-  PgResult batch = m_connection->Run(sql);
+  // The line break keeps a trailing line comment of the query from taking
+  // the FETCH along.
+  PgResult batch = m_connection->Run("DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " + m_sql +
+                                     "\n; FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + name);
+  m_name = std::move(name);
   m_dead = false;
   if (m_connection->InTransaction()) m_connection->RegisterTransactionCursor(this);
   TakeBatch(std::move(batch));
   m_exhausted = m_rows < kBatchRows;
+  if (!learnShape.empty()) m_connection->NoteShapeRows(learnShape, !m_exhausted);
 }
 
 void PgCursor::TakeBatch(PgResult batch) {
@@ -143,12 +154,12 @@ long long PgCursor::Advance(long long n) {
 }
 
 void PgCursor::Restart() {
-  if (m_name.empty()) {  // a plain statement's result is all there is
+  if (!m_isQuery) {  // a plain statement's result is all there is
     m_index = -1;
     return;
   }
-  m_connection->ForgetCursor(this);
-  Declare(!m_dead);
+  CloseDeclared();
+  Open();
 }
 
 bool PgCursor::IsNull(int index) const { return PQgetisnull(m_batch.get(), m_index, index); }

@@ -1,5 +1,6 @@
 // A streaming PostgreSQL query over a server-side cursor: rows come in
-// batches; skipping moves the server's cursor without fetching.
+// batches; skipping moves the server's cursor without fetching. A query
+// known to give few rows has its whole result in hand instead.
 #pragma once
 
 #include <memory>
@@ -12,7 +13,7 @@ namespace kvdbal {
 
 class PgCursor final : public Cursor {
  public:
-  // Declares the cursor for sql and fetches the first batch.
+  // Runs sql and takes its first batch.
   PgCursor(std::shared_ptr<PgConnection> connection, std::string sql);
   ~PgCursor() override;
 
@@ -29,7 +30,10 @@ class PgCursor final : public Cursor {
   void MarkDead() { m_dead = true; }
 
  private:
-  void Declare(bool closeFirst);
+  // The first batch: the whole result of a prepared shape, or a cursor
+  // declared for the query.
+  void Open();
+  void CloseDeclared();
   void TakeBatch(PgResult batch);
   long long MoveForward(long long count);
   bool IsNull(int index) const;
@@ -37,7 +41,8 @@ class PgCursor final : public Cursor {
 
   std::shared_ptr<PgConnection> m_connection;
   std::string m_sql;
-  std::string m_name;
+  bool m_isQuery = false;
+  std::string m_name;  // the declared cursor; empty while none
   bool m_dead = false;
   bool m_exhausted = false;  // no rows after the current batch
   PgResult m_batch;
