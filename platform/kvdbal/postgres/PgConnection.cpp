@@ -137,6 +137,7 @@ void PgConnection::ReconnectIfLost() {
   // Cursors, prepared statements and session settings died with the old
   // server session.
   m_pendingCloses.clear();
+  m_cursorTransactionOwner = nullptr;
   m_statementUses.clear();
   m_queryShapes.clear();
   m_preparedCount = 0;
@@ -155,6 +156,7 @@ std::string PgConnection::WithPendingCloses(const std::string& sql) {
 
 PgResult PgConnection::Run(const std::string& sql, bool withPendingCloses) {
   ReconnectIfLost();
+  EndCursorTransaction();
   const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
   const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
   const bool closing = text.size() != sql.size();
@@ -170,7 +172,46 @@ PgResult PgConnection::Run(const std::string& sql, bool withPendingCloses) {
 
 bool PgConnection::InTransaction() const {
   PGTransactionStatusType status = PQtransactionStatus(m_conn);
-  return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
+  return (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) && !m_cursorTransactionOwner;
+}
+
+PgResult PgConnection::DeclareCursor(PgCursor* cursor, const std::string& text) {
+  ReconnectIfLost();
+  EndCursorTransaction();
+  if (InTransaction() || PQtransactionStatus(m_conn) != PQTRANS_IDLE) return Run(text);
+  try {
+    PgResult batch = Run("BEGIN; " + text);
+    m_cursorTransactionOwner = cursor;
+    return batch;
+  } catch (const CKvDbException&) {
+    if (PQtransactionStatus(m_conn) != PQTRANS_IDLE) PQclear(PQexec(m_conn, "ROLLBACK"));
+    throw;
+  }
+}
+
+PgResult PgConnection::RunInCursor(PgCursor* cursor, const std::string& sql) {
+  if (cursor != m_cursorTransactionOwner) return Run(sql);
+  PgResult result(PQexec(m_conn, sql.c_str()));
+  if (PgFailed(result.get())) {
+    // The cursor's own transaction failed and took the cursor along.
+    m_cursorTransactionOwner = nullptr;
+    if (PQstatus(m_conn) != CONNECTION_BAD) PQclear(PQexec(m_conn, "ROLLBACK"));
+    cursor->MarkDead();
+    Raise(result.get());
+  }
+  return result;
+}
+
+void PgConnection::CursorExhausted(PgCursor* cursor) {
+  if (cursor == m_cursorTransactionOwner) EndCursorTransaction();
+}
+
+void PgConnection::EndCursorTransaction() {
+  if (!m_cursorTransactionOwner) return;
+  m_cursorTransactionOwner = nullptr;
+  // Only the cursor's own work is in it; a failed COMMIT leaves the cursor
+  // unusable, which its next FETCH reports.
+  PQclear(PQexec(m_conn, "COMMIT"));
 }
 
 std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
@@ -187,6 +228,7 @@ long PgConnection::Execute(const std::string& sql) {
 
 long PgConnection::RunEvery(const std::string& sql, bool withPendingCloses) {
   ReconnectIfLost();
+  EndCursorTransaction();
   const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
   const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
   const bool closing = text.size() != sql.size();
@@ -223,6 +265,7 @@ long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<B
     formats.push_back(p.binary ? 1 : 0);
   }
   ReconnectIfLost();
+  EndCursorTransaction();
   const int count = static_cast<int>(texts.size());
   const std::string& name = PreparedNameOf(sql, count);
   PgResult result(name.empty() ? PQexecParams(m_conn, sql.c_str(), count, nullptr, values.data(),
@@ -267,6 +310,7 @@ std::string PgConnection::Placeholder(int n) const {
 
 void PgConnection::Begin() {
   NotifyStatement("BEGIN");
+  EndCursorTransaction();
   // Pending CLOSEs in front of BEGIN would join the transaction and come
   // back with its rollback; they wait until it has ended.
   Run("BEGIN", false);
@@ -336,14 +380,23 @@ bool PgConnection::ForgetCursor(PgCursor* cursor) {
   return std::erase(m_transactionCursors, cursor) > 0;
 }
 
-void PgConnection::CloseCursor(const std::string& name, bool declaredInTransaction) {
+void PgConnection::CloseCursor(PgCursor* cursor, const std::string& name, bool declaredInTransaction) {
   if (PQstatus(m_conn) == CONNECTION_BAD) return;  // gone with its session
+  if (cursor == m_cursorTransactionOwner) {
+    // Closed before its transaction ends, the rest of its rows is never
+    // computed; the transaction is not left open while nothing is read.
+    m_cursorTransactionOwner = nullptr;
+    PQclear(PQexec(m_conn, ("CLOSE " + name + "; COMMIT").c_str()));
+    if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) PQclear(PQexec(m_conn, "ROLLBACK"));
+    return;
+  }
   m_pendingCloses.push_back({name, declaredInTransaction});
   // Each one holds its result on the server until it goes; a failed
   // transaction waits for its end.
   if (m_pendingCloses.size() < kMaxPendingCloses || PQtransactionStatus(m_conn) == PQTRANS_INERROR)
     return;
   // Closing is housekeeping: a cursor that is already gone is no failure.
+  EndCursorTransaction();
   PgResult result(PQexec(m_conn, WithPendingCloses("").c_str()));
 }
 
@@ -357,6 +410,7 @@ const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& tabl
         "ORDER BY array_position(i.indkey::int2[], a.attnum)";
     const char* values[] = {name.c_str()};
     ReconnectIfLost();
+    EndCursorTransaction();
     PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
     if (PgFailed(result.get())) Raise(result.get());
     std::vector<std::string> names;

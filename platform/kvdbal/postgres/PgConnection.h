@@ -56,8 +56,18 @@ class PgConnection final : public EngineConnection {
   // Runs sql and raises the CKvDbException for a failed result. Pending
   // CLOSEs go in front unless withPendingCloses is false.
   PgResult Run(const std::string& sql, bool withPendingCloses = true);
+  // Declares cursor's query (text: its DECLARE and first FETCH) and runs
+  // the cursor's own MOVEs and FETCHes. A cursor declared outside a
+  // transaction gets one of its own, kept open only while nothing but this
+  // cursor is read: the server then never computes the rows after the last
+  // one fetched, which WITH HOLD at an autocommit's end would store. Any
+  // other statement, the cursor's close or its end commits it first.
+  PgResult DeclareCursor(PgCursor* cursor, const std::string& text);
+  PgResult RunInCursor(PgCursor* cursor, const std::string& sql);
+  void CursorExhausted(PgCursor* cursor);
   [[noreturn]] void Raise(const PGresult* result) const;
   std::string NextCursorName() { return "kvdbal_c" + std::to_string(++m_cursorCounter); }
+  // The caller's transaction (not a cursor's own) is open.
   bool InTransaction() const;
 
   // Cursors declared inside a transaction die with its rollback; the
@@ -69,7 +79,7 @@ class PgConnection final : public EngineConnection {
   // of the next statement text sent (after COMMIT when a transaction ends).
   // declaredInTransaction: the cursor was declared in the open transaction,
   // so its rollback takes the cursor along.
-  void CloseCursor(const std::string& name, bool declaredInTransaction);
+  void CloseCursor(PgCursor* cursor, const std::string& name, bool declaredInTransaction);
 
   // The rows of a query run as a statement prepared by its shape, when the
   // shape has given at most batchRows rows before; null when the query is
@@ -81,6 +91,9 @@ class PgConnection final : public EngineConnection {
 
  private:
   void EndTransaction(bool committed);
+  // Commits the transaction a cursor holds for itself, if one is open.
+  void EndCursorTransaction();
+  PgCursor* m_cursorTransactionOwner = nullptr;
   // A connection the server dropped (a restart, an administrator) is made
   // again on its next use, but never inside a transaction: the work of that
   // transaction is gone and the caller must hear of it.

@@ -85,7 +85,7 @@ PgCursor::~PgCursor() { CloseDeclared(); }
 
 void PgCursor::CloseDeclared() {
   const bool declaredInTransaction = m_connection->ForgetCursor(this);
-  if (!m_name.empty() && !m_dead) m_connection->CloseCursor(m_name, declaredInTransaction);
+  if (!m_name.empty() && !m_dead) m_connection->CloseCursor(this, m_name, declaredInTransaction);
   m_name.clear();
 }
 
@@ -101,13 +101,15 @@ void PgCursor::Open() {
   // declared in, so a rowset stays usable across commits.
   // The line break keeps a trailing line comment of the query from taking
   // the FETCH along.
-  PgResult batch = m_connection->Run("DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " + m_sql +
-                                     "\n; FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + name);
+  PgResult batch = m_connection->DeclareCursor(this, "DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " +
+                                                           m_sql + "\n; FETCH FORWARD " +
+                                                           std::to_string(kBatchRows) + " FROM " + name);
   m_name = std::move(name);
   m_dead = false;
   if (m_connection->InTransaction()) m_connection->RegisterTransactionCursor(this);
   TakeBatch(std::move(batch));
   m_exhausted = m_rows < kBatchRows;
+  if (m_exhausted) m_connection->CursorExhausted(this);
   if (!learnShape.empty()) m_connection->NoteShapeRows(learnShape, !m_exhausted);
 }
 
@@ -120,7 +122,7 @@ void PgCursor::TakeBatch(PgResult batch) {
 long long PgCursor::MoveForward(long long count) {
   // The server takes counts that fit 32 bits; a longer way means to the end.
   std::string how = count > std::numeric_limits<int32_t>::max() ? "ALL" : std::to_string(count);
-  PgResult moved = m_connection->Run("MOVE FORWARD " + how + " IN " + m_name);
+  PgResult moved = m_connection->RunInCursor(this, "MOVE FORWARD " + how + " IN " + m_name);
   long long done = 0;
   ParseInteger(PQcmdTuples(moved.get()), &done);
   return done;
@@ -144,11 +146,13 @@ long long PgCursor::Advance(long long n) {
       landed += moved;
       if (moved < need - 1) {
         m_exhausted = true;
+        m_connection->CursorExhausted(this);
         return landed;
       }
     }
-    TakeBatch(m_connection->Run("FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + m_name));
+    TakeBatch(m_connection->RunInCursor(this, "FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + m_name));
     m_exhausted = m_rows < kBatchRows;
+    if (m_exhausted) m_connection->CursorExhausted(this);
     if (m_rows == 0) return landed;
   }
 }

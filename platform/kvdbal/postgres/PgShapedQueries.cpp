@@ -32,6 +32,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
   learnShape->clear();
   if (m_preparedLimit == 0) return nullptr;
   ReconnectIfLost();
+  EndCursorTransaction();
   // A failed transaction takes no statement; the cursor's text fails as
   // any would.
   if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) return nullptr;
