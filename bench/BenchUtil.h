@@ -11,6 +11,8 @@
 #pragma once
 
 #include <time.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +37,19 @@ double Seconds(Work&& work) {
   return ThreadCpuSeconds() - start;
 }
 
+// Wall seconds of one call of work: what a database server does for the
+// call, and the round trips to it, count too.
+template <typename Work>
+double WallSeconds(Work&& work) {
+  auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// What a comparison times: the calling thread's CPU (an engine in the
+// process) or the wall clock (an engine in a server process).
+enum class Clock { ThreadCpu, Wall };
+
 // The fastest of repeats runs: the least disturbed by other load on the machine.
 template <typename Work>
 double BestSeconds(int repeats, Work&& work) {
@@ -49,11 +64,12 @@ double BestSeconds(int repeats, Work&& work) {
 // Times ours and raw alternately, repeats times each, and returns the ratio
 // of their best times, so that a burst of load hits both sides alike.
 template <typename Ours, typename Raw>
-double CompareBest(int repeats, Ours&& ours, Raw&& raw) {
+double CompareBest(int repeats, Ours&& ours, Raw&& raw, Clock clock = Clock::ThreadCpu) {
+  const auto time = [clock](auto& work) { return clock == Clock::Wall ? WallSeconds(work) : Seconds(work); };
   double bestOurs = 0, bestRaw = 0;
   for (int i = 0; i < repeats; ++i) {
-    double o = Seconds(ours);
-    double r = Seconds(raw);
+    double o = time(ours);
+    double r = time(raw);
     if (i == 0 || o < bestOurs) bestOurs = o;
     if (i == 0 || r < bestRaw) bestRaw = r;
   }

@@ -2,7 +2,6 @@
 // record, requested over one keep-alive connection from the in-process
 // server, against the same page translated and run in a loop in the same
 // process without HTTP, sessions or the server's bookkeeping.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,13 +33,6 @@ const char* const kPage = R"(<%@ Language="JScript" %>
 <%= pump.ValueByFieldName("strstate", "") %> <%= pump.ValueByFieldName("lamount", 0) %>
 <%= pump.ValueByFieldName("dblprice", 0) %></p>
 )";
-
-template <typename Work>
-double WallSeconds(Work&& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "bench_serve: %s\n", message.c_str());
@@ -111,7 +103,7 @@ int main() {
 
     double bestServed = 0, bestInProcess = 0;
     for (int round = 0; round < 5; ++round) {
-      double s = WallSeconds(served), r = WallSeconds(inProcess);
+      double s = bench::WallSeconds(served), r = bench::WallSeconds(inProcess);
       if (round == 0 || s < bestServed) bestServed = s;
       if (round == 0 || r < bestInProcess) bestInProcess = r;
     }
