@@ -381,7 +381,10 @@ bool PgConnection::ForgetCursor(PgCursor* cursor) {
 }
 
 void PgConnection::CloseCursor(PgCursor* cursor, const std::string& name, bool declaredInTransaction) {
-  if (PQstatus(m_conn) == CONNECTION_BAD) return;  // gone with its session
+  if (PQstatus(m_conn) == CONNECTION_BAD) {  // gone with its session
+    if (cursor == m_cursorTransactionOwner) m_cursorTransactionOwner = nullptr;
+    return;
+  }
   if (cursor == m_cursorTransactionOwner) {
     // Closed before its transaction ends, the rest of its rows is never
     // computed; the transaction is not left open while nothing is read.
