@@ -71,30 +71,19 @@ class FaultSweepTest : public FilesPumpTest {
   // The kinds of engine call that have failed in the runs so far.
   std::set<std::string> failedKinds;
 
-  void ExpectNone(const std::string& sql, const std::string& what, const std::string& when) {
-    EXPECT_EQ(0, db->QueryLong(sql)) << what << ", " << when;
-  }
-
   void ExpectWholeData(const std::string& when) {
-    ExpectNone("SELECT COUNT(*) FROM krorder o WHERE NOT EXISTS "
-               "(SELECT 1 FROM krorder_l l WHERE l.lparentid = o.lid)",
-               "an order without its language rows", when);
-    ExpectNone("SELECT COUNT(*) FROM krorder_l l WHERE NOT EXISTS "
-               "(SELECT 1 FROM krorder o WHERE o.lid = l.lparentid)",
-               "a language row of a deleted order", when);
-    ExpectNone("SELECT COUNT(*) FROM krorderline c WHERE NOT EXISTS "
-               "(SELECT 1 FROM krorder o WHERE o.lid = c.lparentid)",
-               "a line of a deleted order", when);
-    ExpectNone("SELECT COUNT(*) FROM krorderline_l l WHERE NOT EXISTS "
-               "(SELECT 1 FROM krorderline c WHERE c.lid = l.lparentid)",
-               "a language row of a deleted line", when);
-    ExpectNone("SELECT COUNT(*) FROM krlinenote n WHERE NOT EXISTS "
-               "(SELECT 1 FROM krorderline c WHERE c.lid = n.lparentid)",
-               "a note of a deleted line", when);
-    ExpectNone("SELECT COUNT(*) FROM (SELECT f FROM (SELECT lfile AS f FROM krorder UNION ALL "
-               "SELECT lfile_l FROM krorder_l UNION ALL SELECT lfile FROM krorderline) files "
-               "WHERE f IS NOT NULL AND f <> 0 GROUP BY f HAVING COUNT(*) > 1) shared",
-               "an upload named by two file fields", when);
+    for (const auto& [child, parent] : {std::pair{"krorder_l", "krorder"}, {"krorderline", "krorder"},
+                                        {"krorderline_l", "krorderline"}, {"krlinenote", "krorderline"}})
+      EXPECT_EQ(0, db->QueryLong(std::string("SELECT COUNT(*) FROM ") + child + " c WHERE NOT EXISTS (SELECT 1 FROM " +
+                                 parent + " p WHERE p.lid = c.lparentid)"))
+          << "a row of " << child << " below a deleted " << parent << ", " << when;
+    EXPECT_EQ(0, db->QueryLong("SELECT COUNT(*) FROM krorder o WHERE NOT EXISTS "
+                               "(SELECT 1 FROM krorder_l l WHERE l.lparentid = o.lid)"))
+        << "an order without its language rows, " << when;
+    EXPECT_EQ(0, db->QueryLong("SELECT COUNT(*) FROM (SELECT f FROM (SELECT lfile AS f FROM krorder UNION ALL "
+                               "SELECT lfile_l FROM krorder_l UNION ALL SELECT lfile FROM krorderline) files "
+                               "WHERE f IS NOT NULL AND f <> 0 GROUP BY f HAVING COUNT(*) > 1) shared"))
+        << "an upload named by two file fields, " << when;
     const long last = db->QueryLong("SELECT COALESCE(MAX(lid), 0) FROM kruploadfile");
     for (long id = 1; id <= last; ++id) {
       const std::string row = "lid=" + std::to_string(id);

@@ -52,11 +52,23 @@ inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   return std::find(s.begin(), s.end(), sql) != s.end();
 }
 
-inline bool Has(const TraceCapture& trace, const std::string& text) {
-  return trace.Text().find(text) != std::string::npos;
-}
+// The trace of a test and what tests ask of it.
+struct TraceChecks {
+  bool TraceHas(const std::string& text) const { return trace.Text().find(text) != std::string::npos; }
+  int TraceCount(const std::string& text) const { return Lines(false, text); }
+  int HeadingCount(const std::string& heading) const { return Lines(true, heading); }
+  // Headings equal to text, or body lines that contain it.
+  int Lines(bool headings, const std::string& text) const {
+    int n = 0;
+    for (const auto& line : trace.Lines())
+      if (line.heading == headings && (headings ? line.text == text : line.text.find(text) != std::string::npos)) ++n;
+    return n;
+  }
 
-class CorePumpTest : public ::testing::Test {
+  TraceCapture trace;
+};
+
+class CorePumpTest : public ::testing::Test, public TraceChecks {
  protected:
   void SetUp() override {
     db = TestDatabase::Create();
@@ -65,11 +77,6 @@ class CorePumpTest : public ::testing::Test {
     pump = NewDataPump();
     ASSERT_TRUE(pump);
   }
-
-  static CKvDataPump& Impl(const ComPtr<IKvDataPump>& p) {
-    return *static_cast<CKvDataPump*>(p.Get());
-  }
-  CKvDataPump& Impl() { return Impl(pump); }
 
   HRESULT Bind(LONG formId) { return pump->Init(session.Get(), formId); }
 
@@ -105,15 +112,6 @@ class CorePumpTest : public ::testing::Test {
     return id;
   }
 
-  bool TraceHas(const std::string& text) const { return Has(trace, text); }
-  int TraceCount(const std::string& text) const {
-    int n = 0;
-    for (const auto& line : trace.Lines())
-      if (line.text.find(text) != std::string::npos) ++n;
-    return n;
-  }
-
-  TraceCapture trace;
   std::unique_ptr<TestDatabase> db;
   ComPtr<IDispatch> session;
   ComPtr<IKvDataPump> pump;
@@ -144,7 +142,7 @@ class PumpTest : public EngineTest {
   ComPtr<IKvDataPump> pump;
 };
 
-class FilesPumpTest : public PumpTest {
+class FilesPumpTest : public PumpTest, public TraceChecks {
  protected:
   void SetUp() override {
     PumpTest::SetUp();
@@ -188,6 +186,18 @@ class FilesPumpTest : public PumpTest {
     if (withFile) db->WriteFile(url, "content of " + url);
   }
 
+  // Upload 1 names ../../outside.txt, a file two levels above the
+  // application, which moves to site/app/ with the file services confined
+  // to it.
+  void PointUploadOneOutside() {
+    const std::string app = db->BasePath() + "site/app/";
+    db->WriteFile("site/app/keep.txt", "x");
+    db->WriteFile("outside.txt", "precious");
+    KvSetFileRoots({app});
+    session = db->NewSession(kUserId, true, app);
+    db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
+  }
+
   // Two orders with lines, line notes, language rows and uploaded files:
   //
   //   krorder 5 (file 1)          krorder_l 51 (5, 1031, file 3), 52 (5, 1033, file 7)
@@ -229,13 +239,6 @@ class FilesPumpTest : public PumpTest {
     Upload(7, "files/o5_en.pdf");
   }
 
-  bool TraceHas(const std::string& text) const { return Has(trace, text); }
-  int HeadingCount(const std::string& heading) const {
-    int n = 0;
-    for (const auto& line : trace.Lines())
-      if (line.heading && line.text == heading) ++n;
-    return n;
-  }
   // The statements that begin with prefix, in order.
   static std::vector<std::string> Only(const std::vector<std::string>& statements,
                                        const std::string& prefix) {
@@ -249,7 +252,6 @@ class FilesPumpTest : public PumpTest {
 
   DWORD dataPackCookie = 0;
   DWORD fileCopierCookie = 0;
-  TraceCapture trace;
 
  private:
   std::vector<std::string> m_savedRoots;
