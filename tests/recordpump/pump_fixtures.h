@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -214,29 +213,17 @@ class FilesPumpTest : public PumpTest, public TraceChecks {
              "'2024-03-05 00:00:00', 'first order', 1)");
     db->Exec("INSERT INTO krorder (lid, lparentid, strno, lfile) VALUES (6, 0, 'A6', 2)");
     db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
-             "(51, 5, 1031, 'Erste', 3)");
-    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
-             "(52, 5, 1033, 'First', 7)");
-    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (61, 6, 1031, 'Zweite')");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (11, 5, 'pencil', 10, 4)");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (12, 5, 'paper', 500, 5)");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (13, 6, 'desk', 1, 6)");
-    for (const auto& [id, parent, lcid] : {std::tuple{111, 11, 1031}, std::tuple{121, 12, 1031},
-                                           std::tuple{122, 12, 1033}, std::tuple{131, 13, 1031}})
-      db->Exec("INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (" +
-               std::to_string(id) + ", " + std::to_string(parent) + ", " + std::to_string(lcid) +
-               ", 'text " + std::to_string(id) + "')");
-    for (const auto& [id, parent] : {std::pair{21, 11}, std::pair{22, 12}, std::pair{23, 12},
-                                     std::pair{24, 13}})
-      db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (" + std::to_string(id) +
-               ", " + std::to_string(parent) + ", 'note " + std::to_string(id) + "')");
-    Upload(1, "files/o5.pdf");
-    Upload(2, "files/o6.pdf");
-    Upload(3, "files/o5_de.pdf");
-    Upload(4, "files/lines/l11.pdf");
-    Upload(5, "files/lines/l12.pdf");
-    Upload(6, "files/lines/l13.pdf");
-    Upload(7, "files/o5_en.pdf");
+             "(51, 5, 1031, 'Erste', 3), (52, 5, 1033, 'First', 7), (61, 6, 1031, 'Zweite', NULL)");
+    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES "
+             "(11, 5, 'pencil', 10, 4), (12, 5, 'paper', 500, 5), (13, 6, 'desk', 1, 6)");
+    db->Exec("INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (111, 11, 1031, 'text 111'), "
+             "(121, 12, 1031, 'text 121'), (122, 12, 1033, 'text 122'), (131, 13, 1031, 'text 131')");
+    db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (21, 11, 'note 21'), (22, 12, 'note 22'), "
+             "(23, 12, 'note 23'), (24, 13, 'note 24')");
+    for (const auto& [id, url] : {std::pair{1, "files/o5.pdf"}, {2, "files/o6.pdf"}, {3, "files/o5_de.pdf"},
+                                  {4, "files/lines/l11.pdf"}, {5, "files/lines/l12.pdf"},
+                                  {6, "files/lines/l13.pdf"}, {7, "files/o5_en.pdf"}})
+      Upload(id, url);
   }
 
   // The statements that begin with prefix, in order.
