@@ -133,4 +133,13 @@ TEST_F(CoreReadTest, LanguageOnlyFieldsComeFromTheLanguageRow) {
   EXPECT_EQ(1, TraceCount("Location: KvDataPump,")) << trace.Text();
 }
 
+TEST_F(CoreReadTest, LanguageZeroReadsLikeThePlainReader) {
+  const CComVariant viaEx = ReadEx("lamount", 0);
+  EXPECT_EQ(VT_I4, viaEx.vt);
+  EXPECT_EQ(17, viaEx.lVal);
+  EXPECT_EQ("red|green|blue", TextOf(ReadEx("strcolor", 0)));
+  EXPECT_EQ("dflt", TextOf(ReadEx("strtitle", 0, Str("dflt"))));
+  EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
+}
+
 }  // namespace
