@@ -205,6 +205,15 @@ TEST_P(CloneTest, FileStepFailureKeepsTheRowWithoutTheSourceUploads) {
   EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
 }
 
+TEST_P(CloneTest, NoIdLeftForTheCopyCopiesNothing) {
+  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (2147483647, 0, 'top')");
+  StatementCapture statements;
+  EXPECT_EQ(-1, Clone(true));
+  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
+  EXPECT_TRUE(TraceHas("No id is left in krorder after 2147483647")) << trace.Text();
+  EXPECT_EQ(3, db->Count("krorder"));
+}
+
 KV_ON_BOTH_ENGINES(CloneTest);
 
 }  // namespace
