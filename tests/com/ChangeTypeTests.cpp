@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <tuple>
 
 #include "platform/com/ComPtr.h"
 
@@ -14,9 +15,16 @@ HRESULT Change(const VARIANT& v, VARTYPE vt, CComVariant* out) {
   return VariantChangeType(out, &v, 0, vt);
 }
 
-std::string AsText(const VARIANT& v) {
+// The value v changes to, which must have the type asked for.
+CComVariant To(const VARIANT& v, VARTYPE vt) {
   CComVariant out;
-  EXPECT_EQ(Change(v, VT_BSTR, &out), S_OK);
+  EXPECT_EQ(Change(v, vt, &out), S_OK) << "to " << vt;
+  EXPECT_EQ(out.vt, vt);
+  return out;
+}
+
+std::string AsText(const VARIANT& v) {
+  const CComVariant out = To(v, VT_BSTR);
   return out.vt == VT_BSTR ? Utf8FromBstr(out.bstrVal) : "<not a string>";
 }
 
@@ -25,19 +33,12 @@ TEST(ChangeType, StringsToNumbersParseLocaleIndependently) {
   // or how 1.5 writes.
   const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
   std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-  CComVariant out;
-  ASSERT_EQ(Change(Text("12"), VT_I4, &out), S_OK);
-  EXPECT_EQ(out.vt, VT_I4);
-  EXPECT_EQ(out.lVal, 12);
-  ASSERT_EQ(Change(Text("  -12\t"), VT_I2, &out), S_OK);
-  EXPECT_EQ(out.iVal, -12);
-  ASSERT_EQ(Change(Text("1.5"), VT_R8, &out), S_OK);
-  EXPECT_EQ(out.dblVal, 1.5);
-  ASSERT_EQ(Change(Text("+2.5e2"), VT_R4, &out), S_OK);
-  EXPECT_EQ(out.fltVal, 250.0f);
+  EXPECT_EQ(To(Text("12"), VT_I4).lVal, 12);
+  EXPECT_EQ(To(Text("  -12\t"), VT_I2).iVal, -12);
+  EXPECT_EQ(To(Text("1.5"), VT_R8).dblVal, 1.5);
+  EXPECT_EQ(To(Text("+2.5e2"), VT_R4).fltVal, 250.0f);
   EXPECT_EQ(AsText(CComVariant(1.5)), "1.5");
-  ASSERT_EQ(Change(Text("9223372036854775807"), VT_I8, &out), S_OK);
-  EXPECT_EQ(out.llVal, INT64_MAX);  // exact, not through a double
+  EXPECT_EQ(To(Text("9223372036854775807"), VT_I8).llVal, INT64_MAX);  // exact, not through a double
   std::setlocale(LC_NUMERIC, previous.c_str());
 
   for (const char* bad : {"", "  ", "abc", "12abc", "1,5", "--1", ".", "1e", "inf", "nan", "0x10"}) {
@@ -52,18 +53,13 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
     double in;
     LONG out;
   } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {2.4999, 2}, {2.5001, 3}};
-  for (const Case& c : cases) {
-    CComVariant out;
-    ASSERT_EQ(Change(CComVariant(c.in), VT_I4, &out), S_OK) << c.in;
-    EXPECT_EQ(out.lVal, c.out) << c.in;
-  }
+  for (const Case& c : cases) EXPECT_EQ(To(CComVariant(c.in), VT_I4).lVal, c.out) << c.in;
+  EXPECT_EQ(To(Text("3.5"), VT_I4).lVal, 4);
   CComVariant out;
-  ASSERT_EQ(Change(Text("3.5"), VT_I4, &out), S_OK);
-  EXPECT_EQ(out.lVal, 4);
 
   EXPECT_EQ(Change(CComVariant(LONG{32768}), VT_I2, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(Change(CComVariant(LONG{-32769}), VT_I2, &out), DISP_E_OVERFLOW);
-  ASSERT_EQ(Change(CComVariant(LONG{-32768}), VT_I2, &out), S_OK);
+  EXPECT_EQ(To(CComVariant(LONG{-32768}), VT_I2).iVal, -32768);
   EXPECT_EQ(Change(CComVariant(LONG{256}), VT_UI1, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(Change(CComVariant(LONG{-1}), VT_UI1, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(Change(CComVariant(2147483647.5), VT_I4, &out), DISP_E_OVERFLOW);
@@ -71,8 +67,7 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
   EXPECT_EQ(Change(Text("99999999999999999999"), VT_I8, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(Change(CComVariant(1e300), VT_R4, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(Change(CComVariant(1e300), VT_DATE, &out), DISP_E_OVERFLOW);
-  ASSERT_EQ(Change(CComVariant(2147483647.4), VT_I4, &out), S_OK);
-  EXPECT_EQ(out.lVal, 2147483647);
+  EXPECT_EQ(To(CComVariant(2147483647.4), VT_I4).lVal, 2147483647);
 
   // Number texts beyond the double range overflow for every numeric target;
   // texts too small for a double read as 0.
@@ -89,51 +84,36 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
     }
   }
   for (const std::string& tiny : {std::string("1e-400"), std::string("-0.0001e-330"),
-                                  std::string("0.5e-99999999999999999999"), longTiny}) {
-    ASSERT_EQ(Change(Text(tiny.c_str()), VT_R8, &out), S_OK) << tiny.substr(0, 20);
-    EXPECT_EQ(out.dblVal, 0.0) << tiny.substr(0, 20);
-  }
-  ASSERT_EQ(Change(Text("1.7e308"), VT_R8, &out), S_OK);
-  EXPECT_EQ(out.dblVal, 1.7e308);
+                                  std::string("0.5e-99999999999999999999"), longTiny})
+    EXPECT_EQ(To(Text(tiny.c_str()), VT_R8).dblVal, 0.0) << tiny.substr(0, 20);
+  EXPECT_EQ(To(Text("1.7e308"), VT_R8).dblVal, 1.7e308);
 }
 
 TEST(ChangeType, EmptyNullAndBooleans) {
   CComVariant empty;
-  CComVariant out;
-  ASSERT_EQ(Change(empty, VT_I4, &out), S_OK);
-  EXPECT_EQ(out.vt, VT_I4);
-  EXPECT_EQ(out.lVal, 0);
+  EXPECT_EQ(To(empty, VT_I4).lVal, 0);
   EXPECT_EQ(AsText(empty), "");
-  ASSERT_EQ(Change(empty, VT_BOOL, &out), S_OK);
-  EXPECT_EQ(out.boolVal, VARIANT_FALSE);
-  ASSERT_EQ(Change(empty, VT_NULL, &out), S_OK);
-  EXPECT_EQ(out.vt, VT_NULL);
+  EXPECT_EQ(To(empty, VT_BOOL).boolVal, VARIANT_FALSE);
+  To(empty, VT_NULL);
 
   const CComVariant null = CComVariant::Null();
+  CComVariant out;
   for (VARTYPE vt : {VT_I2, VT_I4, VT_R8, VT_BSTR, VT_BOOL, VT_DATE, VT_UI1, VT_I8})
     EXPECT_EQ(Change(null, vt, &out), DISP_E_TYPEMISMATCH) << vt;
-  ASSERT_EQ(Change(null, VT_NULL, &out), S_OK);
-  ASSERT_EQ(Change(null, VT_EMPTY, &out), S_OK);
-  EXPECT_EQ(out.vt, VT_EMPTY);
+  To(null, VT_NULL);
+  To(null, VT_EMPTY);
   // Anything becomes empty; nothing but empty becomes null.
-  ASSERT_EQ(Change(Text("x"), VT_EMPTY, &out), S_OK);
+  To(Text("x"), VT_EMPTY);
   EXPECT_EQ(Change(CComVariant(LONG{1}), VT_NULL, &out), DISP_E_TYPEMISMATCH);
 
   EXPECT_EQ(AsText(CComVariant::Bool(true)), "True");
   EXPECT_EQ(AsText(CComVariant::Bool(false)), "False");
-  for (const char* yes : {"true", "True", " TRUE ", "tRuE", "1", "-1", "2.5"}) {
-    ASSERT_EQ(Change(Text(yes), VT_BOOL, &out), S_OK) << yes;
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE) << yes;
-  }
-  for (const char* no : {"false", "FALSE", "0", "0.0"}) {
-    ASSERT_EQ(Change(Text(no), VT_BOOL, &out), S_OK) << no;
-    EXPECT_EQ(out.boolVal, VARIANT_FALSE) << no;
-  }
+  for (const char* yes : {"true", "True", " TRUE ", "tRuE", "1", "-1", "2.5"})
+    EXPECT_EQ(To(Text(yes), VT_BOOL).boolVal, VARIANT_TRUE) << yes;
+  for (const char* no : {"false", "FALSE", "0", "0.0"}) EXPECT_EQ(To(Text(no), VT_BOOL).boolVal, VARIANT_FALSE) << no;
   EXPECT_EQ(Change(Text("yes"), VT_BOOL, &out), DISP_E_TYPEMISMATCH);
-  ASSERT_EQ(Change(CComVariant::Bool(true), VT_I4, &out), S_OK);
-  EXPECT_EQ(out.lVal, -1);
-  ASSERT_EQ(Change(CComVariant(LONG{7}), VT_BOOL, &out), S_OK);
-  EXPECT_EQ(out.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(To(CComVariant::Bool(true), VT_I4).lVal, -1);
+  EXPECT_EQ(To(CComVariant(LONG{7}), VT_BOOL).boolVal, VARIANT_TRUE);
 }
 
 TEST(Dates, PartsRoundTripIncludingDatesBeforeTheEpoch) {
@@ -156,12 +136,8 @@ TEST(Dates, PartsRoundTripIncludingDatesBeforeTheEpoch) {
     EXPECT_DOUBLE_EQ(date, c.date);
     KvDateParts back{};
     ASSERT_TRUE(PartsFromDate(c.date, &back)) << c.date;
-    EXPECT_EQ(back.year, c.parts.year);
-    EXPECT_EQ(back.month, c.parts.month);
-    EXPECT_EQ(back.day, c.parts.day);
-    EXPECT_EQ(back.hour, c.parts.hour);
-    EXPECT_EQ(back.minute, c.parts.minute);
-    EXPECT_EQ(back.second, c.parts.second);
+    const auto fields = [](const KvDateParts& p) { return std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second); };
+    EXPECT_EQ(fields(back), fields(c.parts)) << c.date;
   }
   // Between -1 and 0 the day is still 1899-12-30.
   KvDateParts p{};

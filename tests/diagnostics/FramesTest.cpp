@@ -29,7 +29,9 @@ TEST(Frames, StandardFrameResultsAndReports) {
       {[]() -> HRESULT { throw CMemoryException(); }, E_OUTOFMEMORY, 2, "CMemoryException", "Message: \n",
        "0X8007000E"},
       {[]() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY, 2, "CMemoryException", "Message: \n", "0X8007000E"},
-      {[]() -> HRESULT { throw CException("broken"); }, E_FAIL, 3, "CException", "Message: broken\n", "0X80004005"},
+      // A message is cut to 254 characters.
+      {[]() -> HRESULT { throw CException(std::string(300, 'm')); }, E_FAIL, 3, "CException",
+       "Message: " + std::string(254, 'm') + "\n", "0X80004005"},
       {[]() -> HRESULT { throw _com_error(E_POINTER); }, E_FAIL, 4, "General error", unexpected, "0X80004005"},
       {[]() -> HRESULT { throw std::runtime_error("x"); }, E_FAIL, 4, "General error", unexpected, "0X80004005"},
   };

@@ -27,18 +27,6 @@ TEST(Trace, LinesArePrintfFormattedWithoutLengthLimit) {
   EXPECT_EQ(trace.Text().substr(lines[0].text.size()), "[heading]\n");
 }
 
-TEST(Trace, ExceptionReportNamesTheClassAndCutsTheMessage) {
-  TraceCapture trace;
-  TraceException(CKvDbException(KVDB_E_NOTABLE, "no such table: krfoo"), kSourceDRPump, 42);
-  TraceException(CMemoryException(), kSourceDataPump, 7);
-  TraceException(CException(std::string(300, 'm')), kSourceDataPump, 8);
-  EXPECT_EQ(trace.Text(),
-            "[CKvDbException]\nLocation: KvDRPump, 42\nMessage: no such table: krfoo\n"
-            "[CMemoryException]\nLocation: KvDataPump, 7\nMessage: \n"
-            "[CException]\nLocation: KvDataPump, 8\nMessage: " +
-                std::string(254, 'm') + "\n");
-}
-
 TEST(Trace, ComErrorReportTextsByCode) {
   struct Case {
     HRESULT hr;

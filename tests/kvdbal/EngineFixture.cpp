@@ -1,66 +1,26 @@
 #include "EngineFixture.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <filesystem>
-
-namespace {
-std::atomic<int> g_counter{0};
-
-std::string WorkDir() {
-  const char* dir = std::getenv("KV_TEST_WORKDIR");
-  return dir && *dir ? dir : std::filesystem::temp_directory_path().string();
-}
-
-std::string PgServer() {
-  const char* server = std::getenv("KV_TEST_PG");
-  return server ? server : "";
-}
-}  // namespace
-
 void LayerTest::SetUp() {
   EngineTest::SetUp();
   if (IsSkipped()) return;
-  std::string unique = std::to_string(getpid()) + "_" + std::to_string(g_counter++);
-  if (IsPostgres()) {
-    m_pgSchema = "kvdbal_" + unique;
-    {
-      IDispatch* session = nullptr;
-      KvDbOpenSessionConnection(PgServer(), &session);
-      CKvDbConnection admin(session, false);
-      admin.Execute(("CREATE SCHEMA " + m_pgSchema).c_str(), nullptr, 1);
-    }
-  } else {
-    m_sqlitePath = WorkDir() + "/kvdbal_test_" + unique + ".db";
-    std::filesystem::remove(m_sqlitePath);
-  }
+  m_database = TestDatabase::Create(GetParam(), "", /*withApplication=*/false);
   m_db = Connect();
 }
 
 void LayerTest::TearDown() {
-  m_db.reset();
-  if (!m_pgSchema.empty()) {
-    IDispatch* session = nullptr;
-    KvDbOpenSessionConnection(PgServer(), &session);
-    CKvDbConnection admin(session, false);
-    admin.Execute(("DROP SCHEMA " + m_pgSchema + " CASCADE").c_str(), nullptr, 1);
-  }
-  if (!m_sqlitePath.empty()) {
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(m_sqlitePath + suffix);
-  }
+  m_db.reset();  // before its file or schema goes
+  m_database.reset();
 }
 
 std::string LayerTest::ConnectionString(const std::string& options) const {
-  if (IsPostgres()) {
-    std::string uri = PgServer();
-    uri += uri.find('?') == std::string::npos ? '?' : '&';
-    uri += "options=-csearch_path%3D" + m_pgSchema;
-    if (!options.empty()) uri += "&" + options;
-    return uri;
-  }
-  return "sqlite:" + m_sqlitePath + "?mode=rwc" + (options.empty() ? "" : "&" + options);
+  // The strings of both engines carry options after '?' already.
+  return m_database->ConnectionString() + (options.empty() ? "" : "&" + options);
+}
+
+std::string LayerTest::SqlitePath() const {
+  if (IsPostgres()) return "";
+  const std::string& text = m_database->ConnectionString();
+  return text.substr(7, text.find('?') - 7);  // after "sqlite:"
 }
 
 std::unique_ptr<CKvDbConnection> LayerTest::Connect(const std::string& options) const {

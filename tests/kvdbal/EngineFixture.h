@@ -1,4 +1,4 @@
-// Each access-layer test gets a fresh SQLite file or a fresh PostgreSQL
+// Each access-layer test gets a fresh, empty SQLite file or PostgreSQL
 // schema of its own, on the engine of its parameter.
 #pragma once
 
@@ -20,7 +20,7 @@ class LayerTest : public EngineTest {
   // A new session connection and a connection wrapper on it.
   std::unique_ptr<CKvDbConnection> Connect(const std::string& options = "") const;
   // The SQLite database file ("" on PostgreSQL).
-  const std::string& SqlitePath() const { return m_sqlitePath; }
+  std::string SqlitePath() const;
   // The binary column type of the engine.
   const char* BinaryType() const { return IsPostgres() ? "BYTEA" : "BLOB"; }
 
@@ -31,8 +31,7 @@ class LayerTest : public EngineTest {
   std::unique_ptr<CKvDbConnection> m_db;  // for the test's own set-up and checks
 
  private:
-  std::string m_sqlitePath;
-  std::string m_pgSchema;
+  std::unique_ptr<TestDatabase> m_database;
 };
 
 // Expects statement to raise CKvDbException with code hr.

@@ -158,14 +158,6 @@ TEST_P(ValuesTest, ExpressionColumnsMapByTheirValue) {
 
 KV_ON_BOTH_ENGINES(ValuesTest);
 
-TEST(ConnectionStringTest, UnknownEnginesAndUnreachableDatabasesRaise) {
-  IDispatch* session = nullptr;
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("mysql://localhost/x", &session), KVDB_E_CONNECTION);
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite:/nonexistent-dir/x/y.db", &session), KVDB_E_CONNECTION);
-  EXPECT_KVDB_ERROR(KvDbOpenSessionConnection("sqlite::memory:?journal=off", &session), KVDB_E_CONNECTION);
-  EXPECT_EQ(session, nullptr);
-}
-
 TEST(DateServiceTest, ModesGiveDateTimeAndDateTimeLiterals) {
   DATE date = 0;
   ASSERT_TRUE(DateFromParts({1999, 12, 31, 23, 59, 58}, &date));

@@ -3,44 +3,34 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
-#include <filesystem>
+#include <memory>
 
 #include "platform/com/ServerModules.h"
+#include "tests/fixture/TempDir.h"
 
 namespace {
-
-std::string g_registryPath;
 
 // Registers the module into a registry of its own before any test runs, so
 // nothing a developer has registered on this machine takes part.
 class RegisteredModule : public ::testing::Environment {
  public:
   void SetUp() override {
-    g_registryPath = MakeTempDir("kvmodule") + "/registry";
-    setenv("KVCOM_REGISTRY", g_registryPath.c_str(), 1);
+    m_dir = std::make_unique<TempDir>();
+    setenv("KVCOM_REGISTRY", (*m_dir / "registry").c_str(), 1);
     std::string error;
     ASSERT_EQ(KvServerRegisterModule(KV_MODULE_PATH, false, &error), S_OK) << error;
   }
   // Every test program runs once per test: each removes its own registry.
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(g_registryPath).parent_path(), ignored);
-  }
+  void TearDown() override { m_dir.reset(); }
+
+ private:
+  std::unique_ptr<TempDir> m_dir;
 };
 
 const ::testing::Environment* const g_environment =
     ::testing::AddGlobalTestEnvironment(new RegisteredModule());
 
 }  // namespace
-
-const std::string& TestRegistryPath() { return g_registryPath; }
-
-std::string MakeTempDir(const char* prefix) {
-  const char* base = getenv("KV_TEST_WORKDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-  if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed for " << pattern;
-  return pattern;
-}
 
 ComPtr<IDispatch> CreateByProgId(const char16_t* progId) {
   CLSID clsid;
@@ -64,13 +54,6 @@ HRESULT ModuleCanUnloadNow() {
 }
 
 CComVariant VLong(LONG v) { return CComVariant(v); }
-CComVariant VShort(SHORT v) {
-  CComVariant r;
-  r.vt = VT_I2;
-  r.iVal = v;
-  return r;
-}
-CComVariant VDouble(double v) { return CComVariant(v); }
 CComVariant VText(const char* utf8) { return CComVariant(std::string_view(utf8)); }
 CComVariant VBool(bool v) { return CComVariant::Bool(v); }
 CComVariant VDispatch(IDispatch* p) {
@@ -153,11 +136,8 @@ CComVariant LateBound::Get(const char* name, std::initializer_list<CComVariant> 
   std::vector<CComVariant> list(args);
   EXCEPINFO excep{};
   const HRESULT hr = Call(name, list, &result, DISPATCH_METHOD | DISPATCH_PROPERTYGET, nullptr, &excep);
+  // A failing method shows as DISP_E_EXCEPTION with its own code in EXCEPINFO.
   EXPECT_EQ(hr, S_OK) << name << " failed, method result 0x" << std::hex
-                      << static_cast<unsigned>(MethodResult(hr, excep));
+                      << static_cast<unsigned>(hr == DISP_E_EXCEPTION ? excep.scode : hr);
   return result;
-}
-
-HRESULT MethodResult(HRESULT invokeResult, const EXCEPINFO& excepInfo) {
-  return invokeResult == DISP_E_EXCEPTION ? excepInfo.scode : invokeResult;
 }

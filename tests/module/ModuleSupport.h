@@ -17,11 +17,6 @@
 #error "KV_MODULE_PATH must name the built component module"
 #endif
 
-// The registry file the test program registered the module into.
-const std::string& TestRegistryPath();
-// A fresh temporary directory below the test work directory.
-std::string MakeTempDir(const char* prefix);
-
 // The object of a class created by ProgID, as IDispatch; fails the test when
 // creation fails.
 ComPtr<IDispatch> CreateByProgId(const char16_t* progId);
@@ -31,8 +26,6 @@ HRESULT ModuleCanUnloadNow();
 
 // Argument builders.
 CComVariant VLong(LONG v);
-CComVariant VShort(SHORT v);
-CComVariant VDouble(double v);
 CComVariant VText(const char* utf8);
 CComVariant VBool(bool v);
 CComVariant VDispatch(IDispatch* p);
@@ -70,6 +63,3 @@ class LateBound {
   ComPtr<IDispatch> m_object;
 };
 
-// The HRESULT a method returned through a late-bound call: Invoke reports a
-// failing method as DISP_E_EXCEPTION with the code in EXCEPINFO.
-HRESULT MethodResult(HRESULT invokeResult, const EXCEPINFO& excepInfo);

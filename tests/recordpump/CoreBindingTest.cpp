@@ -1,9 +1,11 @@
 // Binding a pump to a form: which tables it ends up on, which control texts
 // it loads, and what a failed or empty binding leaves behind.
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/host/HostSession.h"
 #include "pump_fixtures.h"
 
 namespace {
@@ -74,12 +76,27 @@ TEST_F(CoreBindingTest, MissingFormOrZeroIdLeavesThePumpUnbound) {
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
-TEST_F(CoreBindingTest, NullSessionWithAFormFailsAndLeavesIdsUnset) {
-  ASSERT_EQ(S_OK, Bind(kOrderEditForm));
-  EXPECT_EQ(E_FAIL, pump->Init(nullptr, kOrderEditForm));
-  EXPECT_TRUE(TraceHas("[General error]")) << trace.Text();
-  EXPECT_TRUE(TraceHas("Error: 0X8000FFFF")) << trace.Text();
-  EXPECT_TRUE(TraceHas("Returning: 0X80004005")) << trace.Text();
+// A session that is missing, cannot be taken as the host's session or gives
+// no connection: the binding fails with the general error report.
+TEST_F(CoreBindingTest, SessionThatCannotServeFailsTheBindingWithAGeneralError) {
+  const auto failOn = [&](KvHostCall call, HRESULT hr) {
+    EXPECT_EQ(S_OK, KvConfigureHostSession(session.Get(), [&](KvHostSessionConfig& config) {
+                config.failures = {{call, hr, ""}};
+              }));
+  };
+  const std::function<HRESULT()> attempts[] = {
+      [&] { return pump->Init(nullptr, kOrderEditForm); },
+      [&] { failOn(KvHostCall::QueryHostSession, E_ACCESSDENIED); return Bind(kOrderEditForm); },
+      [&] { failOn(KvHostCall::Connection, E_UNEXPECTED); return Bind(kOrderEditForm); },
+  };
+  for (const auto& attempt : attempts) {
+    ASSERT_EQ(S_OK, pump->Init(db->NewSession().Get(), kOrderEditForm));
+    trace.Clear();
+    EXPECT_EQ(E_FAIL, attempt());
+    EXPECT_TRUE(TraceHas("[General error]")) << trace.Text();
+    EXPECT_TRUE(TraceHas("Error: 0X8000FFFF")) << trace.Text();
+    EXPECT_TRUE(TraceHas("Returning: 0X80004005")) << trace.Text();
+  }
 
   // Without a form id there is nothing to read, so no session is needed.
   trace.Clear();

@@ -117,6 +117,8 @@ TEST_F(CoreReadTest, OptionListsTranslateTokenByToken) {
   ASSERT_EQ(S_OK, pump->MoveTo(4));
   SetColor("void");
   EXPECT_EQ("void", TextOf(ReadEx("strcolor", 1031)));
+  SetColor("void|red");  // within a list the empty text stands
+  EXPECT_EQ("|rot", TextOf(ReadEx("strcolor", 1031)));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 

@@ -131,12 +131,7 @@ TEST_P(CascadeTest, MissingFileIsWarnedAndItsRowsGoAnyway) {
 }
 
 TEST_P(CascadeTest, UrlLeadingOutOfTheApplicationDeletesNothingOutside) {
-  const std::string app = db->BasePath() + "site/app/";
-  db->WriteFile("site/app/keep.txt", "x");
-  db->WriteFile("outside.txt", "precious");
-  KvSetFileRoots({app});
-  session = db->NewSession(kUserId, true, app);
-  db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
+  PointUploadOneOutside();
   ASSERT_EQ(S_OK, Bind(kOrderEditForm, 5));
 
   EXPECT_EQ(S_OK, Cascade(true, false));

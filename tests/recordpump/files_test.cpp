@@ -69,15 +69,8 @@ TEST_P(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
 }
 
 TEST_P(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
-  // The application lives two levels below the directory that holds the
-  // victim, and the file services are confined to the application.
-  const std::string app = db->BasePath() + "site/app/";
-  db->WriteFile("site/app/keep.txt", "x");
-  db->WriteFile("outside.txt", "precious");
-  KvSetFileRoots({app});
-  session = db->NewSession(kUserId, true, app);
+  PointUploadOneOutside();
   ASSERT_EQ(S_OK, Bind(kOrderEditForm));
-  db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
 
   EXPECT_EQ(S_OK, Clear(5, "lfile"));
   EXPECT_TRUE(db->FileExists("outside.txt"));

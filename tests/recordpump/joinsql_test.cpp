@@ -39,36 +39,36 @@ class JoinSqlTest : public PumpTest {
   static constexpr const char* kLangSelect = "SELECT DISTINCT krorder.strno as strno, krorder_l.strtitle as strtitle FROM ";
 };
 
-TEST_P(JoinSqlTest, StandardDialectJoinsInTheFromPart) {
-  UseServer("servertype=1");
-  CComVariant fields = FieldArray({"strno", "strtitle"});
-  EXPECT_EQ(Select(10, kDistinct, &fields),
-            std::string(kLangSelect) +
-                "krorder LEFT OUTER JOIN (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) "
-                "krorder_l ON krorder_l.lparentid=krorder.lid");
-  EXPECT_EQ(fields.vt, VT_EMPTY);
-  EXPECT_EQ(Where(10, "strno='A1'"), "lownerid=7 OR lownerid=-1 AND strno='A1'");
+// The standard dialect joins the language rows in the FROM part, the others
+// in the WHERE condition.
+TEST_P(JoinSqlTest, EachDialectJoinsTheLanguageRowsItsOwnWay) {
+  const struct {
+    const char* options;
+    const char* from;
+    const char* condition;
+    const char* where;
+  } dialects[] = {
+      {"servertype=1",
+       "krorder LEFT OUTER JOIN (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l "
+       "ON krorder_l.lparentid=krorder.lid",
+       "strno='A1'", "lownerid=7 OR lownerid=-1 AND strno='A1'"},
+      {"servertype=2", "krorder, OUTER (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l",
+       "strno='A1'", "krorder_l.lparentid=krorder.lid AND lownerid=7 OR lownerid=-1 AND strno='A1'"},
+      {"servertype=3", "krorder, (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l", "",
+       "krorder.lid=krorder_l.lparentid (+) AND lownerid=7 OR lownerid=-1"},
+  };
+  for (const auto& d : dialects) {
+    UseServer(d.options);
+    CComVariant fields = FieldArray({"strno", "strtitle"});
+    EXPECT_EQ(Select(10, kDistinct, &fields), std::string(kLangSelect) + d.from);
+    EXPECT_EQ(fields.vt, VT_EMPTY);
+    EXPECT_EQ(Where(10, d.condition), d.where);
+  }
+  // A pack without language pack and record rights: no join, no filter.
   EXPECT_EQ(Where(14, ""), "");
   EXPECT_EQ(Select(14, kAllFields),
             "SELECT krlinenote.lid as lid, krlinenote.lparentid as lparentid, krlinenote.dtedit as "
             "dtedit, krlinenote.luserid as luserid, krlinenote.strnote as strnote FROM krlinenote");
-}
-
-TEST_P(JoinSqlTest, OtherDialectsJoinInTheWhereCondition) {
-  UseServer("servertype=2");
-  CComVariant fields = FieldArray({"strno", "strtitle"});
-  EXPECT_EQ(Select(10, kDistinct, &fields),
-            std::string(kLangSelect) +
-                "krorder, OUTER (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l");
-  EXPECT_EQ(Where(10, "strno='A1'"),
-            "krorder_l.lparentid=krorder.lid AND lownerid=7 OR lownerid=-1 AND strno='A1'");
-
-  UseServer("servertype=3");
-  fields = FieldArray({"strno", "strtitle"});
-  EXPECT_EQ(Select(10, kDistinct, &fields),
-            std::string(kLangSelect) +
-                "krorder, (SELECT * FROM krorder_l WHERE krorder_l.llcid=1031) krorder_l");
-  EXPECT_EQ(Where(10, ""), "krorder.lid=krorder_l.lparentid (+) AND lownerid=7 OR lownerid=-1");
 }
 
 TEST_P(JoinSqlTest, DistinctFlagAndCallerFields) {

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -52,11 +51,23 @@ inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   return std::find(s.begin(), s.end(), sql) != s.end();
 }
 
-inline bool Has(const TraceCapture& trace, const std::string& text) {
-  return trace.Text().find(text) != std::string::npos;
-}
+// The trace of a test and what tests ask of it.
+struct TraceChecks {
+  bool TraceHas(const std::string& text) const { return trace.Text().find(text) != std::string::npos; }
+  int TraceCount(const std::string& text) const { return Lines(false, text); }
+  int HeadingCount(const std::string& heading) const { return Lines(true, heading); }
+  // Headings equal to text, or body lines that contain it.
+  int Lines(bool headings, const std::string& text) const {
+    int n = 0;
+    for (const auto& line : trace.Lines())
+      if (line.heading == headings && (headings ? line.text == text : line.text.find(text) != std::string::npos)) ++n;
+    return n;
+  }
 
-class CorePumpTest : public ::testing::Test {
+  TraceCapture trace;
+};
+
+class CorePumpTest : public ::testing::Test, public TraceChecks {
  protected:
   void SetUp() override {
     db = TestDatabase::Create();
@@ -65,11 +76,6 @@ class CorePumpTest : public ::testing::Test {
     pump = NewDataPump();
     ASSERT_TRUE(pump);
   }
-
-  static CKvDataPump& Impl(const ComPtr<IKvDataPump>& p) {
-    return *static_cast<CKvDataPump*>(p.Get());
-  }
-  CKvDataPump& Impl() { return Impl(pump); }
 
   HRESULT Bind(LONG formId) { return pump->Init(session.Get(), formId); }
 
@@ -105,15 +111,6 @@ class CorePumpTest : public ::testing::Test {
     return id;
   }
 
-  bool TraceHas(const std::string& text) const { return Has(trace, text); }
-  int TraceCount(const std::string& text) const {
-    int n = 0;
-    for (const auto& line : trace.Lines())
-      if (line.text.find(text) != std::string::npos) ++n;
-    return n;
-  }
-
-  TraceCapture trace;
   std::unique_ptr<TestDatabase> db;
   ComPtr<IDispatch> session;
   ComPtr<IKvDataPump> pump;
@@ -144,7 +141,7 @@ class PumpTest : public EngineTest {
   ComPtr<IKvDataPump> pump;
 };
 
-class FilesPumpTest : public PumpTest {
+class FilesPumpTest : public PumpTest, public TraceChecks {
  protected:
   void SetUp() override {
     PumpTest::SetUp();
@@ -188,6 +185,18 @@ class FilesPumpTest : public PumpTest {
     if (withFile) db->WriteFile(url, "content of " + url);
   }
 
+  // Upload 1 names ../../outside.txt, a file two levels above the
+  // application, which moves to site/app/ with the file services confined
+  // to it.
+  void PointUploadOneOutside() {
+    const std::string app = db->BasePath() + "site/app/";
+    db->WriteFile("site/app/keep.txt", "x");
+    db->WriteFile("outside.txt", "precious");
+    KvSetFileRoots({app});
+    session = db->NewSession(kUserId, true, app);
+    db->Exec("UPDATE kruploadfile SET strurl='../../outside.txt' WHERE lid=1");
+  }
+
   // Two orders with lines, line notes, language rows and uploaded files:
   //
   //   krorder 5 (file 1)          krorder_l 51 (5, 1031, file 3), 52 (5, 1033, file 7)
@@ -204,38 +213,19 @@ class FilesPumpTest : public PumpTest {
              "'2024-03-05 00:00:00', 'first order', 1)");
     db->Exec("INSERT INTO krorder (lid, lparentid, strno, lfile) VALUES (6, 0, 'A6', 2)");
     db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
-             "(51, 5, 1031, 'Erste', 3)");
-    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle, lfile_l) VALUES "
-             "(52, 5, 1033, 'First', 7)");
-    db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES (61, 6, 1031, 'Zweite')");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (11, 5, 'pencil', 10, 4)");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (12, 5, 'paper', 500, 5)");
-    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES (13, 6, 'desk', 1, 6)");
-    for (const auto& [id, parent, lcid] : {std::tuple{111, 11, 1031}, std::tuple{121, 12, 1031},
-                                           std::tuple{122, 12, 1033}, std::tuple{131, 13, 1031}})
-      db->Exec("INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (" +
-               std::to_string(id) + ", " + std::to_string(parent) + ", " + std::to_string(lcid) +
-               ", 'text " + std::to_string(id) + "')");
-    for (const auto& [id, parent] : {std::pair{21, 11}, std::pair{22, 12}, std::pair{23, 12},
-                                     std::pair{24, 13}})
-      db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (" + std::to_string(id) +
-               ", " + std::to_string(parent) + ", 'note " + std::to_string(id) + "')");
-    Upload(1, "files/o5.pdf");
-    Upload(2, "files/o6.pdf");
-    Upload(3, "files/o5_de.pdf");
-    Upload(4, "files/lines/l11.pdf");
-    Upload(5, "files/lines/l12.pdf");
-    Upload(6, "files/lines/l13.pdf");
-    Upload(7, "files/o5_en.pdf");
+             "(51, 5, 1031, 'Erste', 3), (52, 5, 1033, 'First', 7), (61, 6, 1031, 'Zweite', NULL)");
+    db->Exec("INSERT INTO krorderline (lid, lparentid, strname, lqty, lfile) VALUES "
+             "(11, 5, 'pencil', 10, 4), (12, 5, 'paper', 500, 5), (13, 6, 'desk', 1, 6)");
+    db->Exec("INSERT INTO krorderline_l (lid, lparentid, llcid, strtext) VALUES (111, 11, 1031, 'text 111'), "
+             "(121, 12, 1031, 'text 121'), (122, 12, 1033, 'text 122'), (131, 13, 1031, 'text 131')");
+    db->Exec("INSERT INTO krlinenote (lid, lparentid, strnote) VALUES (21, 11, 'note 21'), (22, 12, 'note 22'), "
+             "(23, 12, 'note 23'), (24, 13, 'note 24')");
+    for (const auto& [id, url] : {std::pair{1, "files/o5.pdf"}, {2, "files/o6.pdf"}, {3, "files/o5_de.pdf"},
+                                  {4, "files/lines/l11.pdf"}, {5, "files/lines/l12.pdf"},
+                                  {6, "files/lines/l13.pdf"}, {7, "files/o5_en.pdf"}})
+      Upload(id, url);
   }
 
-  bool TraceHas(const std::string& text) const { return Has(trace, text); }
-  int HeadingCount(const std::string& heading) const {
-    int n = 0;
-    for (const auto& line : trace.Lines())
-      if (line.heading && line.text == heading) ++n;
-    return n;
-  }
   // The statements that begin with prefix, in order.
   static std::vector<std::string> Only(const std::vector<std::string>& statements,
                                        const std::string& prefix) {
@@ -249,7 +239,6 @@ class FilesPumpTest : public PumpTest {
 
   DWORD dataPackCookie = 0;
   DWORD fileCopierCookie = 0;
-  TraceCapture trace;
 
  private:
   std::vector<std::string> m_savedRoots;

@@ -4,42 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 extern char** environ;
-
-namespace fs = std::filesystem;
-
-KvHostWorkspace::KvHostWorkspace() {
-  const char* base = std::getenv("KV_TEST_WORKDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kvhost-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) std::abort();
-  m_dir = buffer.data();
-}
-
-KvHostWorkspace::~KvHostWorkspace() {
-  std::error_code ec;
-  fs::remove_all(m_dir, ec);
-}
-
-std::string KvHostWorkspace::Write(const std::string& name, const std::string& content) const {
-  std::string path = m_dir + "/" + name;
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-  return path;
-}
-
-std::string KvHostWorkspace::Read(const std::string& path) const {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& extraEnv, const std::string& outPath,
@@ -70,7 +35,7 @@ int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (chdir(m_dir.c_str()) != 0) _exit(126);
+    if (chdir(Dir().c_str()) != 0) _exit(126);
     execve(argvPtrs[0], argvPtrs.data(), envPtrs.data());
     _exit(127);
   }
@@ -79,7 +44,7 @@ int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
 
 KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
                                const std::map<std::string, std::string>& extraEnv) const {
-  const std::string outPath = m_dir + "/.stdout", errPath = m_dir + "/.stderr";
+  const std::string outPath = m_dir / ".stdout", errPath = m_dir / ".stderr";
   pid_t pid = Spawn(args, extraEnv, outPath, errPath);
   KvHostRun run;
   int status = 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixture/TempDir.h"
+
 struct KvHostRun {
   int status = -1;  // exit status; -1 when the process did not exit normally
   std::string out;
@@ -14,17 +16,12 @@ struct KvHostRun {
 
 class KvHostWorkspace {
  public:
-  KvHostWorkspace();
-  ~KvHostWorkspace();
-  KvHostWorkspace(const KvHostWorkspace&) = delete;
-  KvHostWorkspace& operator=(const KvHostWorkspace&) = delete;
-
-  const std::string& Dir() const { return m_dir; }
+  const std::string& Dir() const { return m_dir.Path(); }
   // The registry every run uses unless it passes --registry itself.
-  std::string RegistryPath() const { return m_dir + "/registry"; }
+  std::string RegistryPath() const { return m_dir / "registry"; }
   // Writes a file into the workspace and returns its path.
-  std::string Write(const std::string& name, const std::string& content) const;
-  std::string Read(const std::string& path) const;
+  std::string Write(const std::string& name, const std::string& content) const { return m_dir.Write(name, content); }
+  std::string Read(const std::string& path) const { return TempDir::Read(path); }
 
   // kvhost ARGS; the environment holds KVCOM_REGISTRY=RegistryPath() plus extra.
   KvHostRun Run(const std::vector<std::string>& args,
@@ -34,5 +31,5 @@ class KvHostWorkspace {
             const std::string& outPath, const std::string& errPath) const;
 
  private:
-  std::string m_dir;
+  TempDir m_dir;
 };
