@@ -175,10 +175,10 @@ bool PgConnection::InTransaction() const {
   return (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) && !m_cursorTransactionOwner;
 }
 
-PgResult PgConnection::DeclareCursor(PgCursor* cursor, const std::string& text) {
+PgResult PgConnection::DeclareCursor(PgCursor* cursor, const std::string& text, bool knownMany) {
   ReconnectIfLost();
   EndCursorTransaction();
-  if (InTransaction() || PQtransactionStatus(m_conn) != PQTRANS_IDLE) return Run(text);
+  if (!knownMany || PQtransactionStatus(m_conn) != PQTRANS_IDLE) return Run(text);
   try {
     PgResult batch = Run("BEGIN; " + text);
     m_cursorTransactionOwner = cursor;

@@ -58,11 +58,13 @@ class PgConnection final : public EngineConnection {
   PgResult Run(const std::string& sql, bool withPendingCloses = true);
   // Declares cursor's query (text: its DECLARE and first FETCH) and runs
   // the cursor's own MOVEs and FETCHes. A cursor declared outside a
-  // transaction gets one of its own, kept open only while nothing but this
-  // cursor is read: the server then never computes the rows after the last
-  // one fetched, which WITH HOLD at an autocommit's end would store. Any
-  // other statement, the cursor's close or its end commits it first.
-  PgResult DeclareCursor(PgCursor* cursor, const std::string& text);
+  // transaction for a query known to give more than a batch gets one of
+  // its own, kept open only while nothing but this cursor is read: the
+  // server then never computes the rows after the last one fetched, which
+  // WITH HOLD at an autocommit's end would store. Any other statement, the
+  // cursor's close or its end commits it first. Other queries are declared
+  // in an autocommit, which costs no COMMIT of its own.
+  PgResult DeclareCursor(PgCursor* cursor, const std::string& text, bool knownMany);
   PgResult RunInCursor(PgCursor* cursor, const std::string& sql);
   void CursorExhausted(PgCursor* cursor);
   [[noreturn]] void Raise(const PGresult* result) const;
@@ -85,8 +87,8 @@ class PgConnection final : public EngineConnection {
   // shape has given at most batchRows rows before; null when the query is
   // to stand behind a cursor. Then, if learnShape comes back non-empty and
   // the cursor's query ran, the caller tells NoteShapeRows what its first
-  // batch held.
-  PgResult RunShapedQuery(const std::string& sql, int batchRows, std::string* learnShape);
+  // batch held; knownMany tells that the shape gave more than a batch.
+  PgResult RunShapedQuery(const std::string& sql, int batchRows, std::string* learnShape, bool* knownMany);
   void NoteShapeRows(const std::string& shape, bool filledBatch);
 
  private:

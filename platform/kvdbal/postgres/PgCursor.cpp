@@ -91,7 +91,8 @@ void PgCursor::CloseDeclared() {
 
 void PgCursor::Open() {
   std::string learnShape;
-  if (PgResult rows = m_connection->RunShapedQuery(m_sql, kBatchRows, &learnShape)) {
+  bool knownMany = false;
+  if (PgResult rows = m_connection->RunShapedQuery(m_sql, kBatchRows, &learnShape, &knownMany)) {
     TakeBatch(std::move(rows));
     m_exhausted = true;
     return;
@@ -103,14 +104,19 @@ void PgCursor::Open() {
   // the FETCH along.
   PgResult batch = m_connection->DeclareCursor(this, "DECLARE " + name + " NO SCROLL CURSOR WITH HOLD FOR " +
                                                            m_sql + "\n; FETCH FORWARD " +
-                                                           std::to_string(kBatchRows) + " FROM " + name);
+                                                           std::to_string(kBatchRows) + " FROM " + name,
+                                               knownMany);
   m_name = std::move(name);
   m_dead = false;
   if (m_connection->InTransaction()) m_connection->RegisterTransactionCursor(this);
   TakeBatch(std::move(batch));
-  m_exhausted = m_rows < kBatchRows;
-  if (m_exhausted) m_connection->CursorExhausted(this);
+  NoteEnd(m_rows < kBatchRows);
   if (!learnShape.empty()) m_connection->NoteShapeRows(learnShape, !m_exhausted);
+}
+
+void PgCursor::NoteEnd(bool exhausted) {
+  m_exhausted = exhausted;
+  if (exhausted) m_connection->CursorExhausted(this);
 }
 
 void PgCursor::TakeBatch(PgResult batch) {
@@ -145,14 +151,12 @@ long long PgCursor::Advance(long long n) {
       long long moved = MoveForward(need - 1);
       landed += moved;
       if (moved < need - 1) {
-        m_exhausted = true;
-        m_connection->CursorExhausted(this);
+        NoteEnd(true);
         return landed;
       }
     }
     TakeBatch(m_connection->RunInCursor(this, "FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + m_name));
-    m_exhausted = m_rows < kBatchRows;
-    if (m_exhausted) m_connection->CursorExhausted(this);
+    NoteEnd(m_rows < kBatchRows);
     if (m_rows == 0) return landed;
   }
 }

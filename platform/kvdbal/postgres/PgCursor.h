@@ -35,6 +35,9 @@ class PgCursor final : public Cursor {
   void Open();
   void CloseDeclared();
   void TakeBatch(PgResult batch);
+  // Whether the server has rows after the batch in hand; at their end the
+  // cursor's own transaction, if it has one, ends too.
+  void NoteEnd(bool exhausted);
   long long MoveForward(long long count);
   bool IsNull(int index) const;
   std::string_view Text(int index) const;

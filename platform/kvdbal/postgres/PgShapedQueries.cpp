@@ -28,8 +28,10 @@ bool IsStalePlan(const PGresult* result) {
 
 }  // namespace
 
-PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std::string* learnShape) {
+PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std::string* learnShape,
+                                      bool* knownMany) {
   learnShape->clear();
+  *knownMany = false;
   if (m_preparedLimit == 0) return nullptr;
   ReconnectIfLost();
   EndCursorTransaction();
@@ -53,6 +55,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
     return nullptr;
   }
   QueryShapeUse& use = found->second;
+  *knownMany = use.manyRows;
   if (use.manyRows || use.unpreparable) return nullptr;
   if (use.name.empty() && !PrepareShape(*shape, types, batchRows, use)) return nullptr;
   PgResult rows = ExecuteShape(*shape, use);
@@ -72,7 +75,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
   }
   if (PgFailed(rows.get())) Raise(rows.get());
   if (PQntuples(rows.get()) <= batchRows) return rows;
-  use.manyRows = true;
+  use.manyRows = *knownMany = true;
   return nullptr;
 }
 
