@@ -1,5 +1,6 @@
 // Rows written through rowsets opened for writing, transactions, and the
 // collision codes that the saving code retries on.
+#include <cstring>
 #include <vector>
 
 #include "EngineFixture.h"
@@ -45,6 +46,38 @@ TEST_P(WriteTest, AddNewInsertsAndUpdateChangesOnlyTheSetColumns) {
   EXPECT_EQ(statements[1], std::string("UPDATE w SET strname = ") + mark + "1 WHERE lid = " + mark + "2");
   EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "renamed");
   EXPECT_EQ(QueryLong("SELECT lqty FROM w WHERE lid = 1"), 9);
+}
+
+// What a caller set on a row reads back before the row is stored, as the
+// text and the number the row will hold.
+TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeTheRowIsStored) {
+  CKvDbRowset rs;
+  rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
+  rs.AddNew();
+  const auto of = [](VARTYPE vt, long long bits) {
+    CComVariant v;
+    v.vt = vt;
+    v.llVal = bits;
+    return v;
+  };
+  CComVariant single = of(VT_R4, 0), bytes;
+  single.fltVal = 1.5f;
+  bytes.vt = VT_ARRAY | VT_UI1;
+  bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 2);
+  std::memcpy(bytes.parray->pvData, "ab", 2);
+  const std::pair<CComVariant, const char*> cases[] = {
+      {of(VT_I2, -3), "-3"}, {of(VT_I8, 1LL << 40), "1099511627776"}, {of(VT_UI1, 200), "200"},
+      {single, "1.5"},       {CComVariant(2.25), "2.25"},             {CComVariant::Bool(true), "1"},
+      {bytes, "ab"},         {of(VT_CY, 12345), "1.2345"}};
+  for (const auto& [value, text] : cases) {
+    rs.GetField("strname")->SetValue(value);
+    EXPECT_EQ(rs.GetField("strname")->GetStringValue(), text) << "type " << value.vt;
+  }
+  rs.GetField("lqty")->SetValue(of(VT_I2, 7));
+  EXPECT_EQ(rs.GetField("lqty")->GetLongValue(), 7);
+  rs.GetField("lid")->SetValue(CComVariant(LONG{1}));
+  rs.Update();
+  EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "1.2345");
 }
 
 TEST_P(WriteTest, ValuesTheColumnCannotTakeAreRefusedBeforeTheRowIsStored) {

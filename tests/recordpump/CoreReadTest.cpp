@@ -92,6 +92,19 @@ TEST(StrictVariantEqualsTest, StringsByLengthAndBytesDatesNever) {
   date.vt = VT_DATE;
   date.date = 45000.5;
   EXPECT_FALSE(StrictVariantEquals(date, date));
+  // The other types compare by value, and only within their own type.
+  const auto of = [](VARTYPE vt, LONG bits) {
+    VARIANT v{};
+    v.vt = vt;
+    v.lVal = bits;
+    return v;
+  };
+  for (VARTYPE vt : {VT_I2, VT_BOOL, VT_I4, VT_ERROR, VT_R4, VT_R8, VT_UI1, VT_DISPATCH, VT_UNKNOWN}) {
+    EXPECT_TRUE(StrictVariantEquals(of(vt, 1), of(vt, 1))) << vt;
+    EXPECT_FALSE(StrictVariantEquals(of(vt, 1), of(vt, 2))) << vt;
+  }
+  EXPECT_TRUE(StrictVariantEquals(of(VT_NULL, 0), of(VT_NULL, 0)));
+  EXPECT_FALSE(StrictVariantEquals(of(VT_I2, 1), of(VT_I4, 1)));
 }
 
 TEST_F(CoreReadTest, OptionListsTranslateTokenByToken) {
