@@ -17,22 +17,17 @@ const http = require('node:http');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
+const { parseArgs } = require('node:util');
 const puppeteer = require('puppeteer-core');
 
 const SKIPPED = 77;
 
-function options(argv) {
-  const named = {};
-  for (let i = 0; i < argv.length; i += 2) {
-    if (!argv[i].startsWith('--') || argv[i + 1] === undefined) throw new Error(`bad argument ${argv[i]}`);
-    named[argv[i].slice(2)] = argv[i + 1];
-  }
-  for (const required of ['kvhost', 'root', 'engine'])
-    if (!named[required]) throw new Error(`--${required} is missing`);
-  return named;
-}
-
-const args = options(process.argv.slice(2));
+const { values: args } = parseArgs({
+  options: { kvhost: { type: 'string' }, root: { type: 'string' }, engine: { type: 'string' },
+             screenshot: { type: 'string' } },
+});
+for (const required of ['kvhost', 'root', 'engine'])
+  if (!args[required]) throw new Error(`--${required} is missing`);
 if (args.engine === 'postgres' && !process.env.KV_TEST_PG) {
   console.log('skipped: KV_TEST_PG names no PostgreSQL server');
   process.exit(SKIPPED);

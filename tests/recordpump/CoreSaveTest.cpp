@@ -290,14 +290,8 @@ TEST_F(CoreSaveRetryTest, HundredCollisionsGiveUpWithEFail) {
   EXPECT_EQ(100, TraceCount("Data save collision. ID: 2 Retry: "));
   EXPECT_EQ(1, TraceCount("Data save collision. ID: 2 Retry: 100\n"));
   // The last collision's exception, then the frame's own report.
-  const auto& lines = trace.Lines();
-  ASSERT_GE(lines.size(), 5u);
-  const size_t n = lines.size();
-  EXPECT_EQ("CKvDbException", lines[n - 5].text);
-  EXPECT_TRUE(lines[n - 5].heading);
-  EXPECT_EQ("General error", lines[n - 3].text);
-  EXPECT_NE(std::string::npos, lines[n - 2].text.find("Error: 0X8000FFFF"));
-  EXPECT_EQ("Returning: 0X80004005\n", lines[n - 1].text);
+  EXPECT_EQ(1, HeadingCount("CKvDbException")) << trace.Text();
+  EXPECT_EQ("Returning: 0X80004005\n", trace.Lines().back().text);
   EXPECT_EQ(1, db->Count("krorder"));
   EXPECT_EQ(0, db->Count("krorder_l"));
 }
