@@ -42,3 +42,14 @@ std::string LayerTest::QueryString(const std::string& sql) const {
   rs.Open(sql.c_str(), m_db.get(), -1, -1, 0);
   return rs.IsEOF() ? "<no row>" : rs.GetField(0)->GetStringValue();
 }
+
+std::string FailureOf(const std::function<void()>& call, HRESULT hr, const char* what) {
+  try {
+    call();
+  } catch (const CKvDbException& e) {
+    EXPECT_EQ(static_cast<uint32_t>(e.GetResult()), static_cast<uint32_t>(hr)) << what << ": " << e.Message();
+    return e.Message();
+  }
+  ADD_FAILURE() << what << " raised nothing";
+  return "";
+}

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,14 +35,9 @@ class LayerTest : public EngineTest {
   std::unique_ptr<TestDatabase> m_database;
 };
 
+// The message of the CKvDbException that call raises, which must carry
+// code hr; what names the call in a failure.
+std::string FailureOf(const std::function<void()>& call, HRESULT hr, const char* what = "the call");
+
 // Expects statement to raise CKvDbException with code hr.
-#define EXPECT_KVDB_ERROR(statement, hr)                                             \
-  do {                                                                               \
-    try {                                                                            \
-      statement;                                                                     \
-      ADD_FAILURE() << #statement " raised nothing";                                 \
-    } catch (const CKvDbException& e) {                                              \
-      EXPECT_EQ(static_cast<uint32_t>(e.GetResult()), static_cast<uint32_t>(hr))     \
-          << e.Message();                                                            \
-    }                                                                                \
-  } while (0)
+#define EXPECT_KVDB_ERROR(statement, hr) FailureOf([&] { statement; }, hr, #statement)
