@@ -49,8 +49,8 @@ TEST_P(WriteTest, AddNewInsertsAndUpdateChangesOnlyTheSetColumns) {
 }
 
 // What a caller set on a row reads back before the row is stored, as the
-// text and the number the row will hold.
-TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeTheRowIsStored) {
+// text and the number the row will hold; bytes keep every byte.
+TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeAndAfterTheRowIsStored) {
   CKvDbRowset rs;
   rs.Open("SELECT * FROM w WHERE lid = -1", m_db.get(), 0, 2, 0);
   rs.AddNew();
@@ -60,15 +60,16 @@ TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeTheRowIsStored) {
     v.llVal = bits;
     return v;
   };
+  const std::string kBytes("a\0\xff" "b", 4);
   CComVariant single = of(VT_R4, 0), bytes;
   single.fltVal = 1.5f;
   bytes.vt = VT_ARRAY | VT_UI1;
-  bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 2);
-  std::memcpy(bytes.parray->pvData, "ab", 2);
-  const std::pair<CComVariant, const char*> cases[] = {
+  bytes.parray = SafeArrayCreateVector(VT_UI1, 0, kBytes.size());
+  std::memcpy(bytes.parray->pvData, kBytes.data(), kBytes.size());
+  const std::pair<CComVariant, std::string> cases[] = {
       {of(VT_I2, -3), "-3"}, {of(VT_I8, 1LL << 40), "1099511627776"}, {of(VT_UI1, 200), "200"},
       {single, "1.5"},       {CComVariant(2.25), "2.25"},             {CComVariant::Bool(true), "1"},
-      {bytes, "ab"},         {of(VT_CY, 12345), "1.2345"}};
+      {bytes, kBytes},       {of(VT_CY, 12345), "1.2345"}};
   for (const auto& [value, text] : cases) {
     rs.GetField("strname")->SetValue(value);
     EXPECT_EQ(rs.GetField("strname")->GetStringValue(), text) << "type " << value.vt;
@@ -76,8 +77,16 @@ TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeTheRowIsStored) {
   rs.GetField("lqty")->SetValue(of(VT_I2, 7));
   EXPECT_EQ(rs.GetField("lqty")->GetLongValue(), 7);
   rs.GetField("lid")->SetValue(CComVariant(LONG{1}));
+  rs.GetField("blobdata")->SetValue(bytes);
   rs.Update();
   EXPECT_EQ(QueryString("SELECT strname FROM w WHERE lid = 1"), "1.2345");
+
+  rs.Open("SELECT blobdata FROM w WHERE lid = 1", m_db.get(), -1, -1, 0);
+  const CComVariant stored = rs.GetField(0)->GetValue();
+  ASSERT_EQ(stored.vt, VT_ARRAY | VT_UI1);
+  EXPECT_EQ(std::string_view(static_cast<const char*>(stored.parray->pvData), stored.parray->rgsabound[0].cElements),
+            kBytes);
+  EXPECT_EQ(rs.GetField(0)->GetStringValue(), kBytes);
 }
 
 TEST_P(WriteTest, ValuesTheColumnCannotTakeAreRefusedBeforeTheRowIsStored) {
