@@ -10,6 +10,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
+#include "platform/com/ComPtr.h"
 #include "platform/com/OleAuto.h"
 #include "platform/com/TextForms.h"
 
@@ -29,18 +30,10 @@ CRead ReadWithC(const std::string& text) {
 }
 
 void CheckVariant(const std::string& text, kvcom::NumberParse parse, const kvcom::ParsedNumber& number) {
-  BSTR bstr = BstrFromUtf8(text);
-  if (!bstr) return;
-  if (Utf8FromBstr(bstr) != text) {  // not UTF-8: the variant holds another text
-    SysFreeString(bstr);
-    return;
-  }
-  VARIANT source;
-  VariantInit(&source);
-  source.vt = VT_BSTR;
-  source.bstrVal = bstr;
-  VARIANT real;
-  VariantInit(&real);
+  const CComVariant source{std::string_view(text)};
+  // Not UTF-8: the variant holds another text.
+  if (source.vt != VT_BSTR || Utf8FromBstr(source.bstrVal) != text) return;
+  CComVariant real, integer;
   const HRESULT hr = VariantChangeType(&real, &source, 0, VT_R8);
   switch (parse) {
     case kvcom::NumberParse::Ok:
@@ -50,15 +43,10 @@ void CheckVariant(const std::string& text, kvcom::NumberParse parse, const kvcom
     case kvcom::NumberParse::OutOfRange: FUZZ_CHECK(hr == DISP_E_OVERFLOW); break;
     case kvcom::NumberParse::NotANumber: FUZZ_CHECK(hr == DISP_E_TYPEMISMATCH); break;
   }
-  VARIANT integer;
-  VariantInit(&integer);
   const HRESULT hrInt = VariantChangeType(&integer, &source, 0, VT_I4);
   if (parse != kvcom::NumberParse::Ok) FUZZ_CHECK(hrInt == hr);
   if (hrInt == S_OK) FUZZ_CHECK(integer.vt == VT_I4 && std::fabs(integer.lVal - number.real) <= 0.5);
   if (parse == kvcom::NumberParse::Ok && std::fabs(number.real) < 2147483647.0) FUZZ_CHECK(hrInt == S_OK);
-  VariantClear(&integer);
-  VariantClear(&real);
-  VariantClear(&source);
 }
 
 }  // namespace
