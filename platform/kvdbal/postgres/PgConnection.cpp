@@ -140,6 +140,7 @@ void PgConnection::ReconnectIfLost() {
   m_cursorTransactionOwner = nullptr;
   m_statementUses.clear();
   m_queryShapes.clear();
+  m_staleStatements.clear();
   m_preparedCount = 0;
   m_primaryKeys.Clear();
   PgResult setup(PQexec(m_conn, m_sessionSetup.c_str()));
@@ -291,7 +292,8 @@ const std::string& PgConnection::PreparedNameOf(const std::string& sql, int para
   // Preparing reads the text as running it would, so a text that does not
   // prepare fails with the error its run would give (in a transaction the
   // failed prepare has ended it just the same).
-  std::string name = "kvdbal_s" + std::to_string(++m_preparedCount);
+  ++m_preparedCount;
+  std::string name = "kvdbal_s" + std::to_string(++m_statementNumber);
   PgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), paramCount, nullptr));
   if (PgFailed(prepared.get())) {
     --m_preparedCount;

@@ -129,6 +129,9 @@ class PgConnection final : public EngineConnection {
   std::unordered_map<std::string, StatementUse> m_statementUses;
   size_t m_preparedCount = 0;
   size_t m_preparedLimit = 0;
+  // Every prepared statement of the session gets a number of its own, so a
+  // name is never handed out twice while its statement lives.
+  unsigned long m_statementNumber = 0;
   // The server-side name to execute sql by, preparing it when it has been
   // run often enough; empty to send the text.
   const std::string& PreparedNameOf(const std::string& sql, int paramCount);
@@ -143,7 +146,10 @@ class PgConnection final : public EngineConnection {
     std::string name;  // the prepared statement; empty while none
   };
   std::unordered_map<std::string, QueryShapeUse> m_queryShapes;  // by types and shape text
-  unsigned long m_queryCounter = 0;
+  // Statements whose plan went stale inside a transaction, which could not
+  // be dropped there; they go before the next shaped query.
+  std::vector<std::string> m_staleStatements;
+  void DropStaleStatements();
   // types: the parameters' server types, comma-separated.
   bool PrepareShape(const LiteralShape& shape, const std::string& types, int batchRows, QueryShapeUse& use);
   PgResult ExecuteShape(const LiteralShape& shape, const QueryShapeUse& use);

@@ -38,6 +38,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
   // A failed transaction takes no statement; the cursor's text fails as
   // any would.
   if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) return nullptr;
+  if (!m_staleStatements.empty()) DropStaleStatements();
   std::optional<LiteralShape> shape = ShapeOf(sql, [this](int n) { return Placeholder(n); });
   if (!shape) return nullptr;
   // One shape with literals of other types is another statement: the
@@ -64,6 +65,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
     // transaction the statement is made again and runs once more; inside,
     // the transaction has failed with it, and the next use prepares anew.
     if (InTransaction()) {
+      m_staleStatements.push_back(std::move(use.name));
       use.name.clear();
     } else {
       RunEvery("DEALLOCATE " + use.name, false);
@@ -83,10 +85,18 @@ void PgConnection::NoteShapeRows(const std::string& shape, bool filledBatch) {
   m_queryShapes[shape].manyRows = filledBatch;
 }
 
+void PgConnection::DropStaleStatements() {
+  std::string text;
+  for (const std::string& name : m_staleStatements) text += "DEALLOCATE " + name + ";\n";
+  m_preparedCount -= m_staleStatements.size();
+  m_staleStatements.clear();  // a failure here is not tried again
+  RunEvery(text, false);
+}
+
 bool PgConnection::PrepareShape(const LiteralShape& shape, const std::string& types, int batchRows,
                                 QueryShapeUse& use) {
   if (m_preparedCount >= m_preparedLimit) return false;
-  const std::string name = "kvdbal_q" + std::to_string(++m_queryCounter);
+  const std::string name = "kvdbal_q" + std::to_string(++m_statementNumber);
   // The line breaks keep a trailing line comment of the query from taking
   // the closing parenthesis along.
   std::string text = "PREPARE " + name + (types.empty() ? "" : " (" + types + ")") +
