@@ -34,12 +34,7 @@ class PagedPumpTest : public EngineTest {
     EXPECT_EQ((pump.Get()->*get)(&v), S_OK);
     return v;
   }
-  CComVariant Value(const char* field, LONG lcid = 0, bool ex = false) {
-    CComVariant v;
-    const CComBSTR name(field);
-    EXPECT_EQ(ex ? pump->get_ValueEx(name.Get(), lcid, &v) : pump->get_Value(name.Get(), &v), S_OK);
-    return v;
-  }
+  CComVariant Value(const char* f, LONG lcid = 0, bool ex = false) { return CursorValue(pump.Get(), f, lcid, ex); }
 
   std::unique_ptr<TestDatabase> db;
   ComPtr<IDispatch> session;

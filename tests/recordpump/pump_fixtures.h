@@ -46,6 +46,15 @@ inline ComPtr<IKvDataPump> NewDataPump() {
   return pump;
 }
 
+// A field of a cursor's current row, through get_ValueEx when ex.
+template <class Cursor>
+CComVariant CursorValue(Cursor* cursor, const char* field, LONG lcid, bool ex) {
+  CComVariant v;
+  const CComBSTR name(field);
+  EXPECT_EQ(ex ? cursor->get_ValueEx(name.Get(), lcid, &v) : cursor->get_Value(name.Get(), &v), S_OK);
+  return v;
+}
+
 inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   const auto& s = capture.Statements();
   return std::find(s.begin(), s.end(), sql) != s.end();
