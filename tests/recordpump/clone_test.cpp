@@ -105,13 +105,12 @@ TEST_P(CloneTest, FilesAreCopiedUnderUniqueNamesWithNewUploadRows) {
   EXPECT_EQ(10, db->Count("kruploadfile"));
   const LONG upload = Number("krorder", "lfile", 7);
   EXPECT_EQ(8, upload);
-  EXPECT_EQ("files/o5_2.pdf", Text("kruploadfile", "strurl", upload)) << "o5_1.pdf was taken";
-  EXPECT_EQ(PhysicalPath("files/o5_2.pdf"), Text("kruploadfile", "strphysicalpath", upload));
-  EXPECT_EQ("orig_o5.pdf", Text("kruploadfile", "strfilename", upload));
-  EXPECT_EQ(kUserId, Number("kruploadfile", "luserid", upload));
-  EXPECT_EQ(1, Number("kruploadfile", "lappid", upload));
-  EXPECT_EQ(9, Number("kruploadfile", "ltemplateid", upload));
-  EXPECT_EQ("application/pdf", Text("kruploadfile", "strcontenttype", upload));
+  // o5_1.pdf was taken; the upload is the copier's, the rest as in the source.
+  for (const auto& [column, value] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"strurl", "files/o5_2.pdf"}, {"strphysicalpath", PhysicalPath("files/o5_2.pdf")},
+           {"strfilename", "orig_o5.pdf"}, {"luserid", std::to_string(kUserId)}, {"lappid", "1"},
+           {"ltemplateid", "9"}, {"strcontenttype", "application/pdf"}})
+    EXPECT_EQ(value, Text("kruploadfile", column, upload)) << column;
   EXPECT_EQ("content of files/o5.pdf", FileContent("files/o5_2.pdf"));
   EXPECT_EQ("taken", FileContent("files/o5_1.pdf"));
 
@@ -171,7 +170,7 @@ TEST_P(CloneTest, StoredTextsAreQuotedAndAFailedUploadRowTakesItsCopyBack) {
     EXPECT_TRUE(db->FileExists(file)) << file;
 }
 
-TEST_P(CloneTest, FailedRowCopyTakesTheWholeCopyBack) {
+TEST_P(CloneTest, FailedCopyTakesEverythingItCopiedBack) {
   // A field the table does not have makes the lines' INSERT fail.
   db->Exec("INSERT INTO krappdatafield (lid, ldatapackid, strname, bsystem, strdatatype, lprecision, "
            "lprecision2) VALUES (1299, 12, 'lmissing', 0, 'INTEGER', 0, 0)");
@@ -183,6 +182,14 @@ TEST_P(CloneTest, FailedRowCopyTakesTheWholeCopyBack) {
   EXPECT_EQ(4, db->Count("krlinenote"));
   EXPECT_EQ(7, db->Count("kruploadfile")) << "the order's copied upload is gone again";
   EXPECT_FALSE(db->FileExists("files/o5_1.pdf"));
+
+  // With no id left for the copy, nothing is inserted at all.
+  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (2147483647, 0, 'top')");
+  StatementCapture statements;
+  EXPECT_EQ(-1, Clone(true));
+  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
+  EXPECT_TRUE(TraceHas("No id is left in krorder after 2147483647")) << trace.Text();
+  EXPECT_EQ(3, db->Count("krorder"));
 }
 
 TEST_P(CloneTest, FileStepFailureKeepsTheRowWithoutTheSourceUploads) {
@@ -196,15 +203,6 @@ TEST_P(CloneTest, FileStepFailureKeepsTheRowWithoutTheSourceUploads) {
   EXPECT_EQ(7, db->Count("kruploadfile"));
   EXPECT_EQ(3, HeadingCount("COM error")) << trace.Text();
   EXPECT_TRUE(TraceHas("HR: 0x80004003\n")) << trace.Text();
-}
-
-TEST_P(CloneTest, NoIdLeftForTheCopyCopiesNothing) {
-  db->Exec("INSERT INTO krorder (lid, lparentid, strno) VALUES (2147483647, 0, 'top')");
-  StatementCapture statements;
-  EXPECT_EQ(-1, Clone(true));
-  EXPECT_TRUE(Only(statements.Statements(), "INSERT").empty());
-  EXPECT_TRUE(TraceHas("No id is left in krorder after 2147483647")) << trace.Text();
-  EXPECT_EQ(3, db->Count("krorder"));
 }
 
 KV_ON_BOTH_ENGINES(CloneTest);
