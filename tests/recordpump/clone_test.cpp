@@ -77,7 +77,7 @@ TEST_P(CloneTest, TreeIsCopiedWithNewIdsAndParentsPointingToTheCopies) {
   // Without files the copies name the same upload rows.
   EXPECT_EQ(7, db->Count("kruploadfile"));
   EXPECT_EQ(Number("krorderline", "lfile", 11), db->QueryLong("SELECT lfile FROM krorderline WHERE "
-                                                             "lparentid=7 AND strname='pencil'"));
+                                                              "lparentid=7 AND strname='pencil'"));
 
   const std::vector<std::string> inserts = Only(statements.Statements(), "INSERT");
   ASSERT_EQ(6u, inserts.size());
