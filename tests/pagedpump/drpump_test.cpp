@@ -1,15 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "src/common/Format.h"
 #include "src/pagedpump/KvDRPump.h"
-#include "tests/fixture/Engines.h"
+#include "tests/recordpump/pump_fixtures.h"
 
 namespace {
-
-std::string StringOf(const VARIANT& v) {
-  EXPECT_EQ(v.vt, VT_BSTR);
-  return v.vt == VT_BSTR ? Utf8FromBstr(v.bstrVal) : std::string("<not a string>");
-}
 
 class PagedPumpTest : public EngineTest {
  protected:
@@ -41,12 +34,7 @@ class PagedPumpTest : public EngineTest {
     EXPECT_EQ((pump.Get()->*get)(&v), S_OK);
     return v;
   }
-  CComVariant Value(const char* field, LONG lcid = 0, bool ex = false) {
-    CComVariant v;
-    const CComBSTR name(field);
-    EXPECT_EQ(ex ? pump->get_ValueEx(name.Get(), lcid, &v) : pump->get_Value(name.Get(), &v), S_OK);
-    return v;
-  }
+  CComVariant Value(const char* f, LONG lcid = 0, bool ex = false) { return CursorValue(pump.Get(), f, lcid, ex); }
 
   std::unique_ptr<TestDatabase> db;
   ComPtr<IDispatch> session;
@@ -104,13 +92,13 @@ TEST_P(PagedPumpTest, StartSkipsToThePageAndReinitReplacesTheQuery) {
   ASSERT_EQ(Init("SELECT lid, strstate FROM krorder", "ORDER BY lid", 20, false, &count), S_OK);
   EXPECT_EQ(count, 25);
   EXPECT_EQ(Value("lid").lVal, 21);
-  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "geschlossen");
+  EXPECT_EQ(TextOf(Value("strstate", 1031, true)), "geschlossen");
 
   // The new query's tables bring their own texts, and the orders' go.
   db->Exec("INSERT INTO krorderline (lid) VALUES (1)");
   ASSERT_EQ(Init("SELECT lid, '7' AS strstate FROM krorderline", "", 0, false, &count), S_OK);
   EXPECT_EQ(count, 1);
-  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "7");
+  EXPECT_EQ(TextOf(Value("strstate", 1031, true)), "7");
   ASSERT_EQ(pump->MoveNext(), S_OK);
   EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 1);
 
@@ -121,15 +109,15 @@ TEST_P(PagedPumpTest, StartSkipsToThePageAndReinitReplacesTheQuery) {
 TEST_P(PagedPumpTest, NavigationAndValues) {
   db->Exec("INSERT INTO krorder (lid, strstate, lamount) VALUES (1, '2|7', 42), (2, NULL, NULL), (3, '|2', 1)");
   ASSERT_EQ(Init("SELECT lid, strstate, lamount FROM krorder", "ORDER BY lid"), S_OK);
-  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "offen|geschlossen");
+  EXPECT_EQ(TextOf(Value("strstate", 1031, true)), "offen|geschlossen");
   const CComVariant typed = Value("lamount", 0, true);
   EXPECT_EQ(typed.vt, VT_I4);
   EXPECT_EQ(typed.lVal, 42);
   ASSERT_EQ(pump->MoveNext(), S_OK);
   EXPECT_EQ(Value("strstate").vt, VT_NULL);
-  EXPECT_EQ(StringOf(Value("strstate", 1031, true)), "");
+  EXPECT_EQ(TextOf(Value("strstate", 1031, true)), "");
   ASSERT_EQ(pump->MoveLast(), S_OK);
-  EXPECT_EQ(StringOf(Value("strstate", 1033, true)), "|open");
+  EXPECT_EQ(TextOf(Value("strstate", 1033, true)), "|open");
   ASSERT_EQ(pump->MoveNext(), S_OK);
   EXPECT_EQ(Flag(&IKvDRPump::get_IsEOF), 1);
   ASSERT_EQ(pump->MoveFirst(), S_OK);

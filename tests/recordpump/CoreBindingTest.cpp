@@ -1,12 +1,10 @@
 // Binding a pump to a form: which tables it ends up on, which control texts
 // it loads, and what a failed or empty binding leaves behind.
-#include <cstdio>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "platform/host/HostSession.h"
 #include "pump_fixtures.h"
+#include "src/common/Format.h"
 
 namespace {
 
@@ -111,9 +109,7 @@ TEST_F(CoreBindingTest, DatabaseFailureReturnsTheAccessLayerCode) {
   EXPECT_NE(E_FAIL, hr);
   EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
   EXPECT_TRUE(TraceHas("Location: KvDataPump, ")) << trace.Text();
-  char returning[64];
-  std::snprintf(returning, sizeof returning, "Returning: %#08X", static_cast<unsigned>(hr));
-  EXPECT_TRUE(TraceHas(returning)) << trace.Text();
+  EXPECT_TRUE(TraceHas(Format("Returning: %#08X", static_cast<unsigned>(hr)))) << trace.Text();
 }
 
 }  // namespace

@@ -38,26 +38,23 @@ TEST(CoreObject, PumpsOfProcessesStartedTogetherDrawDifferentBackOffs) {
   EXPECT_NE(draws[0], draws[2]);
 }
 
-TEST(CoreObject, ValuesThatCannotBeCopiedAreRefusedAndReported) {
+// Values it cannot copy are refused and reported; pooling is allowed, but
+// this process cannot find the transaction server's library.
+TEST(CoreObject, RefusesValuesItCannotCopyAndActivatesOnlyWithATransactionServer) {
   TraceCapture trace;
-  ComPtr<IKvDataPump> pump;
-  ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
+  ComPtr<IKvDataPump> pump = NewDataPump();
+  ASSERT_TRUE(pump);
   CComBSTR a("a");
   VARIANT broken{};
   broken.vt = 0x0FFF;  // no such variant type
   EXPECT_EQ(DISP_E_BADVARTYPE, pump->SetFieldValue(a.Get(), broken));
   EXPECT_EQ(DISP_E_BADVARTYPE, pump->SetFieldValueEx(a.Get(), 1031, broken));
   EXPECT_NE(std::string::npos, trace.Text().find("[COM error]")) << trace.Text();
-}
 
-TEST(CoreObjectControl, PoolingWithoutATransactionServer) {
-  ComPtr<IKvDataPump> pump;
-  ASSERT_EQ(S_OK, CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()));
   ComPtr<IObjectControl> control;
   ASSERT_EQ(S_OK, pump.As(&control));
   EXPECT_EQ(TRUE, control->CanBePooled());
   control->Deactivate();  // without Activate: nothing to release
-  // This process cannot find the server's library.
   EXPECT_EQ(CO_E_DLLNOTFOUND, control->Activate());
   EXPECT_EQ(CO_E_DLLNOTFOUND, control->Activate());
   control->Deactivate();

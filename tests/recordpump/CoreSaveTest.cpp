@@ -1,6 +1,5 @@
 // Saving the field value store: inserts with new ids, updates by id,
 // language rows, long fields, skipped fields, rollback and retry.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,28 +14,25 @@ class CoreSaveTest : public CorePumpTest {
     CorePumpTest::SetUp();
     ASSERT_EQ(S_OK, Bind(kOrderEditForm));
   }
-  std::string OrderText(const std::string& column, LONG id) {
-    return db->QueryString("SELECT " + column + " FROM krorder WHERE lid=" + std::to_string(id));
-  }
 };
 
 TEST_F(CoreSaveTest, InsertTakesTheNextIdAndASecondSaveUpdatesIt) {
   Set("strno", Str("first"));
   EXPECT_EQ(1, Save());  // empty table
-  EXPECT_EQ("first", OrderText("strno", 1));
+  EXPECT_EQ("first", Text("krorder", "strno", 1));
 
   for (int id = 2; id <= 7; ++id)
     db->Exec("INSERT INTO krorder (lid, strno) VALUES (" + std::to_string(id) + ", 'x')");
   ASSERT_EQ(S_OK, pump->CleanFieldValues());
   Set("strno", Str("eighth"));
   EXPECT_EQ(8, Save());
-  EXPECT_EQ("eighth", OrderText("strno", 8));
+  EXPECT_EQ("eighth", Text("krorder", "strno", 8));
 
   // Saving the same store again updates the row it inserted.
   Set("strno", Str("eighth, changed"));
   EXPECT_EQ(8, Save());
   EXPECT_EQ(8, db->Count("krorder"));
-  EXPECT_EQ("eighth, changed", OrderText("strno", 8));
+  EXPECT_EQ("eighth, changed", Text("krorder", "strno", 8));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
@@ -49,7 +45,7 @@ TEST_F(CoreSaveTest, IdsArriveAsTextsOrOtherNumbersAndWhatIsNoIdIsRefused) {
   Set("lid", Str("50"), 1031);
   Set("strtitle", Str("neu"), 1031);
   EXPECT_EQ(5, Save());
-  EXPECT_EQ("by text", OrderText("strno", 5));
+  EXPECT_EQ("by text", Text("krorder", "strno", 5));
   EXPECT_EQ("neu", db->QueryString("SELECT strtitle FROM krorder_l WHERE lid=50"));
   EXPECT_EQ(1, db->Count("krorder_l"));
 
@@ -59,7 +55,7 @@ TEST_F(CoreSaveTest, IdsArriveAsTextsOrOtherNumbersAndWhatIsNoIdIsRefused) {
     Set("lid", lid);
     Set("strno", Str("given"));
     EXPECT_EQ(saved, Save());
-    EXPECT_EQ("given", OrderText("strno", saved));
+    EXPECT_EQ("given", Text("krorder", "strno", saved));
   }
 
   for (const CComVariant& bad : {Str("abc"), Str("1.5"), CComVariant(1.5), Str("99999999999")}) {
@@ -99,7 +95,7 @@ TEST_F(CoreSaveTest, UpdateOfAMissingRowWritesNothing) {
   EXPECT_EQ(-77, Save());
   EXPECT_TRUE(TraceHas("Dataset with lid = 99 does not exist")) << trace.Text();
   EXPECT_EQ(1, db->Count("krorder"));
-  EXPECT_EQ("keep", OrderText("strno", 1));
+  EXPECT_EQ("keep", Text("krorder", "strno", 1));
 
   // A missing language row rolls the freshly inserted main row back too.
   trace.Clear();
@@ -130,8 +126,7 @@ TEST_F(CoreSaveTest, LanguageRowsAreInsertedThenFoundByIdOrByParentAndLanguage) 
   EXPECT_EQ(1, Save());
   EXPECT_EQ(2, db->Count("krorder_l"));
   EXPECT_EQ("Titel 2", db->QueryString("SELECT strtitle FROM krorder_l WHERE llcid=1031"));
-  const std::string byId = "SELECT * FROM krorder_l WHERE lid=" + std::to_string(germanId);
-  EXPECT_TRUE(Saw(statements, byId));
+  EXPECT_TRUE(Saw(statements, "SELECT * FROM krorder_l WHERE lid=" + std::to_string(germanId)));
 
   // A fresh store for the same record finds it by parent and language.
   ASSERT_EQ(S_OK, pump->CleanFieldValues());
@@ -141,8 +136,7 @@ TEST_F(CoreSaveTest, LanguageRowsAreInsertedThenFoundByIdOrByParentAndLanguage) 
   EXPECT_EQ(1, Save());
   EXPECT_EQ(2, db->Count("krorder_l"));
   EXPECT_EQ("Titel 3", db->QueryString("SELECT strtitle FROM krorder_l WHERE llcid=1031"));
-  const std::string byParent = "SELECT * FROM krorder_l WHERE lparentid=1 AND llcid=1031";
-  EXPECT_TRUE(Saw(statements, byParent));
+  EXPECT_TRUE(Saw(statements, "SELECT * FROM krorder_l WHERE lparentid=1 AND llcid=1031"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
 
@@ -152,7 +146,7 @@ TEST_F(CoreSaveTest, FieldsThatCannotBeWrittenAreSkippedAndTraced) {
   Set("strno; DROP TABLE krorder", Str("x"));
   Set("lamount", I4(3));
   EXPECT_EQ(1, Save());
-  EXPECT_EQ("kept", OrderText("strno", 1));
+  EXPECT_EQ("kept", Text("krorder", "strno", 1));
   EXPECT_EQ(3, db->QueryLong("SELECT lamount FROM krorder WHERE lid=1"));
   EXPECT_EQ(2, TraceCount("Location: KvDataPump,")) << trace.Text();
   EXPECT_FALSE(TraceHas("Returning:")) << trace.Text();
@@ -174,7 +168,7 @@ TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
   Set("strmemo_l", Str(megabyte + "!"), 1031);
   ASSERT_EQ(1, Save());
   EXPECT_EQ(1 << 20, db->QueryLong("SELECT length(strmemo) FROM krorder WHERE lid=1"));
-  EXPECT_EQ(megabyte, OrderText("strmemo", 1));
+  EXPECT_EQ(megabyte, Text("krorder", "strmemo", 1));
   EXPECT_EQ(70000, db->QueryLong("SELECT length(blobdata) FROM krorder WHERE lid=1"));
   EXPECT_EQ((1 << 20) + 1, db->QueryLong("SELECT length(strmemo_l) FROM krorder_l"));
   ASSERT_EQ(S_OK, pump->MoveTo(1));
@@ -197,7 +191,7 @@ TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
   Set("strmemo_l", Str("erste"), 1031);
   Set("strmemo_l", Str("zweite"), 1031);
   ASSERT_EQ(1, Save());
-  EXPECT_EQ("second", OrderText("strmemo", 1));
+  EXPECT_EQ("second", Text("krorder", "strmemo", 1));
   EXPECT_EQ("zweite", db->QueryString("SELECT strmemo_l FROM krorder_l WHERE lparentid=1"));
   EXPECT_TRUE(trace.Lines().empty()) << trace.Text();
 }
@@ -248,8 +242,8 @@ TEST_F(CoreSaveTest, ValuesTheColumnCannotTakeAreSkippedAndTheRestIsSaved) {
     Set("dblprice", CComVariant(2.5));
     EXPECT_EQ(1, Save());
     EXPECT_TRUE(TraceHas("[CKvDbException]")) << trace.Text();
-    EXPECT_EQ("rest", OrderText("strno", 1));
-    EXPECT_EQ("2.5", OrderText("dblprice", 1));
+    EXPECT_EQ("rest", Text("krorder", "strno", 1));
+    EXPECT_EQ("2.5", Text("krorder", "dblprice", 1));
     EXPECT_TRUE(db->QueryIsNull("SELECT " + std::string(column) + " FROM krorder WHERE lid=1"));
   }
 }

@@ -12,9 +12,8 @@ class CascadeTest : public FilesPumpTest {
     BuildOrderTree();
   }
 
-  HRESULT Cascade(bool killChildren, bool internal, const std::string& parentField = "lparentid") {
-    CComBSTR idField("lid");
-    CComBSTR parent(parentField);
+  HRESULT Cascade(bool killChildren, bool internal) {
+    CComBSTR idField("lid"), parent("lparentid");
     return pump->CascadeDelete(idField.Get(), parent.Get(), killChildren ? VARIANT_TRUE : VARIANT_FALSE,
                                internal ? VARIANT_TRUE : VARIANT_FALSE);
   }
@@ -39,11 +38,9 @@ class CascadeTest : public FilesPumpTest {
   }
 
   void ExpectOrderSixUntouched() {
-    EXPECT_EQ(1, db->Count("krorder", "lid=6"));
-    EXPECT_EQ(1, db->Count("krorder_l", "lid=61"));
-    EXPECT_EQ(1, db->Count("krorderline", "lid=13"));
-    EXPECT_EQ(1, db->Count("krorderline_l", "lid=131"));
-    EXPECT_EQ(1, db->Count("krlinenote", "lid=24"));
+    for (const auto& [table, row] : {std::pair{"krorder", "lid=6"}, {"krorder_l", "lid=61"}, {"krorderline", "lid=13"},
+                                     {"krorderline_l", "lid=131"}, {"krlinenote", "lid=24"}})
+      EXPECT_EQ(1, db->Count(table, row)) << table;
     EXPECT_EQ(2, db->Count("kruploadfile", "lid IN (2, 6)"));
     EXPECT_TRUE(db->FileExists("files/o6.pdf"));
     EXPECT_TRUE(db->FileExists("files/lines/l13.pdf"));
@@ -77,17 +74,12 @@ TEST_P(CascadeTest, WholeTreeGoesBottomUpWithLanguageRowsUploadsAndFiles) {
   EXPECT_EQ(expected, DeletedTables(statements.Statements()));
 
   // Each level selects its rows by joining through the levels above.
-  const auto& all = statements.Statements();
-  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
-                                 "SELECT krlinenote.lid FROM krorder,krorderline,krlinenote WHERE "
-                                 "krorder.lid=5 AND krorderline.lparentid=krorder.lid AND "
-                                 "krlinenote.lparentid=krorderline.lid"));
-  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
-                                 "SELECT krorderline_l.lid FROM krorder, krorderline, krorderline_l "
-                                 "WHERE krorder.lid=5 AND krorderline.lparentid=krorder.lid AND "
-                                 "krorderline_l.lparentid=krorderline.lid"));
-  EXPECT_NE(all.end(), std::find(all.begin(), all.end(),
-                                 "SELECT krorder_l.lid FROM krorder_l WHERE krorder_l.lparentid=5"));
+  for (const char* select : {"SELECT krlinenote.lid FROM krorder,krorderline,krlinenote WHERE krorder.lid=5 AND "
+                             "krorderline.lparentid=krorder.lid AND krlinenote.lparentid=krorderline.lid",
+                             "SELECT krorderline_l.lid FROM krorder, krorderline, krorderline_l WHERE krorder.lid=5 "
+                             "AND krorderline.lparentid=krorder.lid AND krorderline_l.lparentid=krorderline.lid",
+                             "SELECT krorder_l.lid FROM krorder_l WHERE krorder_l.lparentid=5"})
+    EXPECT_TRUE(Saw(statements, select)) << select;
 }
 
 TEST_P(CascadeTest, InternalHierarchyReachesOneGenerationOfTheSameTable) {

@@ -2,7 +2,6 @@
 // directory: the file, then the upload row, then the field; a file that
 // cannot be deleted leaves the database as it was.
 #include "pump_fixtures.h"
-#include "platform/host/HostSession.h"
 
 namespace {
 
@@ -20,16 +19,10 @@ class ClearFileFieldTest : public FilesPumpTest {
     ASSERT_EQ(S_OK, Bind(kOrderEditForm));
   }
 
-  HRESULT Clear(LONG id, const std::string& field) {
-    CComBSTR name(field);
-    return pump->ClearFileField(id, name.Get());
-  }
-  HRESULT ClearEx(LONG id, const std::string& field, LONG lcid) {
-    CComBSTR name(field);
-    return pump->ClearFileFieldEx(id, name.Get(), lcid);
-  }
-  bool FieldIsNull(const std::string& table, const std::string& field, LONG id) {
-    return db->QueryIsNull("SELECT " + field + " FROM " + table + " WHERE lid=" + std::to_string(id));
+  // Through ClearFileFieldEx when a language is given.
+  HRESULT Clear(LONG id, const std::string& field, LONG lcid = -1) {
+    const CComBSTR name(field);
+    return lcid < 0 ? pump->ClearFileField(id, name.Get()) : pump->ClearFileFieldEx(id, name.Get(), lcid);
   }
   void ExpectUntouched() {
     EXPECT_EQ(3, db->Count("kruploadfile"));
@@ -60,7 +53,7 @@ TEST_P(ClearFileFieldTest, FileGoesFirstThenTheUploadRowThenTheField) {
   EXPECT_EQ(expected, seen);
   EXPECT_FALSE(db->FileExists("files/a5.pdf"));
   EXPECT_EQ(0, db->Count("kruploadfile", "lid=1"));
-  EXPECT_TRUE(FieldIsNull("krorder", "lfile", 5));
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile FROM krorder WHERE lid=5"));
   // The other records and files are not touched.
   EXPECT_TRUE(db->FileExists("files/a6.pdf"));
   EXPECT_TRUE(db->FileExists("files/de/a5.pdf"));
@@ -81,24 +74,24 @@ TEST_P(ClearFileFieldTest, UrlLeadingOutOfTheApplicationDeletesNothing) {
 
 TEST_P(ClearFileFieldTest, ExWorksOnTheRecordOrOnALanguageRowById) {
   StatementCapture statements;
-  EXPECT_EQ(S_OK, ClearEx(30, "lfile_l", 1031));
+  EXPECT_EQ(S_OK, Clear(30, "lfile_l", 1031));
   EXPECT_EQ((std::vector<std::string>{"SELECT lfile_l FROM krorder_l WHERE lid=30 AND llcid=1031",
                                       "SELECT strurl FROM kruploadfile WHERE lid=3",
                                       "BEGIN", "DELETE FROM kruploadfile WHERE lid=3",
                                       "UPDATE krorder_l SET lfile_l=NULL WHERE lid=30", "COMMIT"}),
             statements.Statements());
   EXPECT_FALSE(db->FileExists("files/de/a5.pdf"));
-  EXPECT_TRUE(FieldIsNull("krorder_l", "lfile_l", 30));
+  EXPECT_TRUE(db->QueryIsNull("SELECT lfile_l FROM krorder_l WHERE lid=30"));
 
   // The language row is matched by its own id and its language.
   db->Exec("UPDATE krorder_l SET lfile_l=2 WHERE lid=30");
   statements.Clear();
-  EXPECT_EQ(S_OK, ClearEx(30, "lfile_l", 1033));
+  EXPECT_EQ(S_OK, Clear(30, "lfile_l", 1033));
   EXPECT_EQ(1u, statements.Statements().size());
   EXPECT_TRUE(db->FileExists("files/a6.pdf"));
 
   statements.Clear();
-  EXPECT_EQ(S_OK, ClearEx(5, "lfile", 0));
+  EXPECT_EQ(S_OK, Clear(5, "lfile", 0));
   EXPECT_EQ((std::vector<std::string>{"SELECT lfile FROM krorder WHERE lid=5",
                                       "SELECT strurl FROM kruploadfile WHERE lid=1",
                                       "BEGIN", "DELETE FROM kruploadfile WHERE lid=1",

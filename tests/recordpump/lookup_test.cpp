@@ -10,14 +10,12 @@ class LookupTest : public PumpTest {
     db->Exec("INSERT INTO krorder (lid, strno, lamount) VALUES (1, 'A1', 42), (2, 'A2', NULL)");
     BindSession(session.Get());
   }
-  CComVariant Direct(const char* table, LONG id, const char* field) {
+  // Through GetValueDirectEx when a language is given.
+  CComVariant Direct(const char* table, LONG id, const char* field, LONG lcid = -1) {
     CComVariant v;
-    EXPECT_EQ(pump->GetValueDirect(CComBSTR(table).Get(), id, CComBSTR(field).Get(), &v), S_OK);
-    return v;
-  }
-  CComVariant DirectEx(const char* table, LONG id, const char* field, LONG lcid) {
-    CComVariant v;
-    EXPECT_EQ(pump->GetValueDirectEx(CComBSTR(table).Get(), id, CComBSTR(field).Get(), lcid, &v),
+    const CComBSTR t(table), f(field);
+    EXPECT_EQ(lcid < 0 ? pump->GetValueDirect(t.Get(), id, f.Get(), &v)
+                       : pump->GetValueDirectEx(t.Get(), id, f.Get(), lcid, &v),
               S_OK);
     return v;
   }
@@ -34,14 +32,14 @@ TEST_P(LookupTest, LanguageFieldsComeFromTheLanguageRowTranslated) {
   db->Exec("INSERT INTO krorder_l (lid, lparentid, llcid, strtitle) VALUES "
            "(1, 1, 1031, 't1|x'), (2, 1, 1033, 'One')");
   // strtitle is no field of the orders pack, so it counts as language-dependent.
-  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
+  EXPECT_EQ(TextOf(Direct("krorder", 1, "strtitle", 1031)), "Titel eins|x");
   // No fallback to another language or the main row.
-  EXPECT_EQ(TextOf(DirectEx("krorder", 2, "strtitle", 1031)), "");
+  EXPECT_EQ(TextOf(Direct("krorder", 2, "strtitle", 1031)), "");
   // A plain field of the pack is read from the main row, translated too.
-  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strno", 1031)), "A1");
+  EXPECT_EQ(TextOf(Direct("krorder", 1, "strno", 1031)), "A1");
   // A bound form looks the data pack up within its application.
   ASSERT_EQ(pump->Init(session.Get(), 100), S_OK);
-  EXPECT_EQ(TextOf(DirectEx("krorder", 1, "strtitle", 1031)), "Titel eins|x");
+  EXPECT_EQ(TextOf(Direct("krorder", 1, "strtitle", 1031)), "Titel eins|x");
 }
 
 TEST_P(LookupTest, TheFlagsWordChoosesTheTableRead) {
@@ -60,7 +58,7 @@ TEST_P(LookupTest, TheFlagsWordChoosesTheTableRead) {
              "', lprecision=" + std::to_string(c.precision) + ", lprecision2=" +
              std::to_string(c.precision2) + " WHERE ldatapackid=10 AND strname='strno'");
     StatementCapture statements;
-    DirectEx("krorder", 1, "strno", 1031);
+    Direct("krorder", 1, "strno", 1031);
     EXPECT_TRUE(Saw(statements, c.language ? "SELECT strno FROM krorder_l WHERE llcid=1031 AND lparentid=1"
                                            : "SELECT strno FROM krorder WHERE lid=1"))
         << c.type << " " << c.precision << " " << c.precision2;
@@ -71,10 +69,10 @@ TEST_P(LookupTest, TextsReloadOnlyWhenTheTableChanges) {
   // A second data pack naming the orders table in other letters.
   db->Exec("INSERT INTO krappdatapack (lid, strtable, strname, lappid, ldatapackid, lrecrightsmask) "
            "VALUES (90, 'KrOrder', 'orders again', 1, -1, 0)");
-  DirectEx("krorder", 1, "strno", 1031);
+  Direct("krorder", 1, "strno", 1031);
   const auto reloads = [&](const char* table, const char* field) {
     StatementCapture statements;
-    DirectEx(table, 1, field, 1031);
+    Direct(table, 1, field, 1031);
     return Saw(statements, kOrderControls);
   };
   EXPECT_FALSE(reloads("KrOrder", "strno"));
@@ -86,7 +84,7 @@ TEST_P(LookupTest, TextsReloadOnlyWhenTheTableChanges) {
 }
 
 TEST_P(LookupTest, ValuesKeepTheirTypeAndNoValueIsAnEmptyString) {
-  for (const CComVariant& v : {Direct("krorder", 1, "lamount"), DirectEx("krorder", 1, "lamount", 0)}) {
+  for (const CComVariant& v : {Direct("krorder", 1, "lamount"), Direct("krorder", 1, "lamount", 0)}) {
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 42);
   }

@@ -46,6 +46,15 @@ inline ComPtr<IKvDataPump> NewDataPump() {
   return pump;
 }
 
+// A field of a cursor's current row, through get_ValueEx when ex.
+template <class Cursor>
+CComVariant CursorValue(Cursor* cursor, const char* field, LONG lcid, bool ex) {
+  CComVariant v;
+  const CComBSTR name(field);
+  EXPECT_EQ(ex ? cursor->get_ValueEx(name.Get(), lcid, &v) : cursor->get_Value(name.Get(), &v), S_OK);
+  return v;
+}
+
 inline bool Saw(const StatementCapture& capture, const std::string& sql) {
   const auto& s = capture.Statements();
   return std::find(s.begin(), s.end(), sql) != s.end();
@@ -67,17 +76,42 @@ struct TraceChecks {
   TraceCapture trace;
 };
 
-class CorePumpTest : public ::testing::Test, public TraceChecks {
+// A pump and a fresh demo database with a session on it.
+class PumpParts {
  protected:
-  void SetUp() override {
-    db = TestDatabase::Create();
+  void Open(TestDatabase::Engine engine) {
+    db = TestDatabase::Create(engine);
     ASSERT_TRUE(db);
     session = db->NewSession();
     pump = NewDataPump();
     ASSERT_TRUE(pump);
   }
 
-  HRESULT Bind(LONG formId) { return pump->Init(session.Get(), formId); }
+  HRESULT Bind(LONG formId, LONG recordId = -1) {
+    const HRESULT hr = pump->Init(session.Get(), formId);
+    if (recordId != -1) pump->MoveTo(recordId);
+    return hr;
+  }
+  void Set(const std::string& field, const CComVariant& value, LONG lcid = 0) {
+    EXPECT_EQ(S_OK, pump->SetFieldValueEx(CComBSTR(field).Get(), lcid, value));
+  }
+
+  // A column of the row with the given id, as text or as a number.
+  std::string Text(const std::string& table, const std::string& column, LONG id) {
+    return db->QueryString("SELECT " + column + " FROM " + table + " WHERE lid=" + std::to_string(id));
+  }
+  long Number(const std::string& table, const std::string& column, LONG id) {
+    return db->QueryLong("SELECT " + column + " FROM " + table + " WHERE lid=" + std::to_string(id));
+  }
+
+  std::unique_ptr<TestDatabase> db;
+  ComPtr<IDispatch> session;
+  ComPtr<IKvDataPump> pump;
+};
+
+class CorePumpTest : public ::testing::Test, public TraceChecks, public PumpParts {
+ protected:
+  void SetUp() override { Open(TestDatabase::Engine::SQLite); }
 
   CComVariant Read(const std::string& field, const CComVariant& def = CComVariant()) {
     CComBSTR name(field);
@@ -100,45 +134,23 @@ class CorePumpTest : public ::testing::Test, public TraceChecks {
     return result.vt == VT_I4 && result.lVal == 1;
   }
 
-  void Set(const std::string& field, const CComVariant& value, LONG lcid = 0) {
-    CComBSTR name(field);
-    EXPECT_EQ(S_OK, pump->SetFieldValueEx(name.Get(), lcid, value));
-  }
   // Saves and returns the id; pVal starts at -77 so an untouched result shows.
   LONG Save(HRESULT expected = S_OK) {
     LONG id = -77;
     EXPECT_EQ(expected, pump->SaveFieldValues(&id));
     return id;
   }
-
-  std::unique_ptr<TestDatabase> db;
-  ComPtr<IDispatch> session;
-  ComPtr<IKvDataPump> pump;
 };
 
-class PumpTest : public EngineTest {
+class PumpTest : public EngineTest, public PumpParts {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    if (IsSkipped()) return;
-    db = TestDatabase::Create(GetParam());
-    ASSERT_TRUE(db);
-    session = db->NewSession();
-    pump = NewDataPump();
+    if (!IsSkipped()) Open(GetParam());
   }
 
   // Hands the pump a session without binding a form or loading texts.
   void BindSession(IDispatch* s) { ASSERT_EQ(pump->QueryInit(s, CComBSTR("SELECT 1").Get()), S_OK); }
-
-  HRESULT Bind(LONG formId, LONG recordId = -1) {
-    const HRESULT hr = pump->Init(session.Get(), formId);
-    if (recordId != -1) pump->MoveTo(recordId);
-    return hr;
-  }
-
-  std::unique_ptr<TestDatabase> db;
-  ComPtr<IDispatch> session;
-  ComPtr<IKvDataPump> pump;
 };
 
 class FilesPumpTest : public PumpTest, public TraceChecks {

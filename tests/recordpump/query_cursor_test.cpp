@@ -17,12 +17,7 @@ class QueryCursorTest : public PumpTest {
     EXPECT_EQ(pump->get_IsEOF(&eof), S_OK);
     return eof == VARIANT_TRUE;
   }
-  CComVariant Value(const char* field, LONG lcid = 0, bool ex = false) {
-    CComVariant v;
-    const CComBSTR name(field);
-    EXPECT_EQ(ex ? pump->get_ValueEx(name.Get(), lcid, &v) : pump->get_Value(name.Get(), &v), S_OK);
-    return v;
-  }
+  CComVariant Value(const char* f, LONG lcid = 0, bool ex = false) { return CursorValue(pump.Get(), f, lcid, ex); }
 };
 
 TEST_P(QueryCursorTest, ValuesAreTypedNullIsEmptyAndOptionsTranslate) {
