@@ -29,20 +29,18 @@ TEST(Utf, RoundTripsNonAsciiText) {
 
 TEST(Utf, InvalidUtf8BecomesReplacementCharacters) {
   // Stray continuation byte, truncated sequence at the end, overlong "/",
-  // an encoded surrogate and a value above U+10FFFF.
-  EXPECT_EQ(Utf8ToUtf16("a\x80z"), u"a\uFFFDz");
-  EXPECT_EQ(Utf8ToUtf16("ab\xE6\x97"), u"ab\uFFFD");
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
-  // A broken sequence does not swallow the valid character after it.
-  EXPECT_EQ(Utf8ToUtf16("\xE6\x97"
-                        "A"),
-            u"\uFFFDA");
-  // Latin-1 bytes (not UTF-8) survive as one replacement each.
-  EXPECT_EQ(Utf8ToUtf16("M\xFC"
-                        "nchen"),
-            u"M\uFFFDnchen");
+  // an encoded surrogate, a value above U+10FFFF, a broken sequence that must
+  // not swallow the valid character after it, and Latin-1 (not UTF-8) bytes.
+  const std::pair<const char*, std::u16string> cases[] = {
+      {"a\x80z", u"a\uFFFDz"},
+      {"ab\xE6\x97", u"ab\uFFFD"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"\xE6\x97" "A", u"\uFFFDA"},
+      {"M\xFC" "nchen", u"M\uFFFDnchen"},
+  };
+  for (const auto& [utf8, utf16] : cases) EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << utf8;
 }
 
 TEST(Utf, BrokenSurrogatesConvertWithoutReadingPastTheLength) {

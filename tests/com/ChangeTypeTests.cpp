@@ -57,16 +57,13 @@ TEST(ChangeType, FractionsRoundHalfToEvenAndRangesOverflow) {
   EXPECT_EQ(To(Text("3.5"), VT_I4).lVal, 4);
   CComVariant out;
 
-  EXPECT_EQ(Change(CComVariant(LONG{32768}), VT_I2, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(CComVariant(LONG{-32769}), VT_I2, &out), DISP_E_OVERFLOW);
+  const std::pair<CComVariant, VARTYPE> overflows[] = {
+      {CComVariant(LONG{32768}), VT_I2}, {CComVariant(LONG{-32769}), VT_I2}, {CComVariant(LONG{256}), VT_UI1},
+      {CComVariant(LONG{-1}), VT_UI1}, {CComVariant(2147483647.5), VT_I4}, {Text("2147483648"), VT_I4},
+      {Text("99999999999999999999"), VT_I8}, {CComVariant(1e300), VT_R4}, {CComVariant(1e300), VT_DATE},
+  };
+  for (const auto& [in, vt] : overflows) EXPECT_EQ(Change(in, vt, &out), DISP_E_OVERFLOW) << vt;
   EXPECT_EQ(To(CComVariant(LONG{-32768}), VT_I2).iVal, -32768);
-  EXPECT_EQ(Change(CComVariant(LONG{256}), VT_UI1, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(CComVariant(LONG{-1}), VT_UI1, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(CComVariant(2147483647.5), VT_I4, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(Text("2147483648"), VT_I4, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(Text("99999999999999999999"), VT_I8, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(CComVariant(1e300), VT_R4, &out), DISP_E_OVERFLOW);
-  EXPECT_EQ(Change(CComVariant(1e300), VT_DATE, &out), DISP_E_OVERFLOW);
   EXPECT_EQ(To(CComVariant(2147483647.4), VT_I4).lVal, 2147483647);
 
   // Number texts beyond the double range overflow for every numeric target;

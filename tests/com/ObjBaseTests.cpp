@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "CountingObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ObjBase.h"
 
@@ -11,7 +10,31 @@ namespace {
 constexpr CLSID kTestClsid = {0x6B1D52A0, 0x3C4E, 0x4F11, {0x9A, 0x01, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07}};
 constexpr CLSID kOtherClsid = {0x6B1D52A1, 0x3C4E, 0x4F11, {0x9A, 0x01, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07}};
 
-// Creates CountingObjects and counts how often it was asked.
+// What the factory makes: an IDispatch with nothing but its lifetime.
+class PlainObject : public IDispatch {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IUnknown::kIid || riid == IDispatch::kIid ? static_cast<IDispatch*>(this) : nullptr;
+    if (*ppv) AddRef();
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++m_refs; }
+  ULONG Release() override {
+    const ULONG left = --m_refs;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+
+ private:
+  virtual ~PlainObject() = default;
+  std::atomic<ULONG> m_refs{1};
+};
+
+// Creates PlainObjects and counts how often it was asked.
 class CountingFactory : public IClassFactory {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -33,7 +56,7 @@ class CountingFactory : public IClassFactory {
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     ++m_created;
-    auto* object = new CountingObject();
+    auto* object = new PlainObject();
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;

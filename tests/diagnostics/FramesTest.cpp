@@ -49,18 +49,15 @@ TEST(Frames, StandardFrameResultsAndReports) {
 
 TEST(Frames, SwallowingFramesReportAndReturnSuccess) {
   TraceCapture trace;
-  HRESULT hr = SwallowingFrame(kSourceDataPump, 800, [] { throw CKvDbException(KVDB_E_NOTABLE, "gone"); });
-  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(SwallowingFrame(kSourceDataPump, 800, [] { throw CKvDbException(KVDB_E_NOTABLE, "gone"); }), S_OK);
   EXPECT_EQ(trace.Text(), "[CKvDbException]\n" + Located(kSourceDataPump, 801) + "Message: gone\n");
 
   trace.Clear();
-  hr = SwallowingFrame(kSourceDataPump, 800, [] { throw CMemoryException(); });
-  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(SwallowingFrame(kSourceDataPump, 800, [] { throw CMemoryException(); }), S_OK);
   EXPECT_EQ(trace.Text(), "[CMemoryException]\n" + Located(kSourceDataPump, 802) + "Message: \n");
 
   trace.Clear();
-  hr = SwallowingFrame(kSourceDataPump, 800, [] { throw _com_error(E_POINTER); });
-  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(SwallowingFrame(kSourceDataPump, 800, [] { throw _com_error(E_POINTER); }), S_OK);
   EXPECT_EQ(trace.Text().find("[COM error]\n" + Located(kSourceDataPump, 803)), 0u);
   EXPECT_NE(trace.Text().find("HR: 0x80004003\nError: Invalid pointer\nDescription: (null)\n"), std::string::npos);
   EXPECT_EQ(trace.Text().find("Returning"), std::string::npos);

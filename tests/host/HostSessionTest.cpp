@@ -4,20 +4,11 @@
 #include "platform/host/HostSession.h"
 #include "tests/fixture/TestDatabase.h"
 
-namespace {
-
-ComPtr<IHostSession> AsSession(const ComPtr<IDispatch>& d) {
-  ComPtr<IHostSession> s;
-  EXPECT_EQ(d.As(&s), S_OK);
-  return s;
-}
-
-}  // namespace
-
 TEST(HostSession, OffersConnectionValidityUserAndApplication) {
   auto db = TestDatabase::Create();
   ComPtr<IDispatch> dispatch = db->NewSession(7, false, "/srv/app/");
-  ComPtr<IHostSession> session = AsSession(dispatch);
+  ComPtr<IHostSession> session;
+  ASSERT_EQ(dispatch.As(&session), S_OK);
 
   ComPtr<IDispatch> first, second;
   ASSERT_EQ(session->get_Connection(first.ReleaseAndGetAddressOf()), S_OK);

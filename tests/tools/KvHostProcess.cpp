@@ -8,7 +8,7 @@ extern char** environ;
 
 int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& extraEnv, const std::string& outPath,
-                           const std::string& errPath) const {
+                           const std::string& errPath, const std::string& program) const {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -18,7 +18,7 @@ int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
   env.push_back("KVCOM_REGISTRY=" + RegistryPath());
   for (const auto& [name, value] : extraEnv) env.push_back(name + "=" + value);
 
-  std::vector<std::string> argv{KVHOST_EXECUTABLE};
+  std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argvPtrs, envPtrs;
   for (std::string& a : argv) argvPtrs.push_back(a.data());
@@ -42,10 +42,10 @@ int KvHostWorkspace::Spawn(const std::vector<std::string>& args,
   return pid;
 }
 
-KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args,
-                               const std::map<std::string, std::string>& extraEnv) const {
+KvHostRun KvHostWorkspace::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& extraEnv,
+                               const std::string& program) const {
   const std::string outPath = m_dir / ".stdout", errPath = m_dir / ".stderr";
-  pid_t pid = Spawn(args, extraEnv, outPath, errPath);
+  pid_t pid = Spawn(args, extraEnv, outPath, errPath, program);
   KvHostRun run;
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);

@@ -23,12 +23,14 @@ class KvHostWorkspace {
   std::string Write(const std::string& name, const std::string& content) const { return m_dir.Write(name, content); }
   std::string Read(const std::string& path) const { return TempDir::Read(path); }
 
-  // kvhost ARGS; the environment holds KVCOM_REGISTRY=RegistryPath() plus extra.
-  KvHostRun Run(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& extraEnv = {}) const;
-  // Starts kvhost ARGS like Run, without waiting; output goes to the files.
+  // kvhost (or another of the tools) ARGS; the environment holds
+  // KVCOM_REGISTRY=RegistryPath() plus extra.
+  KvHostRun Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& extraEnv = {},
+                const std::string& program = KVHOST_EXECUTABLE) const;
+  // Starts the program like Run, without waiting; output goes to the files.
   int Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& extraEnv,
-            const std::string& outPath, const std::string& errPath) const;
+            const std::string& outPath, const std::string& errPath,
+            const std::string& program = KVHOST_EXECUTABLE) const;
 
  private:
   TempDir m_dir;

@@ -54,7 +54,6 @@ if (what == "end") Response.End();
                        "<%= Title('x') %>\n<% var a = null;\n   a.nosuch; %>\n");
     Page("vb.asp", "<%@ Language=\"VBScript\" %>\n<% Response.Write \"hi\" %>\n");
     Page("escape.asp", "<!-- #include file=\"../secret.txt\" -->\n");
-    Page("loop.asp", "<% while (true) { try { for (;;) {} } catch (e) { } } %>");
     Page("style.css", "body { color: red; }\n");
     Page("sub/index.html", "<p>index</p>\n");
     Page(".hidden", kSecret);
@@ -65,11 +64,10 @@ if (what == "end") Response.End();
 
   void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
 
-  std::unique_ptr<ServeProcess> Start(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(),
-                                  "--base", m_db->BasePath(), "--workers", "4"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    auto server = std::make_unique<ServeProcess>(m_ws, args);
+  std::unique_ptr<ServeProcess> Start() {
+    auto server = std::make_unique<ServeProcess>(
+        m_ws, std::vector<std::string>{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(), "--base",
+                                       m_db->BasePath(), "--workers", "4"});
     EXPECT_GT(server->Port(), 0) << server->Log();
     return server;
   }
@@ -99,9 +97,8 @@ TEST_F(KvServe, PageObjectsSeeTheRequestAndShapeTheResponse) {
   ASSERT_FALSE(cookie.empty());
   const std::string id = cookie.substr(cookie.find('=') + 1);
   EXPECT_EQ(id.size(), 32u);
-  EXPECT_NE(first->get_header_value("Set-Cookie", 0).find("HttpOnly") == std::string::npos &&
-                first->get_header_value("Set-Cookie", 1).find("HttpOnly") == std::string::npos,
-            true);
+  EXPECT_TRUE(first->get_header_value("Set-Cookie", 0).find("HttpOnly") != std::string::npos ||
+              first->get_header_value("Set-Cookie", 1).find("HttpOnly") != std::string::npos);
   EXPECT_EQ(first->get_header_value("X-Page"), "objects");
   EXPECT_EQ(first->get_header_value("Content-Type"), "text/html; charset=utf-8");
   const std::string body = first->body;
