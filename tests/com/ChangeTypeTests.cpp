@@ -133,7 +133,9 @@ TEST(Dates, PartsRoundTripIncludingDatesBeforeTheEpoch) {
     EXPECT_DOUBLE_EQ(date, c.date);
     KvDateParts back{};
     ASSERT_TRUE(PartsFromDate(c.date, &back)) << c.date;
-    const auto fields = [](const KvDateParts& p) { return std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second); };
+    const auto fields = [](const KvDateParts& p) {
+      return std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second);
+    };
     EXPECT_EQ(fields(back), fields(c.parts)) << c.date;
   }
   // Between -1 and 0 the day is still 1899-12-30.
