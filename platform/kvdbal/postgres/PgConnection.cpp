@@ -127,6 +127,11 @@ void PgConnection::Raise(const PGresult* result) const {
   throw CKvDbException(PgStateToHresult(state), message);
 }
 
+void PgConnection::ReadyForStatement() {
+  ReconnectIfLost();
+  EndCursorTransaction();
+}
+
 void PgConnection::ReconnectIfLost() {
   if (PQstatus(m_conn) != CONNECTION_BAD || m_transactionOpen) return;
   PQreset(m_conn);
@@ -156,8 +161,7 @@ std::string PgConnection::WithPendingCloses(const std::string& sql) {
 }
 
 PgResult PgConnection::Run(const std::string& sql, bool withPendingCloses) {
-  ReconnectIfLost();
-  EndCursorTransaction();
+  ReadyForStatement();
   const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
   const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
   const bool closing = text.size() != sql.size();
@@ -177,8 +181,7 @@ bool PgConnection::InTransaction() const {
 }
 
 PgResult PgConnection::DeclareCursor(PgCursor* cursor, const std::string& text, bool knownMany) {
-  ReconnectIfLost();
-  EndCursorTransaction();
+  ReadyForStatement();
   if (!knownMany || PQtransactionStatus(m_conn) != PQTRANS_IDLE) return Run(text);
   try {
     PgResult batch = Run("BEGIN; " + text);
@@ -228,8 +231,7 @@ long PgConnection::Execute(const std::string& sql) {
 }
 
 long PgConnection::RunEvery(const std::string& sql, bool withPendingCloses) {
-  ReconnectIfLost();
-  EndCursorTransaction();
+  ReadyForStatement();
   const bool outside = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
   const std::string text = withPendingCloses ? WithPendingCloses(sql) : sql;
   const bool closing = text.size() != sql.size();
@@ -265,8 +267,7 @@ long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<B
     lengths.push_back(static_cast<int>(p.text.size()));
     formats.push_back(p.binary ? 1 : 0);
   }
-  ReconnectIfLost();
-  EndCursorTransaction();
+  ReadyForStatement();
   const int count = static_cast<int>(texts.size());
   const std::string& name = PreparedNameOf(sql, count);
   PgResult result(name.empty() ? PQexecParams(m_conn, sql.c_str(), count, nullptr, values.data(),
@@ -312,7 +313,6 @@ std::string PgConnection::Placeholder(int n) const {
 
 void PgConnection::Begin() {
   NotifyStatement("BEGIN");
-  EndCursorTransaction();
   // Pending CLOSEs in front of BEGIN would join the transaction and come
   // back with its rollback; they wait until it has ended.
   Run("BEGIN", false);
@@ -414,8 +414,7 @@ const std::vector<std::string>& PgConnection::PrimaryKey(const std::string& tabl
         "AND a.attnum = ANY(i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
         "ORDER BY array_position(i.indkey::int2[], a.attnum)";
     const char* values[] = {name.c_str()};
-    ReconnectIfLost();
-    EndCursorTransaction();
+    ReadyForStatement();
     PgResult result(PQexecParams(m_conn, sql, 1, nullptr, values, nullptr, nullptr, 0));
     if (PgFailed(result.get())) Raise(result.get());
     std::vector<std::string> names;

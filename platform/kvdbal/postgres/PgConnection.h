@@ -100,6 +100,9 @@ class PgConnection final : public EngineConnection {
   // again on its next use, but never inside a transaction: the work of that
   // transaction is gone and the caller must hear of it.
   void ReconnectIfLost();
+  // What every statement needs first: a live connection, and no cursor's
+  // own transaction around it.
+  void ReadyForStatement();
 
   PGconn* m_conn = nullptr;
   std::string m_sessionSetup;

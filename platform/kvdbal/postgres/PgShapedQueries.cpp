@@ -33,8 +33,7 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
   learnShape->clear();
   *knownMany = false;
   if (m_preparedLimit == 0) return nullptr;
-  ReconnectIfLost();
-  EndCursorTransaction();
+  ReadyForStatement();
   // A failed transaction takes no statement; the cursor's text fails as
   // any would.
   if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) return nullptr;
@@ -64,13 +63,10 @@ PgResult PgConnection::RunShapedQuery(const std::string& sql, int batchRows, std
     // A table under the statement changed its columns. Outside a
     // transaction the statement is made again and runs once more; inside,
     // the transaction has failed with it, and the next use prepares anew.
-    if (InTransaction()) {
-      m_staleStatements.push_back(std::move(use.name));
-      use.name.clear();
-    } else {
-      RunEvery("DEALLOCATE " + use.name, false);
-      use.name.clear();
-      --m_preparedCount;
+    m_staleStatements.push_back(std::move(use.name));
+    use.name.clear();
+    if (!InTransaction()) {
+      DropStaleStatements();
       if (!PrepareShape(*shape, types, batchRows, use)) return nullptr;
       rows = ExecuteShape(*shape, use);
     }
