@@ -7,14 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build_dir=${KV_BUILD_DIR:-build}
 
-if [ -z "${KV_TEST_PG:-}" ] && [ -x scripts/pg-cluster.sh ]; then
-  pg_env=$(bash scripts/pg-cluster.sh start "$build_dir/pg") || pg_env=""
-  if [ -n "$pg_env" ]; then
-    export KV_TEST_PG="$pg_env"
-    trap 'bash scripts/pg-cluster.sh stop "$build_dir/pg" >/dev/null 2>&1 || true' EXIT
-  fi
-fi
 
-cd "$build_dir"
 # shellcheck disable=SC2086
-ctest --output-on-failure -j "$(nproc)" --timeout 600 ${KV_CTEST_ARGS:-}
+bash scripts/with-servers.sh "$build_dir" \
+  ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600 ${KV_CTEST_ARGS:-}
