@@ -66,6 +66,16 @@ struct PageSession {
   // Read by the server's expiry sweep while a page may change them.
   std::atomic<int> timeoutMinutes{20};
   std::atomic<bool> abandoned{false};
+  // Forms of this session carry it back (field kvtoken, or the header
+  // X-KV-Token); an unsafe request without it is refused before any page
+  // runs. Made with the session from kernel randomness.
+  std::string antiForgeryToken;
+  // Set once a page keeps something in the session (a value, a signed-in
+  // user, its token handed out): a session nothing was kept in is not
+  // stored, so requests without a cookie leave nothing behind.
+  std::atomic<bool> kept{false};
+  // The signed-in user, 0 while nobody is signed in.
+  std::atomic<long> userId{0};
 };
 
 // The application's values, and the lock pages take with Application.Lock.
