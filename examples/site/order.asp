@@ -231,6 +231,7 @@ pageStart(order.id ? t("order") + " " + order.no : t("newOrder"), selfUrl);
 errorList(errors);
 %>
 <form class="order" method="post" action="order.asp">
+  <input type="hidden" name="kvtoken" value="<%= h(Session.Token) %>">
   <input type="hidden" name="lid" value="<%= order.id || "" %>">
   <fieldset>
     <div class="field"><label for="strno"><%= h(t("no")) %></label>
@@ -260,11 +261,13 @@ errorList(errors);
 <% if (order.id) { %>
 <div class="record-actions">
   <form method="post" action="order.asp">
+    <input type="hidden" name="kvtoken" value="<%= h(Session.Token) %>">
     <input type="hidden" name="lid" value="<%= order.id %>">
     <button class="button" type="submit" name="action" value="clone"><%= h(t("clone")) %></button>
   </form>
   <form method="post" action="order.asp" data-confirm="<%= h(t("confirmDelete", order.no)) %>"
         onsubmit="return confirm(this.getAttribute('data-confirm'));">
+    <input type="hidden" name="kvtoken" value="<%= h(Session.Token) %>">
     <input type="hidden" name="lid" value="<%= order.id %>">
     <button class="button danger" type="submit" name="action" value="delete"><%= h(t("remove")) %></button>
   </form>

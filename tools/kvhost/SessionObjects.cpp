@@ -42,6 +42,7 @@ bool AccessValue(duk_context* ctx, bool application) {
     return false;
   }
   if (store) store->Put(name, *args.Arg(0));
+  if (!application && CurrentPage(ctx).session) CurrentPage(ctx).session->kept = true;
   duk_push_undefined(ctx);
   return true;
 }
@@ -58,6 +59,15 @@ duk_ret_t CallValues(duk_context* ctx) {
 duk_ret_t GetSessionId(duk_context* ctx) {
   PageSession* session = CurrentPage(ctx).session;
   PushUtf8Text(ctx, session ? session->id : std::string());
+  return 1;
+}
+
+// The anti-forgery token a page puts into its forms; a session whose token
+// went out is kept, or the token could never be checked.
+duk_ret_t GetToken(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  if (session) session->kept = true;
+  PushUtf8Text(ctx, session ? session->antiForgeryToken : std::string());
   return 1;
 }
 
@@ -113,6 +123,7 @@ void InstallSessionObject(duk_context* ctx) {
     duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
   }
   PutAccessor(ctx, "SessionID", GetSessionId, nullptr);
+  PutAccessor(ctx, "Token", GetToken, nullptr);
   PutAccessor(ctx, "Timeout", GetTimeout, SetTimeout);
   PutNativeFunction(ctx, "Abandon", Abandon, 0);
   duk_put_global_string(ctx, "Session");
