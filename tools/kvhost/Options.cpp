@@ -73,6 +73,28 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
                          "seconds a page may run before it is stopped (default 30)")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.001, 86400.0));
+  line.serve->add_option("--body-limit", s.bodyLimit,
+                         "largest request body in any encoding, e.g. 10MB (default 10 MB)")
+      ->type_name("SIZE")
+      ->transform(CLI::AsSizeValue(false))
+      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40));
+  line.serve->add_option("--head-timeout", s.headTimeoutSeconds,
+                         "seconds a client has for a whole request head; also ends idle keep-alive "
+                         "connections (default 10)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 3600.0));
+  line.serve->add_option("--body-timeout", s.bodyTimeoutSeconds,
+                         "seconds a client has for a whole request body (default 120)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 86400.0));
+  line.serve->add_option("--connections-per-client", s.connectionsPerClient,
+                         "open connections from one address (default 32; 0: no bound, e.g. behind a proxy)")
+      ->check(CLI::Range(0, 100000));
+  line.serve->add_option("--max-sessions", s.maxSessions, "sessions kept at once (default 100000)")
+      ->check(CLI::Range(1, 100000000));
+  line.serve->add_flag("--dev-errors", s.devErrors,
+                       "error pages show the error with its file and line (for development only; "
+                       "otherwise only the server log has them)");
 }
 
 CommandLine MakeCommandLine(KvHostOptions& options) {
