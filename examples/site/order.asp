@@ -265,8 +265,7 @@ errorList(errors);
     <input type="hidden" name="lid" value="<%= order.id %>">
     <button class="button" type="submit" name="action" value="clone"><%= h(t("clone")) %></button>
   </form>
-  <form method="post" action="order.asp" data-confirm="<%= h(t("confirmDelete", order.no)) %>"
-        onsubmit="return confirm(this.getAttribute('data-confirm'));">
+  <form method="post" action="order.asp" data-confirm="<%= h(t("confirmDelete", order.no)) %>">
     <input type="hidden" name="kvtoken" value="<%= h(Session.Token) %>">
     <input type="hidden" name="lid" value="<%= order.id %>">
     <button class="button danger" type="submit" name="action" value="delete"><%= h(t("remove")) %></button>

