@@ -36,19 +36,20 @@ bool ReadAt(int fd, uint64_t offset, uint64_t length, std::string* out) {
   return true;
 }
 
-MHD_Response* WholeFile(int fd, uint64_t size, const std::string& contentType, unsigned* status) {
+MHD_Response* WholeFile(int fd, uint64_t size, const std::string& contentType, unsigned* status, uint64_t* bytes) {
   MHD_Response* response = MHD_create_response_from_fd64(size, fd);
   if (!response) {
     close(fd);
     return nullptr;
   }
   *status = MHD_HTTP_OK;
+  *bytes = size;
   AddHeaders(response, {{"Content-Type", contentType}, {"Accept-Ranges", "bytes"}});
   return response;
 }
 
 MHD_Response* SeveralRanges(int fd, uint64_t size, const std::string& contentType, const RangeAnswer& ranges,
-                            unsigned* status) {
+                            unsigned* status, uint64_t* bytes) {
   const std::string boundary = "kvrange" + RandomHex(8);
   std::string body;
   for (const ByteRange& range : ranges.ranges) {
@@ -65,6 +66,7 @@ MHD_Response* SeveralRanges(int fd, uint64_t size, const std::string& contentTyp
   answer.headers = {{"Content-Type", "multipart/byteranges; boundary=" + boundary}, {"Accept-Ranges", "bytes"}};
   answer.body = std::move(body);
   *status = MHD_HTTP_PARTIAL_CONTENT;
+  *bytes = answer.body.size();
   return ResponseOf(std::move(answer));
 }
 
@@ -92,7 +94,7 @@ MHD_Response* ResponseOf(HttpAnswer answer) {
 }
 
 MHD_Response* FileResponse(const std::string& filePath, const std::string& contentType,
-                           const std::string& rangeHeader, unsigned* status) {
+                           const std::string& rangeHeader, unsigned* status, uint64_t* bytes) {
   int fd = open(filePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat info {};
@@ -103,13 +105,14 @@ MHD_Response* FileResponse(const std::string& filePath, const std::string& conte
   const uint64_t size = static_cast<uint64_t>(info.st_size);
   const RangeAnswer ranges = AnswerRange(rangeHeader, size);
   switch (ranges.kind) {
-    case RangeAnswer::Whole: return WholeFile(fd, size, contentType, status);
+    case RangeAnswer::Whole: return WholeFile(fd, size, contentType, status, bytes);
     case RangeAnswer::Unsatisfiable: {
       close(fd);
       HttpAnswer answer = AnswerPage(MHD_HTTP_RANGE_NOT_SATISFIABLE, "The file has " + std::to_string(size) +
                                                                          " bytes; the range asked for lies beyond.");
       answer.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
       *status = answer.status;
+      *bytes = answer.body.size();
       return ResponseOf(std::move(answer));
     }
     case RangeAnswer::Partial: break;
@@ -122,6 +125,7 @@ MHD_Response* FileResponse(const std::string& filePath, const std::string& conte
       return nullptr;
     }
     *status = MHD_HTTP_PARTIAL_CONTENT;
+    *bytes = range.Length();
     AddHeaders(response, {{"Content-Type", contentType},
                           {"Accept-Ranges", "bytes"},
                           {"Content-Range", ContentRange(range, size)}});
@@ -129,8 +133,8 @@ MHD_Response* FileResponse(const std::string& filePath, const std::string& conte
   }
   uint64_t total = 0;
   for (const ByteRange& range : ranges.ranges) total += range.Length();
-  if (total > kMaxBufferedRanges) return WholeFile(fd, size, contentType, status);
-  return SeveralRanges(fd, size, contentType, ranges, status);
+  if (total > kMaxBufferedRanges) return WholeFile(fd, size, contentType, status, bytes);
+  return SeveralRanges(fd, size, contentType, ranges, status, bytes);
 }
 
 bool ReadMultipartFields(MHD_Connection* connection, const std::string& body, NameValues* fields) {

@@ -12,10 +12,10 @@
 // Null when the library cannot make one (out of memory).
 MHD_Response* ResponseOf(HttpAnswer answer);
 
-// A static file, whole or the ranges rangeHeader asks for; *status is set.
-// Null when the file cannot be opened.
+// A static file, whole or the ranges rangeHeader asks for; *status and
+// *bytes (of the body) are set. Null when the file cannot be opened.
 MHD_Response* FileResponse(const std::string& filePath, const std::string& contentType,
-                           const std::string& rangeHeader, unsigned* status);
+                           const std::string& rangeHeader, unsigned* status, uint64_t* bytes);
 
 // The fields of a multipart/form-data body; false when it is malformed.
 bool ReadMultipartFields(MHD_Connection* connection, const std::string& body, NameValues* fields);

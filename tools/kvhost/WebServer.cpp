@@ -330,11 +330,12 @@ MHD_Result SiteServer::Finish(MHD_Connection* connection, RequestState& state) {
     }
     case SiteTarget::File: {
       unsigned status = 0;
+      uint64_t bytes = 0;
       MHD_Response* response = FileResponse(target.filePath, ContentTypeOf(target.virtualPath),
-                                            state.request.Header("Range"), &status);
+                                            state.request.Header("Range"), &status, &bytes);
       if (!response)
         return Answer(connection, state, AnswerPage(MHD_HTTP_NOT_FOUND, "There is nothing at this address."));
-      return Queue(connection, state, status, response, 0);
+      return Queue(connection, state, status, response, bytes);
     }
     case SiteTarget::Page: return StartPage(connection, state);
   }
@@ -494,7 +495,7 @@ MHD_Result SiteServer::Queue(MHD_Connection* connection, RequestState& state, un
                              MHD_Response* response, size_t bytes) {
   if (!response) return MHD_NO;
   state.status = status;
-  state.bytes = bytes;
+  state.bytes = state.request.method == "HEAD" ? 0 : bytes;  // for the log
   MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
