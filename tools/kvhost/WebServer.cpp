@@ -376,17 +376,21 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   MHD_suspend_connection(connection);
   RequestState* running = &state;
   Dispatch(session, [this, connection, running, session, fresh, page = std::move(page)](bool run) mutable {
-    // However the page ends, the session's next request may run after it.
+    // However the page ends, the session's next request may run after it,
+    // and the connection is resumed (without an answer queued the event
+    // loop closes it). The request's state may go once it is resumed.
     struct SessionTurn {
       SiteServer& server;
       WebSession& session;
       ~SessionTurn() { server.NextOfSession(session); }
     } turn{*this, *session};
+    struct Resume {
+      MHD_Connection* connection;
+      ~Resume() { MHD_resume_connection(connection); }
+    } resume{connection};
     HttpAnswer answer = run ? RunPage(*running, std::move(page), session, fresh)
                             : AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server is stopping.");
-    // The request's state may go once the connection is resumed.
     Answer(connection, *running, std::move(answer));
-    MHD_resume_connection(connection);
   });
   return MHD_YES;
 }
