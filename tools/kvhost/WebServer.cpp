@@ -180,7 +180,8 @@ class SiteServer {
   ConnectionDeadlines m_deadlines;
   PageWorkers m_workers;
   MHD_Daemon* m_daemon = nullptr;
-  int m_port = 0;
+  // Written once the daemon runs, read by its requests.
+  std::atomic<int> m_port{0};
   std::atomic<bool> m_closing{false};
   std::mutex m_stopMutex;
   std::condition_variable m_stopWake;
