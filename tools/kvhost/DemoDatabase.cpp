@@ -55,7 +55,7 @@ constexpr const char* kSiteRows[] = {
     "UPDATE krappdatafield SET lprecision=255 WHERE ldatapackid=10 AND strname IN ('strcolor', 'strstate')",
     "UPDATE krappdatafield SET lprecision=6 WHERE ldatapackid=10 AND strname='lamount'",
     "UPDATE krappdatafield SET lprecision=9 WHERE ldatapackid=10 AND strname='dblprice'",
-    "UPDATE krappdatafield SET lprecision=4000 WHERE ldatapackid=10 AND strname='strmemo'",
+    "UPDATE krappdatafield SET lprecision=10000 WHERE ldatapackid=10 AND strname='strmemo'",
     "UPDATE krappdatafield SET lprecision=200 WHERE ldatapackid=11 AND strname='strtitle'",
     // Owners: a few orders each for Anna and Ben, the rest everybody's.
     "UPDATE krorder SET lownerid=1 WHERE strno IN ('A2', 'C4', 'D3', 'F1')",

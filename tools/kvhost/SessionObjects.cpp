@@ -81,6 +81,15 @@ duk_ret_t GetSessionId(duk_context* ctx) {
   return 1;
 }
 
+// The anti-forgery token a page puts into its forms; a session whose token
+// went out is kept, or the token could never be checked.
+duk_ret_t GetToken(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  if (session) session->kept = true;
+  PushUtf8Text(ctx, session ? session->antiForgeryToken : std::string());
+  return 1;
+}
+
 duk_ret_t GetTimeout(duk_context* ctx) {
   PageSession* session = CurrentPage(ctx).session;
   duk_push_int(ctx, session ? session->timeoutMinutes.load() : 0);
@@ -102,15 +111,6 @@ duk_ret_t Abandon(duk_context* ctx) {
     SetSessionUser(*session, 0);
   }
   return 0;
-}
-
-// Reading the token keeps the session: a form that carries it must find the
-// same session when it comes back.
-duk_ret_t GetToken(duk_context* ctx) {
-  PageSession* session = CurrentPage(ctx).session;
-  if (session) session->kept = true;
-  PushUtf8Text(ctx, session ? session->antiForgeryToken : std::string());
-  return 1;
 }
 
 duk_ret_t GetUserId(duk_context* ctx) {
@@ -171,9 +171,9 @@ void InstallSessionObject(duk_context* ctx) {
     duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
   }
   PutAccessor(ctx, "SessionID", GetSessionId, nullptr);
+  PutAccessor(ctx, "Token", GetToken, nullptr);
   PutAccessor(ctx, "Timeout", GetTimeout, SetTimeout);
   PutNativeFunction(ctx, "Abandon", Abandon, 0);
-  PutAccessor(ctx, "Token", GetToken, nullptr);
   PutAccessor(ctx, "UserId", GetUserId, nullptr);
   PutNativeFunction(ctx, "SignIn", SignIn, 1);
   PutNativeFunction(ctx, "SignOut", SignOut, 0);
