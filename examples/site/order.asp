@@ -247,7 +247,7 @@ errorList(errors);
     <div class="field short"><label for="dtorder"><%= h(t("orderDate")) %></label>
       <input id="dtorder" name="dtorder" type="date" value="<%= h(order.date) %>"></div>
     <div class="field wide"><label for="strmemo"><%= h(t("memo")) %></label>
-      <textarea id="strmemo" name="strmemo" rows="3" maxlength="<%= limitOf(limits, "strmemo", 4000) %>"><%= h(order.memo) %></textarea></div>
+      <textarea id="strmemo" name="strmemo" rows="3" maxlength="<%= limitOf(limits, "strmemo", 10000) %>"><%= h(order.memo) %></textarea></div>
   </fieldset>
   <div class="actions">
     <button class="button primary" type="submit" name="action" value="save"><%= h(t("save")) %></button>
