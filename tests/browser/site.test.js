@@ -357,6 +357,38 @@ test(`the order desk in a browser on ${args.engine}`, async (t) => {
     await other.close();
   });
 
+  await t.test('the order form refuses what the repository does not allow and changes nothing', async () => {
+    const page = pages.ben;
+    await page.goto(`${origin}/order.asp?lid=3`, { waitUntil: 'load' });
+    const refusals = [
+      { strno: 'N'.repeat(21) }, { title_en: 'T'.repeat(201) }, { strmemo: 'a\u0000b' },
+      { dtorder: '2024-02-30' }, { dtorder: '0001-01-01' }, { dtorder: '2024-13-45' },
+      { lamount: '1234567' }, { lamount: '-1' }, { dblprice: '9'.repeat(400) }, { dblprice: '1.234' },
+      { strcolor: 'purple' },
+    ];
+    // Posted as the form would be, with one value changed; the last post
+    // changes nothing and is accepted, so the order was not touched before.
+    const statuses = await page.evaluate(async (changes) => {
+      const form = document.querySelector('form.order');
+      const answers = [];
+      for (const change of changes) {
+        const body = new URLSearchParams(new FormData(form));
+        body.set('action', 'save');
+        for (const [name, value] of Object.entries(change)) body.set(name, value);
+        answers.push((await fetch('order.asp', { method: 'POST', body, redirect: 'manual' })).status);
+      }
+      return answers;
+    }, [...refusals, {}]);
+    assert.deepEqual(statuses, [...refusals.map(() => 422), 0], JSON.stringify(statuses));
+
+    const oddLanguage = await page.goto(`${origin}/?lang=constructor`, { waitUntil: 'load' });
+    assert.equal(oddLanguage.status(), 200);
+    assert.equal(await page.$eval('html', (html) => html.lang), 'en');
+    const withNul = await page.goto(`${origin}/order.asp?lid=3%00x`, { waitUntil: 'load' });
+    assert.equal(withNul.status(), 404);
+    assert.ok(!(await withNul.text()).includes('\u0000'));
+  });
+
   await t.test('signing out ends the session', async () => {
     const page = pages.anna;
     await page.goto(`${origin}/`, { waitUntil: 'load' });
