@@ -26,6 +26,7 @@ struct CommandLine {
   CLI::App* serve = nullptr;
   std::vector<std::string> pages;
   long long userId = 1;
+  CLI::Option* user = nullptr;
 };
 
 void AddOptions(CommandLine& line, KvHostOptions& o) {
@@ -42,7 +43,9 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
       ->type_name("FILE")
       ->check(kNonEmpty)
       ->allow_extra_args(false);
-  app.add_option("--user", line.userId, "session user id (default 1)")
+  line.user = app.add_option("--user", line.userId,
+                             "development only: the session user id without signing in (a page run: "
+                             "default 1; serve: every session starts signed in as ID, else nobody)")
       ->type_name("ID")
       ->check(CLI::Range(static_cast<long long>(INT32_MIN), static_cast<long long>(INT32_MAX)));
   app.add_option("--base", o.basePath, "application base path and file root (default: the demo's files)")
@@ -129,8 +132,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return result;
   }
   KvHostOptions& o = result.options;
-  o.userId = static_cast<LONG>(line.userId);
   o.serve = line.serve->parsed();
+  // Served sessions start with nobody signed in: a page signs its visitor
+  // in. --user is for trying a site out on one's own machine.
+  o.userId = o.serve && line.user->count() == 0 ? 0 : static_cast<LONG>(line.userId);
   if (o.serve) {
     if (!line.pages.empty()) {
       result.error = "serve runs a site, not a page: " + line.pages.front();

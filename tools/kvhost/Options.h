@@ -34,6 +34,8 @@ struct KvHostOptions {
   std::string page;
   std::string dbUrl;                  // empty: the demo database
   std::vector<std::string> sqlFiles;  // run in this order before the page
+  // The session user without signing in, for the command line and local
+  // development; serve: 0 (nobody) unless --user names one.
   LONG userId = 1;
   std::string basePath;      // empty: the demo's files directory
   bool sessionValid = true;  // --invalid makes the session's validity flag read false
