@@ -54,6 +54,7 @@ pump.SetFieldValue("strno", Request.Form("strno"));
 %>saved=<%= pump.SaveFieldValues() %>)");
     Page("plain.asp", "hello");
     Page("keep.asp", "<% Session(\"x\") = 1; %>kept");
+    Page("signin.asp", "<% Session.SignIn(2); %><%= Session(\"x\") %>");
     Page("memo.asp", "<%= Request.Form(\"memo\").length %>");
     Page("boom.asp", "<% var a = null;\n a.nosuch; %>");
     Page("style.css", FileContent());
@@ -318,6 +319,18 @@ TEST_F(KvServeSafety, SessionsAreStoredOnlyWhenAPageKeepsSomethingAndTheirNumber
   auto again = client->Get("/keep.asp", {{"Cookie", cookie}});
   ASSERT_TRUE(again);
   EXPECT_EQ(again->status, 200);
+
+  // Signing in gives the session a new id; the one it had before, which
+  // somebody may have planted or seen, finds nothing from then on.
+  auto signedIn = client->Get("/signin.asp", {{"Cookie", cookie}});
+  ASSERT_TRUE(signedIn);
+  EXPECT_EQ(signedIn->body, "1");
+  const std::string renewed = SessionCookie(signedIn);
+  ASSERT_FALSE(renewed.empty());
+  EXPECT_NE(renewed, cookie);
+  auto byOldId = client->Get("/keep.asp", {{"Cookie", cookie}});
+  ASSERT_TRUE(byOldId);
+  EXPECT_EQ(byOldId->status, 503);
   auto file = client->Get("/style.css");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->status, 200);

@@ -139,6 +139,15 @@ TEST(WebSessions, FoundByIdBoundedAndSweptWhenExpiredButNotWhileTheirRequestRuns
   EXPECT_TRUE(sessions.HasRoom());
   EXPECT_EQ(sessions.FindLive(second->page.id, later), second);
 
+  // A sign-in renews the id: the old one finds nothing, the new one the
+  // same session.
+  const std::string before = second->page.id;
+  ASSERT_TRUE(sessions.Renew(second));
+  EXPECT_NE(second->page.id, before);
+  EXPECT_EQ(sessions.FindLive(before, later), nullptr);
+  EXPECT_EQ(sessions.FindLive(second->page.id, later), second);
+  EXPECT_FALSE(sessions.Renew(sessions.MakeSession(later)));
+
   second->page.abandoned = true;
   EXPECT_EQ(sessions.FindLive(second->page.id, later), nullptr);
   sessions.Drop(second->page.id);

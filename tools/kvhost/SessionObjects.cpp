@@ -130,6 +130,7 @@ duk_ret_t SignIn(duk_context* ctx) {
   if (PageSession* session = CurrentPage(ctx).session) {
     SetSessionUser(*session, static_cast<long>(id));
     session->kept = true;
+    session->renewId = true;
   }
   return 0;
 }

@@ -58,6 +58,10 @@ std::string WithCharset(const std::string& type) {
   return type + "; charset=utf-8";
 }
 
+std::string SessionCookie(const std::string& id) {
+  return std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Lax";
+}
+
 std::string SizeText(uint64_t bytes) {
   constexpr uint64_t kKiB = 1024, kMiB = 1024 * 1024;
   if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MB";
@@ -460,11 +464,13 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
   for (const auto& [name, value] : out.cookies)
     answer.headers.emplace_back("Set-Cookie", name + "=" + UrlEncode(value) + "; Path=/");
   // A session is kept, and its cookie sent, only once a page kept
-  // something in it.
+  // something in it; a sign-in gives a kept session a new id.
+  const bool renew = session->page.renewId.exchange(false);
+  if (!fresh && renew && !abandoned && m_sessions.Renew(session))
+    answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
   if (fresh && session->page.kept && !abandoned) {
     if (m_sessions.Store(session))
-      answer.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + session->page.id +
-                                                    "; Path=/; HttpOnly; SameSite=Lax");
+      answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
     else
       std::fprintf(stderr, "kvhost: %s: the session was not kept: the server keeps %d sessions at most\n",
                    state.target.virtualPath.c_str(), m_options.maxSessions);

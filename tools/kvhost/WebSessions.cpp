@@ -66,6 +66,17 @@ bool WebSessions::Store(const std::shared_ptr<WebSession>& session) {
   return true;
 }
 
+bool WebSessions::Renew(const std::shared_ptr<WebSession>& session) {
+  std::string id = NewSessionId();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_sessions.find(session->page.id);
+  if (it == m_sessions.end() || it->second != session) return false;
+  m_sessions.erase(it);
+  session->page.id = std::move(id);
+  m_sessions.emplace(session->page.id, session);
+  return true;
+}
+
 void WebSessions::Touch(WebSession& session, Clock::time_point now) {
   session.lastUsed = now.time_since_epoch().count();
 }

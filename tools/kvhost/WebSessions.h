@@ -52,6 +52,10 @@ class WebSessions {
   bool HasRoom();
   // Stores a session made by MakeSession; false when the bound is reached.
   bool Store(const std::shared_ptr<WebSession>& session);
+  // Gives a stored session a new id (its old one finds nothing from now
+  // on); false when it is not stored. The session's own requests must not
+  // run at the same time.
+  bool Renew(const std::shared_ptr<WebSession>& session);
   // Marks the session used now (call when its request ends).
   static void Touch(WebSession& session, Clock::time_point now = Clock::now());
   void Drop(const std::string& id);
