@@ -50,7 +50,7 @@ class PageSignIn : public ::testing::Test {
   }
 
   PageSession m_session;
-  PageApplication m_application;
+  MemoryApplication m_application;
 };
 
 }  // namespace

@@ -95,6 +95,17 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
       ->check(CLI::Range(0, 100000));
   line.serve->add_option("--max-sessions", s.maxSessions, "sessions kept at once (default 100000)")
       ->check(CLI::Range(1, 100000000));
+  line.serve->add_option("--state", s.stateUrl,
+                         "keep sessions and application values in this database (sqlite:PATH for "
+                         "several processes on one machine, postgresql://... for several machines), "
+                         "shared by every serve process given the same URL (default: this process's memory)")
+      ->type_name("URL")
+      ->check(kNonEmpty);
+  line.serve->add_option("--drain", s.drainSeconds,
+                         "after SIGTERM, keep serving this long while /.kvhost/health answers 503, so a "
+                         "balancer moves on; then finish the running pages and exit (default 0)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 3600.0));
   line.serve->add_flag("--dev-errors", s.devErrors,
                        "error pages show the error with its file and line (for development only; "
                        "otherwise only the server log has them)");

@@ -28,6 +28,12 @@ struct KvServeOptions {
   int connectionsPerClient = 32;          // open connections from one address; 0: no bound
   int maxSessions = 100000;               // sessions stored at once
   bool devErrors = false;                 // error pages show the error itself (development only)
+  // Sessions and application values in this database (sqlite:PATH or
+  // postgresql://...), shared with other serve processes; empty: in memory.
+  std::string stateUrl;
+  // After SIGTERM, the health address answers 503 for at least this long
+  // while pages are still served, before the server stops taking requests.
+  double drainSeconds = 0;
 };
 
 struct KvHostOptions {

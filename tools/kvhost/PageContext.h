@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,11 +23,28 @@ using NameValues = std::vector<std::pair<std::string, std::string>>;
 
 // Values kept across pages under case-insensitive names (Session(name),
 // Application(name)). Each get and put is atomic on its own.
-class PageValueStore {
+class ValueStore {
  public:
-  bool Get(const std::string& name, VARIANT* out) const;
-  void Put(const std::string& name, const VARIANT& value);
+  virtual bool Get(const std::string& name, VARIANT* out) const = 0;
+  virtual void Put(const std::string& name, const VARIANT& value) = 0;
+
+ protected:
+  ~ValueStore() = default;
+};
+
+// The names as they are kept: folded to lower case.
+using KeptValues = std::map<std::string, CComVariant>;
+std::string FoldValueName(const std::string& name);
+
+class PageValueStore final : public ValueStore {
+ public:
+  bool Get(const std::string& name, VARIANT* out) const override;
+  void Put(const std::string& name, const VARIANT& value) override;
   void Clear();
+  // Copies out or replaces every value at once (a store outside the
+  // process reads and writes a session whole).
+  KeptValues Snapshot() const;
+  void Replace(KeptValues values);
 
  private:
   mutable std::mutex m_mutex;
@@ -81,10 +99,50 @@ struct PageSession {
   std::atomic<bool> renewId{false};
 };
 
+// A lock held by a page: unlock(), or the holder going with its page,
+// lets it go. Shaped like std::unique_lock so that whatever keeps the lock
+// (a mutex of this process, a row in a shared database) looks the same.
+class HeldLock {
+ public:
+  HeldLock() = default;
+  explicit HeldLock(std::function<void()> release) : m_release(std::move(release)) {}
+  HeldLock(HeldLock&& other) noexcept : m_release(std::exchange(other.m_release, nullptr)) {}
+  HeldLock& operator=(HeldLock&& other) noexcept {
+    if (this != &other) {
+      unlock();
+      m_release = std::exchange(other.m_release, nullptr);
+    }
+    return *this;
+  }
+  ~HeldLock() { unlock(); }
+  bool owns_lock() const { return static_cast<bool>(m_release); }
+  void unlock() {
+    if (auto release = std::exchange(m_release, nullptr)) release();
+  }
+
+ private:
+  std::function<void()> m_release;
+};
+
 // The application's values, and the lock pages take with Application.Lock.
-struct PageApplication {
-  PageValueStore values;
-  std::mutex lock;
+class PageApplication {
+ public:
+  virtual ~PageApplication() = default;
+  virtual ValueStore& Values() = 0;
+  // Waits for the application's lock until deadline; a holder that owns
+  // nothing when the wait ran out.
+  virtual HeldLock Lock(std::chrono::steady_clock::time_point deadline) = 0;
+};
+
+// The application of one process.
+class MemoryApplication final : public PageApplication {
+ public:
+  ValueStore& Values() override { return m_values; }
+  HeldLock Lock(std::chrono::steady_clock::time_point deadline) override;
+
+ private:
+  PageValueStore m_values;
+  std::timed_mutex m_lock;
 };
 
 struct PageContext {
@@ -99,5 +157,5 @@ struct PageContext {
   // A page still running at this time is stopped.
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
   // Held while the page has called Application.Lock and not Unlock.
-  std::unique_lock<std::mutex> applicationLock;
+  HeldLock applicationLock;
 };

@@ -6,12 +6,14 @@
 // Application has Lock() and Unlock(), held at most until the page ends.
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "MemberCall.h"
 #include "PageGlobals.h"
 #include "ScriptBridge.h"
 #include "ScriptValues.h"
+#include "platform/com/Exceptions.h"
 #include "platform/host/HostSession.h"
 
 namespace {
@@ -31,20 +33,39 @@ void SetSessionUser(PageSession& session, long userId) {
   session.userId = userId;
 }
 
-PageValueStore* StoreOf(duk_context* ctx, bool application) {
+ValueStore* StoreOf(duk_context* ctx, bool application) {
   PageContext& page = CurrentPage(ctx);
-  if (application) return page.application ? &page.application->values : nullptr;
+  if (application) return page.application ? &page.application->Values() : nullptr;
   return page.session ? &page.session->values : nullptr;
+}
+
+// Values kept outside the process can fail to be read or written (the
+// database is gone); the page then gets a script error, not a crash.
+template <typename Action>
+bool KeepOrRefuse(duk_context* ctx, Action action) {
+  std::string error;
+  try {
+    action();
+    return true;
+  } catch (const CException& e) {
+    error = e.Message();
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  duk_push_error_object(ctx, DUK_ERR_ERROR, "the kept values cannot be reached: %s", error.c_str());
+  return false;
 }
 
 // Stack: [name value?]. Leaves the value read (or undefined), or an error.
 bool AccessValue(duk_context* ctx, bool application) {
   const bool put = duk_get_top(ctx) >= 2;
-  PageValueStore* store = StoreOf(ctx, application);
+  ValueStore* store = StoreOf(ctx, application);
   std::string name = ScriptArgText(ctx, 0);
   if (!put) {
     CComVariant value;
-    if (store && store->Get(name, &value))
+    bool found = false;
+    if (!KeepOrRefuse(ctx, [&] { found = store && store->Get(name, &value); })) return false;
+    if (found)
       PushVariantValue(ctx, value);
     else
       duk_push_undefined(ctx);
@@ -60,7 +81,7 @@ bool AccessValue(duk_context* ctx, bool application) {
                           application ? "Application" : "Session");
     return false;
   }
-  if (store) store->Put(name, *args.Arg(0));
+  if (store && !KeepOrRefuse(ctx, [&] { store->Put(name, *args.Arg(0)); })) return false;
   if (!application && CurrentPage(ctx).session) CurrentPage(ctx).session->kept = true;
   duk_push_undefined(ctx);
   return true;
@@ -142,8 +163,13 @@ duk_ret_t SignOut(duk_context* ctx) {
 
 duk_ret_t Lock(duk_context* ctx) {
   PageContext& page = CurrentPage(ctx);
-  if (page.application && !page.applicationLock.owns_lock())
-    page.applicationLock = std::unique_lock<std::mutex>(page.application->lock);
+  if (page.application && !page.applicationLock.owns_lock()) {
+    // Waiting past the page's own end would only hold a worker longer.
+    if (!KeepOrRefuse(ctx, [&] { page.applicationLock = page.application->Lock(page.deadline); }))
+      return duk_throw(ctx);
+    if (!page.applicationLock.owns_lock())
+      RaiseScriptError(ctx, DUK_ERR_ERROR, "Application.Lock: the lock was not free before the page's time ran out");
+  }
   return 0;
 }
 

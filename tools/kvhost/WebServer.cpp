@@ -29,7 +29,7 @@
 #include "PageWorkers.h"
 #include "ServerUtilities.h"
 #include "SiteFiles.h"
-#include "WebSessions.h"
+#include "ServerState.h"
 #include "platform/kvdbal/KvDbal.h"
 #include "src/common/AsciiCase.h"
 
@@ -42,6 +42,9 @@ constexpr size_t kMaxHeaderFields = 100;
 constexpr size_t kMaxHeadBytes = 16 * 1024;
 // Sending an answer to a client that reads nothing ends after this long.
 constexpr unsigned kInactivitySeconds = 30;
+
+// Where a balancer polls whether the server takes requests.
+constexpr const char* kHealthPath = "/.kvhost/health";
 
 constexpr const char* kPageMethods = "GET, HEAD, POST, PUT, PATCH, DELETE";
 constexpr const char* kFileMethods = "GET, HEAD";
@@ -125,16 +128,7 @@ class SiteServer {
         m_files(options.serveOptions.root),
         m_translator(m_files.Root()),
         m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
-        m_sessions(
-            [config = host.SessionConfig()]() mutable {
-              // Web sessions open no connection of their own: each
-              // request lends one from the pool.
-              config.connectionString.clear();
-              ComPtr<IDispatch> session;
-              KvCreateHostSession(config, session.ReleaseAndGetAddressOf());
-              return session;
-            },
-            static_cast<size_t>(options.serveOptions.maxSessions)),
+        m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
         m_workers(Workers()) {}
   ~SiteServer() { Shutdown(); }
@@ -144,6 +138,22 @@ class SiteServer {
   void Stop();
 
  private:
+  static ServerStateSettings StateSettings(const KvHostOptions& options, const HostEnvironment& host) {
+    ServerStateSettings settings;
+    settings.url = options.serveOptions.stateUrl;
+    settings.makeHost = [config = host.SessionConfig()]() mutable {
+      // Web sessions open no connection of their own: each request lends
+      // one from the pool.
+      config.connectionString.clear();
+      ComPtr<IDispatch> session;
+      KvCreateHostSession(config, session.ReleaseAndGetAddressOf());
+      return session;
+    };
+    settings.developmentUser = host.SessionConfig().userId;
+    settings.maxSessions = static_cast<size_t>(options.serveOptions.maxSessions);
+    settings.scriptTimeoutSeconds = options.serveOptions.scriptTimeoutSeconds;
+    return settings;
+  }
   size_t Workers() const {
     return m_options.workers > 0 ? static_cast<size_t>(m_options.workers)
                                  : std::max(1u, std::thread::hardware_concurrency());
@@ -166,27 +176,33 @@ class SiteServer {
   // The session's request ended: its next one may run.
   void NextOfSession(WebSession& session);
   HttpAnswer RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
-                     bool fresh);
+                     bool made);
   // Translates and runs the page; false with *error when it failed.
   bool ExecutePage(PageContext& page, const SiteTarget& target, std::string* error);
   HttpAnswer ErrorAnswer(const std::string& error);
+  HttpAnswer ForgedAnswer();
   MHD_Result Answer(MHD_Connection* connection, RequestState& state, HttpAnswer answer);
   MHD_Result Queue(MHD_Connection* connection, RequestState& state, unsigned status, MHD_Response* response,
                    size_t bytes);
+  void Drain();
   void Shutdown();
 
   KvServeOptions m_options;
   SiteFiles m_files;
   AspTranslator m_translator;
   ConnectionPool m_pool;
-  WebSessions m_sessions;
-  PageApplication m_application;
+  ServerState m_state;
   ConnectionDeadlines m_deadlines;
   PageWorkers m_workers;
   MHD_Daemon* m_daemon = nullptr;
   // Written once the daemon runs, read by its requests.
   std::atomic<int> m_port{0};
   std::atomic<bool> m_closing{false};
+  // Set once a stop was asked for: the health address answers 503 and
+  // every answer closes its connection, so a balancer moves on while the
+  // pages in hand finish. m_pages counts those queued or running.
+  std::atomic<bool> m_draining{false};
+  std::atomic<int> m_pages{0};
   std::mutex m_stopMutex;
   std::condition_variable m_stopWake;
   bool m_stopRequested = false;
@@ -321,6 +337,13 @@ MHD_Result SiteServer::Finish(MHD_Connection* connection, RequestState& state) {
                   AnswerPage(MHD_HTTP_CONTENT_TOO_LARGE,
                              "The request body is larger than this server accepts: at most " +
                                  SizeText(m_options.bodyLimit) + "."));
+  if (state.request.path == kHealthPath) {
+    // For a balancer's checks: served while the server takes requests.
+    HttpAnswer answer = m_draining ? AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "draining")
+                                   : AnswerPage(MHD_HTTP_OK, "accepting");
+    answer.headers.emplace_back("Cache-Control", "no-store");
+    return Answer(connection, state, std::move(answer));
+  }
   const SiteTarget& target = state.target;
   switch (target.kind) {
     case SiteTarget::NotFound:
@@ -357,30 +380,25 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   }
   PageRequest page = MakePageRequest(r, state.target.virtualPath);
   auto cookie = page.cookies.find(kSessionCookie);
-  std::shared_ptr<WebSession> session = m_sessions.FindLive(cookie == page.cookies.end() ? "" : cookie->second);
-  if (IsUnsafeMethod(r.method)) {
-    // The token comes back in a form field or, from a page's own
-    // scripts, in a header.
-    std::string sent;
-    if (!JoinedValues(page.form, kTokenField, &sent)) sent = r.Header(kTokenHeader);
-    if (!session || !TokenMatches(sent, session->page.antiForgeryToken))
-      return Answer(connection, state,
-                    AnswerPage(MHD_HTTP_FORBIDDEN,
-                               "This form did not come from a page of this site, or the page is out of date. "
-                               "Load the page again and send the form from there."));
-  }
-  const bool fresh = !session;
-  if (fresh) {
-    if (!m_sessions.HasRoom())
+  std::shared_ptr<WebSession> session =
+      m_state.sessions->Find(cookie == page.cookies.end() ? "" : cookie->second);
+  // An unsafe request needs a session whose token it carries; without one
+  // it is refused here, with one the token is checked once the session
+  // is read.
+  if (IsUnsafeMethod(r.method) && !session) return Answer(connection, state, ForgedAnswer());
+  const bool made = !session;
+  if (made) {
+    session = m_state.sessions->Make();
+    if (!session)
       return Answer(connection, state,
                     AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE,
                                "The server keeps as many sessions as it may (" +
                                    std::to_string(m_options.maxSessions) + "); try again later."));
-    session = m_sessions.MakeSession();
   }
   MHD_suspend_connection(connection);
   RequestState* running = &state;
-  Dispatch(session, [this, connection, running, session, fresh, page = std::move(page)](bool run) mutable {
+  ++m_pages;
+  Dispatch(session, [this, connection, running, session, made, page = std::move(page)](bool run) mutable {
     // However the page ends, the session's next request may run after it,
     // and the connection is resumed (without an answer queued the event
     // loop closes it). The request's state may go once it is resumed.
@@ -390,10 +408,14 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
       ~SessionTurn() { server.NextOfSession(session); }
     } turn{*this, *session};
     struct Resume {
+      SiteServer& server;
       MHD_Connection* connection;
-      ~Resume() { MHD_resume_connection(connection); }
-    } resume{connection};
-    HttpAnswer answer = run ? RunPage(*running, std::move(page), session, fresh)
+      ~Resume() {
+        MHD_resume_connection(connection);
+        --server.m_pages;
+      }
+    } resume{*this, connection};
+    HttpAnswer answer = run ? RunPage(*running, std::move(page), session, made)
                             : AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server is stopping.");
     Answer(connection, *running, std::move(answer));
   });
@@ -427,11 +449,34 @@ void SiteServer::NextOfSession(WebSession& session) {
 }
 
 HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
-                               bool fresh) {
+                               bool made) {
+  // The session's turn: a request of it on another process runs before
+  // or after this one, never beside it; waiting for it may take as long
+  // as that request's page may run.
+  bool fresh = made;
+  try {
+    if (!m_state.sessions->Begin(*session, made, &fresh,
+                                 std::chrono::steady_clock::now() + Seconds(m_options.scriptTimeoutSeconds)))
+      return AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE,
+                        "Another request of this session is still running; try again in a moment.");
+  } catch (const CException& e) {
+    std::fprintf(stderr, "kvhost: the session store cannot be reached: %s\n", e.Message().c_str());
+    return AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server cannot reach its sessions; try again in a moment.");
+  }
+  if (IsUnsafeMethod(state.request.method)) {
+    // The token comes back in a form field or, from a page's own
+    // scripts, in a header.
+    std::string sent;
+    if (!JoinedValues(request.form, kTokenField, &sent)) sent = state.request.Header(kTokenHeader);
+    if (fresh || !TokenMatches(sent, session->page.antiForgeryToken)) {
+      m_state.sessions->End(session, fresh, false);
+      return ForgedAnswer();
+    }
+  }
   PageContext page;
   page.request = std::move(request);
   page.session = &session->page;
-  page.application = &m_application;
+  page.application = m_state.application.get();
   page.rootDirectory = m_files.Root();
   page.scriptName = state.target.virtualPath;
   page.deadline = std::chrono::steady_clock::now() + Seconds(m_options.scriptTimeoutSeconds);
@@ -448,9 +493,15 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
   } catch (...) {
     error = "an exception of unknown type";
   }
-  WebSessions::Touch(*session);
-  const bool abandoned = session->page.abandoned;
-  if (abandoned && !fresh) m_sessions.Drop(session->page.id);
+  // The application's lock goes with the page, before the session's turn.
+  page.applicationLock.unlock();
+  std::string cookieId;
+  try {
+    cookieId = m_state.sessions->End(session, fresh, ran);
+  } catch (const CException& e) {
+    if (ran) error = "the session could not be kept: " + e.Message();
+    ran = false;
+  }
   if (!ran) return ErrorAnswer(error);
 
   PageResponse& out = page.response;
@@ -465,16 +516,7 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
     answer.headers.emplace_back("Set-Cookie", name + "=" + UrlEncode(value) + "; Path=/");
   // A session is kept, and its cookie sent, only once a page kept
   // something in it; a sign-in gives a kept session a new id.
-  const bool renew = session->page.renewId.exchange(false);
-  if (!fresh && renew && !abandoned && m_sessions.Renew(session))
-    answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
-  if (fresh && session->page.kept && !abandoned) {
-    if (m_sessions.Store(session))
-      answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
-    else
-      std::fprintf(stderr, "kvhost: %s: the session was not kept: the server keeps %d sessions at most\n",
-                   state.target.virtualPath.c_str(), m_options.maxSessions);
-  }
+  if (!cookieId.empty()) answer.headers.emplace_back("Set-Cookie", SessionCookie(cookieId));
   answer.body = std::move(out.body);
   return answer;
 }
@@ -484,6 +526,12 @@ bool SiteServer::ExecutePage(PageContext& page, const SiteTarget& target, std::s
   if (!m_translator.Translate(target.virtualPath, &translated, error)) return false;
   PageRunner runner(page);
   return runner.Run(target.virtualPath, translated.script, error, &translated.map);
+}
+
+HttpAnswer SiteServer::ForgedAnswer() {
+  return AnswerPage(MHD_HTTP_FORBIDDEN,
+                    "This form did not come from a page of this site, or the page is out of date. "
+                    "Load the page again and send the form from there.");
 }
 
 HttpAnswer SiteServer::ErrorAnswer(const std::string& error) {
@@ -507,6 +555,7 @@ MHD_Result SiteServer::Queue(MHD_Connection* connection, RequestState& state, un
   if (!response) return MHD_NO;
   state.status = status;
   state.bytes = state.request.method == "HEAD" ? 0 : bytes;  // for the log
+  if (m_draining) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
@@ -547,8 +596,24 @@ bool SiteServer::Listen() {
   std::unique_lock<std::mutex> lock(m_stopMutex);
   m_stopWake.wait(lock, [this] { return m_stopRequested; });
   lock.unlock();
+  Drain();
   Shutdown();
   return true;
+}
+
+void SiteServer::Drain() {
+  // The listening socket stays open while pages are in hand (at least for
+  // the drain time, so that a balancer sees the health address fail), and
+  // at most as long again as a page may run.
+  m_draining = true;
+  const auto start = std::chrono::steady_clock::now();
+  const auto grace = Seconds(m_options.drainSeconds);
+  const auto latest = start + grace + Seconds(m_options.scriptTimeoutSeconds);
+  while (true) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= latest || (now >= start + grace && m_pages.load() == 0)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 void SiteServer::Stop() {

@@ -30,6 +30,12 @@ struct WebSession {
   bool running = false;
   std::deque<std::function<void(bool run)>> waiting;
   std::atomic<std::chrono::steady_clock::rep> lastUsed{0};
+  // For a store outside the process: the session's turn while one of its
+  // requests runs, and the form and expiry it was read with, so that an
+  // unchanged session is not written back.
+  HeldLock turn;
+  std::string storedForm;
+  int64_t storedExpiryMs = 0;
 };
 
 class WebSessions {

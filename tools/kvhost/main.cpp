@@ -42,7 +42,7 @@ int RunPageOrServe(const KvHostOptions& options) {
   {
     // The page's objects go before the host's registrations and session.
     // From the command line the request is empty and the body streams out.
-    PageApplication application;
+    MemoryApplication application;
     PageSession session;
     session.host = host.Session();
     PageContext page;
