@@ -13,8 +13,8 @@
 #include <regex>
 #include <thread>
 
-ServeProcess::ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args)
-    : m_ws(ws), m_out(ws.Dir() + "/serve.out"), m_err(ws.Dir() + "/serve.err") {
+ServeProcess::ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args, const std::string& name)
+    : m_ws(ws), m_out(ws.Dir() + "/" + name + ".out"), m_err(ws.Dir() + "/" + name + ".err") {
   args.insert(args.begin(), "serve");
   m_pid = ws.Spawn(args, {}, m_out, m_err);
   const std::regex address(R"(http://127\.0\.0\.1:([0-9]+)/)");
@@ -30,9 +30,17 @@ ServeProcess::ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> a
 
 bool ServeProcess::Alive() const { return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0; }
 
+void ServeProcess::Signal(int signal) const {
+  if (m_pid > 0) kill(m_pid, signal);
+}
+
 int ServeProcess::Stop() {
+  Signal(SIGTERM);
+  return Wait();
+}
+
+int ServeProcess::Wait() {
   if (m_pid <= 0) return m_status;
-  kill(m_pid, SIGTERM);
   int status = 0;
   if (waitpid(m_pid, &status, 0) == m_pid && WIFEXITED(status)) m_status = WEXITSTATUS(status);
   m_pid = -1;

@@ -44,14 +44,20 @@ class RawConnection {
 // A running `kvhost serve`; stopped with SIGTERM when it goes.
 class ServeProcess {
  public:
-  // Starts kvhost serve ARGS and waits until it prints its address.
-  ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args);
+  // Starts kvhost serve ARGS and waits until it prints its address; name
+  // keeps the output files of several servers in one workspace apart.
+  ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args, const std::string& name = "serve");
   ~ServeProcess() { Stop(); }
 
   int Port() const { return m_port; }
   bool Alive() const;
   // Exit status after SIGTERM; -1 when it did not exit normally.
   int Stop();
+  // Sends a signal without waiting (SIGTERM to watch it drain, SIGKILL
+  // to play a crash).
+  void Signal(int signal) const;
+  // Exit status once it ended on its own or by Signal; -1 when not normal.
+  int Wait();
   // What it wrote on standard error (the access log among it).
   std::string Log() const { return m_ws.Read(m_err); }
   std::unique_ptr<httplib::Client> Client() const;

@@ -1,0 +1,162 @@
+// Two real `kvhost serve` processes sharing one --state database, as behind
+// a balancer: what one keeps in a session or the application the other
+// reads, Application.Lock holds across them, rows go when a session ends,
+// a crashed process does not keep its lock, and a stopped one drains.
+// Runs on an SQLite file and, when KV_TEST_PG names a server, on PostgreSQL.
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "KvServeProcess.h"
+#include "VariantCodec.h"
+#include "tests/fixture/Engines.h"
+
+namespace {
+
+class ServeFarm : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    m_db = TestDatabase::Create(GetParam());
+    Page("keep.asp", R"(<% Session("n") = 42; Session("s") = "text ü"; Session("b") = true;
+Session("d") = new Date(2024, 0, 2, 3, 4, 5); Session("a") = [1.5, "x", [true, null]]; Session.SignIn(7); %>kept)");
+    Page("show.asp", R"(<% var a = Session("a"), d = Session("d"); %>n=<%= typeof Session("n") %>:<%= Session("n") %>|s=<%= Session("s") %>|b=<%= typeof Session("b") %>:<%= Session("b") %>|d=<%= d instanceof Date ? d.getFullYear() + "-" + d.getMonth() + "-" + d.getDate() + " " + d.getHours() + ":" + d.getMinutes() + ":" + d.getSeconds() : typeof d %>|a=<%= a ? a.length + ":" + a[0] + ":" + a[1] + ":" + typeof a[2][0] + ":" + a[2][1] : typeof a %>|user=<%= Session.UserId %>)");
+    Page("bump.asp", R"(<% Session("n") = Session("n") + 1; %>n=<%= Session("n") %>)");
+    Page("abandon.asp", "<% Session.Abandon(); %>gone");
+    Page("count.asp", R"(<% var n = Number(Request("n"));
+for (var i = 0; i < n; i++) { Application.Lock(); Application("c") = (Application("c") || 0) + 1; Application.Unlock(); }
+%>c=<%= Application("c") %>)");
+    Page("hold.asp", "<% Application.Lock(); while (true) {} %>");
+    Page("slow.asp", R"(<% Application("started") = 1; while (Application("go") === undefined) {} %>done)");
+  }
+
+  void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
+
+  std::unique_ptr<ServeProcess> Start(const std::string& name, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args{"--root", m_ws.Dir() + "/site", "--port", "0", "--db", m_db->ConnectionString(),
+                                  "--base", m_db->BasePath(), "--workers", "4",
+                                  // The state shares the application's database here; a
+                                  // file or server of its own works alike.
+                                  "--state", m_db->ConnectionString()};
+    args.insert(args.end(), more.begin(), more.end());
+    auto server = std::make_unique<ServeProcess>(m_ws, args, name);
+    EXPECT_GT(server->Port(), 0) << server->Log();
+    return server;
+  }
+
+  std::string Get(const ServeProcess& server, const std::string& path, const std::string& cookie = "",
+                  std::string* setCookie = nullptr) {
+    httplib::Headers headers;
+    if (!cookie.empty()) headers.emplace("Cookie", cookie);
+    auto result = server.Client()->Get(path, headers);
+    if (!result) return "no answer";
+    if (setCookie) *setCookie = SessionCookie(result);
+    return std::to_string(result->status) + " " + result->body;
+  }
+
+  // Waits (bounded) until the state database shows what a process did.
+  bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 600; ++i) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  long Rows(const std::string& table, const std::string& where = "") { return m_db->Count(table, where); }
+
+  std::unique_ptr<TestDatabase> m_db;
+  KvHostWorkspace m_ws;
+};
+
+TEST_P(ServeFarm, ASessionKeptOnOneProcessIsReadOnTheOtherWithItsTypesAndItsUser) {
+  auto a = Start("a"), b = Start("b");
+  EXPECT_EQ(Get(*b, "/show.asp"), "200 n=undefined:|s=|b=undefined:|d=undefined|a=undefined|user=0");
+  EXPECT_EQ(Rows("kvhost_sessions"), 0) << "a session nothing was kept in is not stored";
+
+  std::string cookie;
+  EXPECT_EQ(Get(*a, "/keep.asp", "", &cookie), "200 kept");
+  ASSERT_FALSE(cookie.empty());
+  const std::string shown = "200 n=number:42|s=text ü|b=boolean:true|d=2024-0-2 3:4:5|a=3:1.5:x:boolean:null|user=7";
+  EXPECT_EQ(Get(*b, "/show.asp", cookie), shown);
+  EXPECT_EQ(Rows("kvhost_sessions"), 1);
+
+  // A change on one is what the other reads next, both ways.
+  EXPECT_EQ(Get(*b, "/bump.asp", cookie), "200 n=43");
+  EXPECT_EQ(Get(*a, "/bump.asp", cookie), "200 n=44");
+  EXPECT_EQ(Get(*b, "/show.asp", cookie).substr(0, 20), "200 n=number:44|s=te");
+}
+
+TEST_P(ServeFarm, ApplicationLockMakesTheIncrementsOfTwoProcessesExact) {
+  auto a = Start("a"), b = Start("b");
+  std::string fromA, fromB;
+  std::thread first([&] { fromA = Get(*a, "/count.asp?n=300"); });
+  std::thread second([&] { fromB = Get(*b, "/count.asp?n=300"); });
+  first.join();
+  second.join();
+  EXPECT_EQ(fromA.substr(0, 6), "200 c=") << fromA;
+  EXPECT_EQ(fromB.substr(0, 6), "200 c=") << fromB;
+  EXPECT_EQ(Get(*a, "/count.asp?n=0"), "200 c=600");
+  EXPECT_EQ(Rows("kvhost_locks"), 0) << "every lock was given up";
+}
+
+TEST_P(ServeFarm, AbandonAndExpiryRemoveTheSessionsRow) {
+  auto a = Start("a"), b = Start("b");
+  std::string cookie;
+  Get(*a, "/keep.asp", "", &cookie);
+  ASSERT_EQ(Rows("kvhost_sessions"), 1);
+  EXPECT_EQ(Get(*b, "/abandon.asp", cookie), "200 gone");
+  EXPECT_EQ(Rows("kvhost_sessions"), 0);
+  EXPECT_EQ(Get(*a, "/show.asp", cookie).substr(0, 18), "200 n=undefined:|s");
+  EXPECT_EQ(Rows("kvhost_sessions"), 0) << "the old id does not bring the row back";
+
+  // A row past its expiry is not read, and the sweep deletes it.
+  Get(*a, "/keep.asp", "", &cookie);
+  ASSERT_EQ(Rows("kvhost_sessions"), 1);
+  m_db->Exec("UPDATE kvhost_sessions SET expires_ms = 1");
+  EXPECT_EQ(Get(*b, "/show.asp", cookie).substr(0, 18), "200 n=undefined:|s");
+  EXPECT_TRUE(Eventually([&] { return Rows("kvhost_sessions") == 0; }));
+}
+
+TEST_P(ServeFarm, AProcessKilledWhileHoldingTheApplicationLockDoesNotKeepIt) {
+  auto a = Start("a", {"--script-timeout", "300"});
+  auto b = Start("b", {"--script-timeout", "60"});
+  std::thread holder([&] { Get(*a, "/hold.asp"); });
+  EXPECT_TRUE(Eventually([&] { return Rows("kvhost_locks", "name = 'application'") == 1; }));
+  a->Signal(SIGKILL);
+  a->Wait();
+  holder.join();
+  // Without the takeover this waits out its page's time and fails.
+  EXPECT_EQ(Get(*b, "/count.asp?n=1"), "200 c=1");
+}
+
+TEST_P(ServeFarm, SigtermFinishesThePageInHandWhileTheHealthAddressSays503) {
+  auto a = Start("a");
+  EXPECT_EQ(Get(*a, "/.kvhost/health").substr(0, 3), "200");
+  std::string slow;
+  std::thread page([&] { slow = Get(*a, "/slow.asp"); });
+  ASSERT_TRUE(Eventually([&] { return Rows("kvhost_application") == 1; }));
+  a->Signal(SIGTERM);
+  EXPECT_TRUE(Eventually([&] { return Get(*a, "/.kvhost/health").substr(0, 3) == "503"; }));
+  EXPECT_TRUE(a->Alive()) << "the page in hand is still running";
+
+  // The page may finish now: it gets its answer and the server exits 0.
+  std::string go;
+  ASSERT_TRUE(EncodeVariant(CComVariant::Bool(true), &go));
+  m_db->Exec("INSERT INTO kvhost_application (name_key, kept) VALUES ('" + HexOf("go") + "', '" + HexOf(go) + "')");
+  page.join();
+  EXPECT_EQ(slow, "200 done");
+  EXPECT_EQ(a->Wait(), 0);
+}
+
+}  // namespace
+
+KV_ON_BOTH_ENGINES(ServeFarm);
