@@ -65,6 +65,15 @@ StateDatabase::StateDatabase(const std::string& url, std::chrono::milliseconds l
 }
 
 void StateDatabase::CreateTables() {
+  // Tables another process made are left alone (and the engine's notices
+  // about them out of the log).
+  try {
+    QueryRow("SELECT name FROM kvhost_locks WHERE 1 = 0");
+    QueryRow("SELECT id FROM kvhost_sessions WHERE 1 = 0");
+    QueryRow("SELECT name_key FROM kvhost_application WHERE 1 = 0");
+    return;
+  } catch (const CKvDbException&) {
+  }
   // Processes starting together may race to create the same table; the
   // loser's statement fails although the table is there, so try again.
   for (int attempt = 0;; ++attempt) {

@@ -1,0 +1,335 @@
+#!/usr/bin/env python3
+"""A kvhost serve farm under load: serve processes sharing their state in one
+database, HAProxy round-robin in front (bench/farm-files/haproxy.cfg), 8
+keep-alive clients x 500 mixed requests. Run by bench/farm; prints counts and
+exits non-zero when one is off. Every process it starts it also stops.
+
+  farm.py KVHOST ENGINE WORKDIR      ENGINE: postgres (KV_TEST_PG names the
+                                     cluster; 3 processes) or sqlite (2)
+"""
+import http.client
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+CLIENTS = int(os.environ.get("KV_FARM_CLIENTS", "8"))
+REQUESTS = int(os.environ.get("KV_FARM_REQUESTS", "500"))
+INCREMENTS = int(os.environ.get("KV_FARM_INCREMENTS", "1000"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+PAGES = {
+    "token.asp": "<%= Session.Token %>",
+    "list.asp": """<% var list = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+var total = list.Init(Session, "SELECT lid, strno FROM krorder", "ORDER BY lid DESC", 0, true);
+for (var row = 0; row < 10 && !list.IsEOF; row++) { %><%= list.Value("strno") %>,<% list.MoveNext(); }
+list.Close(); %>total=<%= total %>""",
+    "read.asp": """<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+pump.Init(Session, 100); pump.MoveTo(1); %>no=<%= pump.ValueByFieldName("strno", "") %>""",
+    "save.asp": """<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+pump.Init(Session, 100);
+pump.CleanFieldValues();
+pump.SetFieldValue("strno", Request.Form("strno"));
+pump.SetFieldValue("strcolor", "blue");
+pump.SetFieldValue("strstate", "2");
+pump.SetFieldValue("lownerid", -1);
+pump.SetFieldValue("lparentid", 0);
+pump.SetFieldValue("luserid", 1);
+pump.SetFieldValue("dtedit", new Date());
+%>saved=<%= pump.SaveFieldValues() %>""",
+    "bump.asp": """<% Session("n") = (Session("n") || 0) + 1; Session("tag") = Request("tag"); %>n=<%= Session("n") %>""",
+    "show.asp": """n=<%= Session("n") %>|tag=<%= Session("tag") %>""",
+    "count.asp": """<% var n = Number(Request("n"));
+for (var i = 0; i < n; i++) { Application.Lock(); Application("c") = (Application("c") || 0) + 1; Application.Unlock(); }
+%>c=<%= Application("c") %>""",
+    "saves.asp": """<% var list = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+list.Init(Session, "SELECT lid, strno FROM krorder WHERE strno LIKE 'F%'", "ORDER BY lid", 0, true);
+while (!list.IsEOF) { %><%= list.Value("strno") %>
+<% list.MoveNext(); } list.Close(); %>""",
+}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def get(port, path, headers=None, timeout=30):
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        conn.request("GET", path, headers=headers or {})
+        r = conn.getresponse()
+        return r.status, r.read().decode("utf-8", "replace"), r.getheader("Set-Cookie") or ""
+    finally:
+        conn.close()
+
+
+class Serve:
+    def __init__(self, farm, name, port):
+        self.farm, self.name, self.port, self.proc = farm, name, port, None
+
+    def start(self):
+        log = open(os.path.join(self.farm.work, self.name + ".log"), "ab")
+        self.proc = subprocess.Popen(
+            [self.farm.kvhost, "serve", "--root", self.farm.site, "--port", str(self.port), "--db", self.farm.db,
+             "--state", self.farm.state, "--workers", "4", "--connections-per-client", "0", "--drain", "1",
+             "--base", self.farm.work],
+            stdout=log, stderr=log)
+        log.close()
+        for _ in range(400):
+            try:
+                if get(self.port, "/.kvhost/health", timeout=2)[0] == 200:
+                    return
+            except OSError:
+                pass
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError(self.name + " did not start; see " + self.name + ".log")
+
+    def signal(self, sig):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(sig)
+
+    def wait(self):
+        return self.proc.wait(timeout=120) if self.proc else None
+
+
+class Farm:
+    def __init__(self, kvhost, engine, work):
+        self.kvhost, self.engine, self.work = kvhost, engine, os.path.abspath(work)
+        os.makedirs(self.work, exist_ok=True)
+        self.site = os.path.join(self.work, "site")
+        os.makedirs(self.site, exist_ok=True)
+        for name, text in PAGES.items():
+            with open(os.path.join(self.site, name), "w") as f:
+                f.write(text)
+        if engine == "postgres":
+            self.db = self.state = os.environ["KV_TEST_PG"]
+            count = 3
+        else:
+            for name in ("app.db", "state.db"):
+                for suffix in ("", "-journal", "-wal", "-shm"):
+                    if os.path.exists(os.path.join(self.work, name + suffix)):
+                        os.remove(os.path.join(self.work, name + suffix))
+            self.db = "sqlite:" + os.path.join(self.work, "app.db") + "?mode=rwc"
+            self.state = "sqlite:" + os.path.join(self.work, "state.db")
+            count = 2
+        self.serves = [Serve(self, "serve%d" % (i + 1), free_port()) for i in range(count)]
+        self.front = free_port()
+        self.balancer = None
+
+    def start(self):
+        # The first process gives an empty database the demo application;
+        # the others start once it is there.
+        for serve in self.serves:
+            serve.start()
+        env = dict(os.environ, KV_FARM_FRONT=str(self.front))
+        ports = [s.port for s in self.serves]
+        # Two processes: the third entry repeats the first.
+        for i in range(3):
+            env["KV_FARM_PORT_%d" % (i + 1)] = str(ports[i % len(ports)])
+        log = open(os.path.join(self.work, "haproxy.log"), "ab")
+        self.balancer = subprocess.Popen(["haproxy", "-db", "-f", os.path.join(HERE, "haproxy.cfg")], env=env,
+                                         stdout=log, stderr=log)
+        log.close()
+        for _ in range(200):
+            try:
+                if get(self.front, "/.kvhost/health", timeout=2)[0] == 200:
+                    return
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError("the balancer did not start; see haproxy.log")
+
+    def stop(self):
+        if self.balancer and self.balancer.poll() is None:
+            self.balancer.terminate()
+            self.balancer.wait(timeout=30)
+        for serve in self.serves:
+            serve.signal(signal.SIGTERM)
+        for serve in self.serves:
+            if serve.proc:
+                try:
+                    serve.wait()
+                except subprocess.TimeoutExpired:
+                    serve.signal(signal.SIGKILL)
+
+
+class Client(threading.Thread):
+    def __init__(self, farm, number, run, progress):
+        super().__init__()
+        self.farm, self.number, self.run_name, self.progress = farm, number, run, progress
+        self.ok = self.server_errors = self.transport_errors = self.other = 0
+        self.saves = []
+        self.bumps_ok = self.bumps_failed = 0
+        self.final = ""
+        self.conn = None
+
+    def request(self, method, path, body=None, headers=None):
+        if self.conn is None:
+            self.conn = http.client.HTTPConnection("127.0.0.1", self.farm.front, timeout=60)
+        try:
+            self.conn.request(method, path, body=body, headers=headers or {})
+            r = self.conn.getresponse()
+            text = r.read().decode("utf-8", "replace")
+        except BaseException:
+            self.conn.close()
+            self.conn = None
+            raise
+        if r.getheader("Connection", "").lower() == "close":
+            self.conn.close()
+            self.conn = None
+        return r.status, text, r.getheader("Set-Cookie") or ""
+
+    def run(self):
+        status, token, cookie = self.request("GET", "/token.asp")
+        cookie = cookie.split(";")[0]
+        headers = {"Cookie": cookie}
+        for i in range(REQUESTS):
+            kind = i % 4
+            try:
+                if kind == 0:
+                    status, text, _ = self.request("GET", "/list.asp", headers=headers)
+                elif kind == 1:
+                    status, text, _ = self.request("GET", "/read.asp", headers=headers)
+                elif kind == 2:
+                    strno = "F%s-%d-%d" % (self.run_name, self.number, i)
+                    body = urllib.parse.urlencode({"strno": strno, "kvtoken": token})
+                    status, text, _ = self.request(
+                        "POST", "/save.asp", body=body,
+                        headers=dict(headers, **{"Content-Type": "application/x-www-form-urlencoded"}))
+                    if status == 200 and text.startswith("saved=") and int(text[6:] or 0) > 0:
+                        self.saves.append(strno)
+                else:
+                    status, text, _ = self.request("GET", "/bump.asp?tag=c%d" % self.number, headers=headers)
+                    if status == 200:
+                        self.bumps_ok += 1
+                    else:
+                        self.bumps_failed += 1
+                if status == 200:
+                    self.ok += 1
+                elif status >= 500:
+                    self.server_errors += 1
+                else:
+                    self.other += 1
+            except (OSError, http.client.HTTPException):
+                self.transport_errors += 1
+                if kind == 3:
+                    self.bumps_failed += 1
+            self.progress()
+        self.final = self.request("GET", "/show.asp", headers=headers)[1]
+
+    def session_intact(self):
+        # A bump that failed in flight may or may not have been kept.
+        try:
+            fields = dict(part.split("=", 1) for part in self.final.split("|"))
+            n = int(fields["n"])
+        except (ValueError, KeyError):
+            return False
+        return self.bumps_ok <= n <= self.bumps_ok + self.bumps_failed and fields["tag"] == "c%d" % self.number
+
+
+def load(farm, run, event):
+    """8 clients x REQUESTS; event(farm) is called once half are done."""
+    done = [0]
+    lock = threading.Lock()
+    half = threading.Event()
+
+    def progress():
+        with lock:
+            done[0] += 1
+            if done[0] == CLIENTS * REQUESTS // 2:
+                half.set()
+
+    clients = [Client(farm, n, run, progress) for n in range(CLIENTS)]
+    for c in clients:
+        c.start()
+    half.wait()
+    event(farm)
+    for c in clients:
+        c.join()
+    status, listing, _ = get(farm.front, "/saves.asp")
+    stored = [line.strip() for line in listing.splitlines() if line.strip().startswith("F" + run + "-")]
+    reported = [s for c in clients for s in c.saves]
+    counts = {}
+    for s in stored:
+        counts[s] = counts.get(s, 0) + 1
+    missing = sum(1 for s in reported if counts.get(s, 0) == 0)
+    doubled = sum(1 for s in counts if counts[s] > 1)
+    total = {k: sum(getattr(c, k) for c in clients) for k in ("ok", "server_errors", "transport_errors", "other")}
+    intact = sum(1 for c in clients if c.session_intact())
+    print("%s %s: %d requests: %d ok, %d server errors, %d transport errors, %d other; %d saves reported, "
+          "%d missing, %d doubled; sessions intact %d/%d" %
+          (farm.engine, {"K": "one process SIGKILLed and restarted", "T": "one process SIGTERMed and restarted"}[run[0]],
+           CLIENTS * REQUESTS, total["ok"], total["server_errors"], total["transport_errors"],
+           total["other"], len(reported), missing, doubled, intact, CLIENTS), flush=True)
+    return total, missing, doubled, intact
+
+
+def kill_and_restart(farm):
+    victim = farm.serves[1]
+    victim.signal(signal.SIGKILL)
+    victim.wait()
+    victim.start()
+
+
+def terminate_and_restart(farm):
+    victim = farm.serves[-1]
+    victim.signal(signal.SIGTERM)
+    code = victim.wait()
+    if code != 0:
+        print("%s: the stopped process exited %s" % (victim.name, code), flush=True)
+    victim.start()
+
+
+def counter(port):
+    text = get(port, "/count.asp?n=0")[1]
+    return int(text[2:]) if text[2:].isdigit() else 0
+
+
+def main():
+    kvhost, engine, work = sys.argv[1:4]
+    farm = Farm(kvhost, engine, work)
+    failures = []
+    try:
+        farm.start()
+        # Run names keep the saves of earlier runs on the same database apart.
+        stamp = "%x" % int(time.time())
+        total, missing, doubled, intact = load(farm, "K" + stamp, kill_and_restart)
+        # Errors are allowed for what was in flight on the killed process
+        # (a page runs at most 4 at a time there, one per worker).
+        if missing or doubled or intact != CLIENTS or total["server_errors"] + total["transport_errors"] > 4 * CLIENTS:
+            failures.append("SIGKILL run")
+        total, missing, doubled, intact = load(farm, "T" + stamp, terminate_and_restart)
+        if missing or doubled or intact != CLIENTS or total["server_errors"] or total["transport_errors"] or total["other"]:
+            failures.append("SIGTERM run")
+        # Two pages on two processes, each incrementing under the lock.
+        a, b = farm.serves[0], farm.serves[1]
+        start = counter(a.port)
+        results = []
+        threads = [threading.Thread(target=lambda p=p: results.append(get(p, "/count.asp?n=%d" % INCREMENTS, timeout=600)))
+                   for p in (a.port, b.port)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        end = counter(a.port)
+        print("%s: Application value after 2 x %d locked increments on two processes: %d (expected %d)" %
+              (engine, INCREMENTS, end - start, 2 * INCREMENTS), flush=True)
+        if end - start != 2 * INCREMENTS or any(r[0] != 200 for r in results):
+            failures.append("locked increments")
+    finally:
+        farm.stop()
+    if failures:
+        print("%s: FAILED: %s (logs in %s)" % (engine, ", ".join(failures), farm.work))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
