@@ -13,6 +13,9 @@ packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
 packages+=(dpkg-dev binutils file)
 # The browser test: Debian's Chromium, driven by puppeteer-core from npm.
 packages+=(chromium)
+# bench/farm: the balancer in front of several serve processes, and the
+# load driver's interpreter.
+packages+=(haproxy python3)
 read -r -a extra <<<"${KV_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
 missing=()
