@@ -171,8 +171,10 @@ bool DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh,
   // A session made for this request has an id nobody else knows yet.
   *fresh = made;
   if (made) return true;
-  session.turn = m_database.Lock("session:" + page.id, deadline);
-  if (!session.turn.owns_lock()) return false;
+  // Held here until the session is read, so that a failed read lets the
+  // lock go with it.
+  HeldLock turn = m_database.Lock("session:" + page.id, deadline);
+  if (!turn.owns_lock()) return false;
   auto row = m_database.QueryRow("SELECT kept, expires_ms FROM kvhost_sessions WHERE id = " +
                                  StateDatabase::Quoted(page.id) +
                                  " AND expires_ms > " + std::to_string(StateDatabase::NowMs()));
@@ -182,11 +184,12 @@ bool DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh,
     page.abandoned = false;
     page.renewId = false;
     page.kept = true;
+    session.turn = std::move(turn);
     return true;
   }
   // Expired, abandoned or never kept: the visitor starts over under an id
   // of its own, not the one they brought.
-  session.turn.unlock();
+  turn.unlock();
   StartOver(session);
   *fresh = true;
   return true;
