@@ -36,6 +36,15 @@ for (var i = 0; i < n; i++) { Application.Lock(); Application("c") = (Applicatio
 %>c=<%= Application("c") %>)");
     Page("hold.asp", "<% Application.Lock(); while (true) {} %>");
     Page("slow.asp", R"(<% Application("started") = 1; while (Application("go") === undefined) {} %>done)");
+    Page("slowbump.asp", R"(<% Application("started") = 1; while (Application("go") === undefined) {}
+Session("n") = Session("n") + 1; %>n=<%= Session("n") %>)");
+  }
+
+  // Lets the pages waiting for Application("go") go on.
+  void LetGo() {
+    std::string go;
+    ASSERT_TRUE(EncodeVariant(CComVariant::Bool(true), &go));
+    m_db->Exec("INSERT INTO kvhost_application (name_key, kept) VALUES ('" + HexOf("go") + "', '" + HexOf(go) + "')");
   }
 
   void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
@@ -108,6 +117,22 @@ TEST_P(ServeFarm, ApplicationLockMakesTheIncrementsOfTwoProcessesExact) {
   EXPECT_EQ(Rows("kvhost_locks"), 0) << "every lock was given up";
 }
 
+TEST_P(ServeFarm, ASessionsRequestOnAnotherProcessWaitsItsTurnOrIsToldTheSessionIsBusy) {
+  auto a = Start("a"), b = Start("b", {"--script-timeout", "1"});
+  std::string cookie;
+  Get(*a, "/keep.asp", "", &cookie);
+  std::string slow;
+  std::thread page([&] { slow = Get(*a, "/slowbump.asp", cookie); });
+  ASSERT_TRUE(Eventually([&] { return Rows("kvhost_application") == 1; }));
+  const std::string busy = Get(*b, "/bump.asp", cookie);
+  EXPECT_EQ(busy.substr(0, 3), "503");
+  EXPECT_NE(busy.find("Another request of this session is still running"), std::string::npos) << busy;
+  LetGo();
+  page.join();
+  EXPECT_EQ(slow, "200 n=43");
+  EXPECT_EQ(Get(*b, "/bump.asp", cookie), "200 n=44") << "the refused request changed nothing";
+}
+
 TEST_P(ServeFarm, AbandonAndExpiryRemoveTheSessionsRow) {
   auto a = Start("a"), b = Start("b");
   std::string cookie;
@@ -149,9 +174,7 @@ TEST_P(ServeFarm, SigtermFinishesThePageInHandWhileTheHealthAddressSays503) {
   EXPECT_TRUE(a->Alive()) << "the page in hand is still running";
 
   // The page may finish now: it gets its answer and the server exits 0.
-  std::string go;
-  ASSERT_TRUE(EncodeVariant(CComVariant::Bool(true), &go));
-  m_db->Exec("INSERT INTO kvhost_application (name_key, kept) VALUES ('" + HexOf("go") + "', '" + HexOf(go) + "')");
+  LetGo();
   page.join();
   EXPECT_EQ(slow, "200 done");
   EXPECT_EQ(a->Wait(), 0);
