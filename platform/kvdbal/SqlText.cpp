@@ -88,6 +88,35 @@ bool ChangesSchema(std::string_view sql) {
   return false;
 }
 
+std::vector<std::string_view> SplitStatements(std::string_view sql) {
+  std::vector<std::string_view> statements;
+  size_t start = 0, i = 0;
+  const auto take = [&](size_t end) {
+    std::string_view statement = sql.substr(start, end - start);
+    if (statement.find_first_not_of(" \t\r\n") != std::string_view::npos) statements.push_back(statement);
+  };
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`') {
+      const size_t close = sql.find(c, i + 1);  // a doubled quote reopens at once
+      i = close == std::string_view::npos ? sql.size() : close + 1;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (c == ';') {
+      take(i);
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  take(sql.size());
+  return statements;
+}
+
 std::string SingleTableOf(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   if (tokens.empty() || !IsWord(tokens[0], "SELECT")) return {};

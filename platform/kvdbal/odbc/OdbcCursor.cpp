@@ -1,0 +1,329 @@
+#include "OdbcCursor.h"
+
+#include <limits>
+
+#include "../../com/OleAuto.h"
+#include "../ValueText.h"
+
+namespace kvdbal::odbc {
+namespace {
+
+constexpr SQLLEN kPieceBytes = 16 * 1024;
+
+DATE DateOf(const SQL_TIMESTAMP_STRUCT& t, bool* ok) {
+  KvDateParts p{};
+  p.year = t.year;
+  p.month = t.month;
+  p.day = t.day;
+  p.hour = t.hour;
+  p.minute = t.minute;
+  p.second = t.second;
+  DATE date = 0;
+  *ok = DateFromParts(p, &date);
+  return date;
+}
+
+}  // namespace
+
+ColumnInfo ClassifyOdbcType(SQLSMALLINT sqlType, SQLULEN columnSize) {
+  ColumnInfo info;
+  switch (sqlType) {
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+      info.kind = ValueKind::SmallInt;
+      break;
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      info.kind = ValueKind::Integer;
+      break;
+    case SQL_BIT:
+      info.kind = ValueKind::Boolean;
+      break;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      info.kind = ValueKind::Real;
+      break;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATETIME:
+    case SQL_TIMESTAMP:
+      info.kind = ValueKind::Date;
+      break;
+    case SQL_LONGVARBINARY:
+      info.kind = ValueKind::Binary;
+      info.isLong = true;
+      break;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+      info.kind = ValueKind::Binary;
+      info.isLong = columnSize == 0 || columnSize > 65535;
+      break;
+    case SQL_LONGVARCHAR:
+    case SQL_WLONGVARCHAR:
+      info.kind = ValueKind::Text;
+      info.isLong = true;
+      break;
+    default:  // char, varchar, time, guid, ... come out as their text
+      info.kind = ValueKind::Text;
+      break;
+  }
+  return info;
+}
+
+OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::unique_ptr<Link> reader, std::string sql)
+    : m_connection(std::move(connection)), m_reader(std::move(reader)), m_sql(std::move(sql)) {
+  try {
+    Run();
+    Describe();
+  } catch (...) {
+    Close();
+    if (m_reader) m_connection->ReleaseReader(std::move(m_reader));
+    throw;
+  }
+}
+
+OdbcCursor::~OdbcCursor() {
+  Close();
+  if (m_reader) m_connection->ReleaseReader(std::move(m_reader));
+}
+
+Link& OdbcCursor::OwnLink() { return m_reader ? *m_reader : m_connection->MainLink(); }
+
+void OdbcCursor::Close() {
+  if (!m_statement) return;
+  // A statement on a link connected anew went with the old connection.
+  if (OwnLink().Generation() != m_generation || OwnLink().Lost()) {
+    m_statement.Release();
+    m_open = false;
+    return;
+  }
+  m_statement.Reset();
+  m_open = false;
+}
+
+void OdbcCursor::Run() {
+  Link& link = OwnLink();
+  if (m_reader) link.Revive();
+  m_statement = link.NewStatement();
+  m_generation = link.Generation();
+  WideString text = Wide(m_sql);
+  SQLRETURN rc = SQLExecDirectW(m_statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+  link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLExecDirect");
+  SQLSMALLINT columns = 0;
+  SQLNumResultCols(m_statement.Get(), &columns);
+  m_open = columns > 0;
+  m_cellsRead = 0;
+}
+
+void OdbcCursor::Describe() {
+  SQLSMALLINT count = 0;
+  SQLNumResultCols(m_statement.Get(), &count);
+  m_columns.resize(count);
+  m_cells.resize(count);
+  for (SQLSMALLINT i = 0; i < count; ++i) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    OwnLink().Check(SQLDescribeColW(m_statement.Get(), static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameLength,
+                                    &sqlType, &size, &digits, &nullable),
+                    SQL_HANDLE_STMT, m_statement.Get(), "SQLDescribeCol");
+    m_columns[i].name = Narrow(name, std::min<size_t>(nameLength, 255));
+    m_columns[i].sqlType = sqlType;
+    m_columns[i].info = ClassifyOdbcType(sqlType, size);
+  }
+}
+
+long long OdbcCursor::Advance(long long n) {
+  if (!m_open) return 0;
+  Link& link = OwnLink();
+  m_cellsRead = 0;
+  for (long long landed = 0; landed < n; ++landed) {
+    SQLRETURN rc = SQLFetch(m_statement.Get());
+    if (rc == SQL_NO_DATA) {
+      // Closing at the end frees the server of the statement at once.
+      SQLFreeStmt(m_statement.Get(), SQL_CLOSE);
+      m_open = false;
+      return landed;
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+      try {
+        link.Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
+      } catch (...) {
+        Close();
+        throw;
+      }
+    }
+  }
+  return n;
+}
+
+void OdbcCursor::Restart() {
+  Close();
+  Run();
+}
+
+const OdbcCursor::Cell& OdbcCursor::CellAt(int index) {
+  while (m_cellsRead <= index) {
+    ReadCell(m_cellsRead, m_cells[m_cellsRead]);
+    ++m_cellsRead;
+  }
+  return m_cells[index];
+}
+
+void OdbcCursor::ReadPieces(int index, SQLSMALLINT cType, Cell& cell) {
+  Link& link = OwnLink();
+  const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(index + 1);
+  if (cType == SQL_C_BINARY) {
+    cell.bytes.clear();
+    char buffer[kPieceBytes];
+    for (;;) {
+      SQLLEN length = 0;
+      SQLRETURN rc = SQLGetData(m_statement.Get(), column, SQL_C_BINARY, buffer, sizeof buffer, &length);
+      if (rc == SQL_NO_DATA) break;
+      link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+      if (length == SQL_NULL_DATA) {
+        cell.null = true;
+        return;
+      }
+      const size_t got = length == SQL_NO_TOTAL || length > kPieceBytes ? kPieceBytes : static_cast<size_t>(length);
+      cell.bytes.append(buffer, got);
+      if (rc == SQL_SUCCESS) break;
+    }
+    return;
+  }
+  WideString text;
+  SQLWCHAR buffer[kPieceBytes / sizeof(SQLWCHAR)];
+  for (;;) {
+    SQLLEN length = 0;
+    SQLRETURN rc = SQLGetData(m_statement.Get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
+    if (rc == SQL_NO_DATA) break;
+    link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+    if (length == SQL_NULL_DATA) {
+      cell.null = true;
+      return;
+    }
+    // Each piece ends in a terminating NUL the driver added.
+    const SQLLEN room = static_cast<SQLLEN>(sizeof buffer) - static_cast<SQLLEN>(sizeof(SQLWCHAR));
+    const SQLLEN got = length == SQL_NO_TOTAL || length > room ? room : length;
+    text.append(buffer, static_cast<size_t>(got) / sizeof(SQLWCHAR));
+    if (rc == SQL_SUCCESS) break;
+  }
+  cell.bytes = Narrow(text.data(), text.size());
+}
+
+void OdbcCursor::ReadCell(int index, Cell& cell) {
+  cell.null = false;
+  Link& link = OwnLink();
+  const SQLUSMALLINT column = static_cast<SQLUSMALLINT>(index + 1);
+  SQLLEN length = 0;
+  SQLRETURN rc = SQL_SUCCESS;
+  switch (m_columns[index].info.kind) {
+    case ValueKind::SmallInt:
+    case ValueKind::Integer:
+      rc = SQLGetData(m_statement.Get(), column, SQL_C_SBIGINT, &cell.integer, 0, &length);
+      break;
+    case ValueKind::Boolean: {
+      unsigned char bit = 0;
+      rc = SQLGetData(m_statement.Get(), column, SQL_C_BIT, &bit, 0, &length);
+      cell.integer = bit;
+      break;
+    }
+    case ValueKind::Real:
+      rc = SQLGetData(m_statement.Get(), column, SQL_C_DOUBLE, &cell.real, 0, &length);
+      break;
+    case ValueKind::Date:
+      rc = SQLGetData(m_statement.Get(), column, SQL_C_TYPE_TIMESTAMP, &cell.timestamp, sizeof cell.timestamp,
+                      &length);
+      break;
+    case ValueKind::Binary:
+      ReadPieces(index, SQL_C_BINARY, cell);
+      return;
+    case ValueKind::Text:
+    case ValueKind::ByValue:
+      ReadPieces(index, SQL_C_WCHAR, cell);
+      return;
+  }
+  link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+  cell.null = length == SQL_NULL_DATA;
+}
+
+void OdbcCursor::ReadValue(int index, VARIANT* out) {
+  const Cell& cell = CellAt(index);
+  if (cell.null) {
+    out->vt = VT_NULL;
+    return;
+  }
+  const ValueKind kind = m_columns[index].info.kind;
+  switch (kind) {
+    case ValueKind::SmallInt:
+    case ValueKind::Integer:
+      SetIntegerVariant(cell.integer, kind == ValueKind::SmallInt, out);
+      return;
+    case ValueKind::Boolean:
+      out->vt = VT_BOOL;
+      out->boolVal = cell.integer ? VARIANT_TRUE : VARIANT_FALSE;
+      return;
+    case ValueKind::Real:
+      out->vt = VT_R8;
+      out->dblVal = cell.real;
+      return;
+    case ValueKind::Date: {
+      bool ok = false;
+      DATE date = DateOf(cell.timestamp, &ok);
+      if (ok) {
+        out->vt = VT_DATE;
+        out->date = date;
+        return;
+      }
+      out->vt = VT_NULL;
+      return;
+    }
+    case ValueKind::Binary:
+      SetBytesVariant(cell.bytes, out);
+      return;
+    case ValueKind::Text:
+    case ValueKind::ByValue:
+      SetTextVariant(cell.bytes, out);
+      return;
+  }
+}
+
+long OdbcCursor::ReadLong(int index) {
+  const Cell& cell = CellAt(index);
+  if (cell.null) return 0;
+  const ValueKind kind = m_columns[index].info.kind;
+  if (kind == ValueKind::Integer || kind == ValueKind::SmallInt) {
+    if (cell.integer < std::numeric_limits<LONG>::min() || cell.integer > std::numeric_limits<LONG>::max())
+      throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(cell.integer) + " does not fit a long");
+    return static_cast<long>(cell.integer);
+  }
+  CComVariant v;
+  ReadValue(index, &v);
+  return LongFromVariant(v);
+}
+
+std::string OdbcCursor::ReadString(int index) {
+  const Cell& cell = CellAt(index);
+  if (cell.null) return {};
+  switch (m_columns[index].info.kind) {
+    case ValueKind::SmallInt:
+    case ValueKind::Integer:
+      return std::to_string(cell.integer);
+    case ValueKind::Boolean:
+      return cell.integer ? "1" : "0";
+    case ValueKind::Real:
+      return PlainDecimal(cell.real);
+    case ValueKind::Date: {
+      CComVariant v;
+      ReadValue(index, &v);
+      return v.vt == VT_DATE ? DateToText(v.date) : std::string();
+    }
+    default:
+      return cell.bytes;
+  }
+}
+
+}  // namespace kvdbal::odbc
