@@ -119,7 +119,7 @@ std::string DriverConnectionString(const std::string& odbcString, ServerFamily f
   if (streaming) bits |= kMariaNoCache;
   std::string text = odbcString;
   if (!text.empty() && text.back() != ';') text += ';';
-  text += "OPTION=" + std::to_string(bits) + ";";
+  text += "OPTIONS=" + std::to_string(bits) + ";";
   if (AttributeValue(odbcString, "charset").empty()) text += "CHARSET=utf8mb4;";
   return text;
 }
