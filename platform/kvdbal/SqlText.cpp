@@ -117,6 +117,25 @@ std::vector<std::string_view> SplitStatements(std::string_view sql) {
   return statements;
 }
 
+bool TakesALimit(std::string_view sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  while (!tokens.empty() && tokens.back().kind == Token::Punct && tokens.back().text == ";") tokens.pop_back();
+  if (tokens.empty() || !(IsWord(tokens[0], "SELECT") || IsWord(tokens[0], "WITH"))) return false;
+  for (const Token& t : tokens) {
+    if (t.depth < 0 || (t.kind == Token::Punct && t.text == ";")) return false;
+    // A comment may hide anything; such a text is left as it is.
+    if (t.kind == Token::Punct && (t.text == "-" || t.text == "/" || t.text == "#")) {
+      const size_t at = static_cast<size_t>(t.text.data() - sql.data());
+      const char next = at + 1 < sql.size() ? sql[at + 1] : '\0';
+      if (t.text == "#" || (t.text == "-" && next == '-') || (t.text == "/" && next == '*')) return false;
+    }
+    if (t.depth > 0) continue;
+    for (std::string_view w : {"LIMIT", "FETCH", "FOR", "INTO", "PROCEDURE", "OFFSET", "LOCK"})
+      if (IsWord(t, w)) return false;
+  }
+  return tokens.back().depth == 0;
+}
+
 std::string SingleTableOf(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   if (tokens.empty() || !IsWord(tokens[0], "SELECT")) return {};

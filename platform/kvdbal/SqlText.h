@@ -21,6 +21,11 @@ bool ChangesSchema(std::string_view sql);
 // statements are left out.
 std::vector<std::string_view> SplitStatements(std::string_view sql);
 
+// True for a query that a LIMIT ... OFFSET ... may follow: one SELECT (or
+// WITH) with no LIMIT, FETCH, FOR, INTO or PROCEDURE clause of its own and
+// nothing after a ';'.
+bool TakesALimit(std::string_view sql);
+
 // Case-insensitive comparison of ASCII names.
 bool SameName(std::string_view a, std::string_view b);
 

@@ -28,10 +28,13 @@ Diagnostic ReadDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
     const size_t shown = std::min<size_t>(length, sizeof message / sizeof message[0] - 1);
     std::string text = Narrow(message, shown);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    if (record == 1) {
-      result.state = Narrow(state, 5);
+    // A warning (class 01) stands first only when nothing failed.
+    const std::string recordState = Narrow(state, 5);
+    const bool warningSoFar = result.state.empty() || result.state.rfind("01", 0) == 0;
+    if (warningSoFar && (result.state.empty() || recordState.rfind("01", 0) != 0)) {
+      result.state = recordState;
       result.native = native;
-      result.text = text;
+      result.text = text.empty() ? result.text : result.text.empty() ? text : text + "; " + result.text;
     } else if (!text.empty() && result.text.find(text) == std::string::npos) {
       result.text += "; " + text;
     }

@@ -46,10 +46,11 @@ class Environment {
 // ---- link ----------------------------------------------------------------------------
 
 Link::Link(std::shared_ptr<Environment> environment, std::string connectionString,
-           std::vector<std::string> sessionSetup)
+           std::vector<std::string> sessionSetup, bool reader)
     : m_environment(std::move(environment)),
       m_connectionString(std::move(connectionString)),
-      m_sessionSetup(std::move(sessionSetup)) {
+      m_sessionSetup(std::move(sessionSetup)),
+      m_reader(reader) {
   Connect();
 }
 
@@ -73,9 +74,10 @@ void Link::Connect() {
   m_dbc = std::move(owned);
   m_lost = false;
   ++m_generation;
-  // Queries outside a transaction read what is committed when they start,
-  // as on the other engines; a transaction sees its own writes.
-  SQLSetConnectAttrW(dbc, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_COMMITTED), 0);
+  // Statements read what is committed when they start, as on the other
+  // engines; a reader's transaction holds one snapshot for a long result.
+  const SQLULEN isolation = m_reader ? SQL_TXN_REPEATABLE_READ : SQL_TXN_READ_COMMITTED;
+  SQLSetConnectAttrW(dbc, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(isolation), 0);
   try {
     for (const std::string& statement : m_sessionSetup) Run(statement);
   } catch (...) {
@@ -176,7 +178,7 @@ std::unique_ptr<Link> OdbcConnection::AcquireReader() {
     m_idleReaders.pop_back();
     if (!reader->Lost()) return reader;
   }
-  return std::make_unique<Link>(m_environment, m_readerString, m_sessionSetup);
+  return std::make_unique<Link>(m_environment, m_readerString, m_sessionSetup, true);
 }
 
 void OdbcConnection::ReleaseReader(std::unique_ptr<Link> reader) {

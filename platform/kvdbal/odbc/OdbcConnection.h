@@ -33,8 +33,9 @@ class Environment;
 // then are gone with the old connection, which generation tells.
 class Link {
  public:
+  // A reader's transactions see one snapshot (it runs only queries).
   Link(std::shared_ptr<Environment> environment, std::string connectionString,
-       std::vector<std::string> sessionSetup);
+       std::vector<std::string> sessionSetup, bool reader = false);
   ~Link();
   SQLHDBC Dbc() const { return m_dbc.Get(); }
   unsigned long Generation() const { return m_generation; }
@@ -59,6 +60,7 @@ class Link {
   std::shared_ptr<Environment> m_environment;
   std::string m_connectionString;
   std::vector<std::string> m_sessionSetup;
+  bool m_reader;
   Handle m_dbc;
   unsigned long m_generation = 0;
   bool m_lost = false;
@@ -93,6 +95,7 @@ class OdbcConnection final : public EngineConnection {
   // For cursors: a reader link for a query outside a transaction, back to
   // the pool when the cursor is done; the main link inside one.
   bool InTransaction() const { return m_inTransaction; }
+  const ServerTraits& Traits() const { return m_traits; }
   Link& MainLink();
   std::unique_ptr<Link> AcquireReader();
   void ReleaseReader(std::unique_ptr<Link> reader);

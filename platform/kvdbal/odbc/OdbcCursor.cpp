@@ -1,14 +1,25 @@
 #include "OdbcCursor.h"
 
+#include <cctype>
 #include <limits>
 
 #include "../../com/OleAuto.h"
+#include "../SqlText.h"
 #include "../ValueText.h"
 
 namespace kvdbal::odbc {
 namespace {
 
 constexpr SQLLEN kPieceBytes = 16 * 1024;
+// Rows of the first window of a query, and at most of any: reading on, each
+// window is twice the one before.
+constexpr long long kFirstWindow = 200;
+constexpr long long kLargestWindow = 3200;
+
+std::string WithoutTrailingSemicolons(std::string sql) {
+  while (!sql.empty() && (sql.back() == ';' || std::isspace(static_cast<unsigned char>(sql.back())))) sql.pop_back();
+  return sql;
+}
 
 DATE DateOf(const SQL_TIMESTAMP_STRUCT& t, bool* ok) {
   KvDateParts p{};
@@ -75,8 +86,17 @@ ColumnInfo ClassifyOdbcType(SQLSMALLINT sqlType, SQLULEN columnSize) {
 
 OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::unique_ptr<Link> reader, std::string sql)
     : m_connection(std::move(connection)), m_reader(std::move(reader)), m_sql(std::move(sql)) {
+  m_windowed = m_reader && m_connection->Traits().readsInWindows && TakesALimit(m_sql);
+  if (m_windowed) m_sql = WithoutTrailingSemicolons(std::move(m_sql));
   try {
-    Run();
+    try {
+      Run(0, kFirstWindow);
+    } catch (const CKvDbException&) {
+      // A pooled reader whose session ended while it waited connects again.
+      if (!m_reader || !m_reader->Lost()) throw;
+      Close();
+      Run(0, kFirstWindow);
+    }
     Describe();
   } catch (...) {
     Close();
@@ -87,7 +107,34 @@ OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::unique_p
 
 OdbcCursor::~OdbcCursor() {
   Close();
+  EndSnapshot();
   if (m_reader) m_connection->ReleaseReader(std::move(m_reader));
+}
+
+void OdbcCursor::EndSnapshot() {
+  if (!m_snapshot) return;
+  m_snapshot = false;
+  try {
+    m_reader->Run("COMMIT");
+  } catch (const CKvDbException&) {
+    // A reader whose COMMIT failed has lost its connection, and with it
+    // the transaction; it is not pooled again.
+  }
+}
+
+long long OdbcCursor::CountRows() {
+  Link& link = OwnLink();
+  Handle statement = link.NewStatement();
+  // The line break keeps a trailing line comment from taking the rest.
+  WideString text = Wide("SELECT COUNT(*) FROM (" + m_sql + "\n) kvdbal_rows");
+  link.Check(SQLExecDirectW(statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
+             statement.Get(), "SQLExecDirect");
+  long long count = 0;
+  SQLLEN length = 0;
+  link.Check(SQLFetch(statement.Get()), SQL_HANDLE_STMT, statement.Get(), "SQLFetch");
+  link.Check(SQLGetData(statement.Get(), 1, SQL_C_SBIGINT, &count, 0, &length), SQL_HANDLE_STMT, statement.Get(),
+             "SQLGetData");
+  return count;
 }
 
 Link& OdbcCursor::OwnLink() { return m_reader ? *m_reader : m_connection->MainLink(); }
@@ -104,18 +151,33 @@ void OdbcCursor::Close() {
   m_open = false;
 }
 
-void OdbcCursor::Run() {
+void OdbcCursor::Run(long long offset, long long size) {
   Link& link = OwnLink();
-  if (m_reader) link.Revive();
+  if (m_reader && !m_snapshot) link.Revive();
+  // Past the first window, the rest of the result is read from one
+  // snapshot: rows another connection writes meanwhile shift no window.
+  if (m_windowed && offset > 0 && !m_snapshot) {
+    link.Run(SnapshotStart(m_connection->Traits().family));
+    m_snapshot = true;
+  }
   m_statement = link.NewStatement();
   m_generation = link.Generation();
-  WideString text = Wide(m_sql);
+  m_offset = offset;
+  m_windowSize = size;
+  m_inWindow = 0;
+  // The line break keeps a trailing line comment from taking the LIMIT.
+  WideString text = Wide(m_windowed ? m_sql + "\nLIMIT " + std::to_string(size) + " OFFSET " + std::to_string(offset)
+                                    : m_sql);
   SQLRETURN rc = SQLExecDirectW(m_statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
   link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLExecDirect");
   SQLSMALLINT columns = 0;
   SQLNumResultCols(m_statement.Get(), &columns);
   m_open = columns > 0;
   m_cellsRead = 0;
+  // A window the driver holds whole tells its rows: one short of its size
+  // is the last, and a move past its end needs no further window.
+  SQLLEN rows = -1;
+  m_lastWindow = m_windowed && SQL_SUCCEEDED(SQLRowCount(m_statement.Get(), &rows)) && rows >= 0 && rows < size;
 }
 
 void OdbcCursor::Describe() {
@@ -137,32 +199,57 @@ void OdbcCursor::Describe() {
 }
 
 long long OdbcCursor::Advance(long long n) {
-  if (!m_open) return 0;
-  Link& link = OwnLink();
   m_cellsRead = 0;
-  for (long long landed = 0; landed < n; ++landed) {
-    SQLRETURN rc = SQLFetch(m_statement.Get());
-    if (rc == SQL_NO_DATA) {
+  long long landed = 0;
+  try {
+    while (landed < n) {
+      if (!m_open) return landed;
+      const long long need = n - landed;
+      if (m_windowed && need > 1 && m_inWindow + need > m_windowSize && !m_lastWindow) {
+        // The row to land on lies beyond this window: the window that
+        // starts with it is read instead, the rows between never leave the
+        // server.
+        const long long next = m_offset + m_inWindow;  // the row a fetch would give
+        Close();
+        Run(next + need - 1, kFirstWindow);
+        SQLRETURN rc = SQLFetch(m_statement.Get());
+        if (SQL_SUCCEEDED(rc)) {
+          m_inWindow = 1;
+          return n;
+        }
+        if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
+        Close();
+        const long long rows = CountRows();
+        EndSnapshot();
+        return landed + std::max(0LL, rows - next);
+      }
+      SQLRETURN rc = SQLFetch(m_statement.Get());
+      if (SQL_SUCCEEDED(rc)) {
+        ++landed;
+        ++m_inWindow;
+        continue;
+      }
+      if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
       // Closing at the end frees the server of the statement at once.
-      SQLFreeStmt(m_statement.Get(), SQL_CLOSE);
-      m_open = false;
+      Close();
+      if (m_windowed && m_inWindow == m_windowSize && !m_lastWindow) {
+        Run(m_offset + m_windowSize, std::min(m_windowSize * 2, kLargestWindow));
+        continue;
+      }
+      // A rowset at its end keeps no transaction open; going back starts over.
+      EndSnapshot();
       return landed;
     }
-    if (!SQL_SUCCEEDED(rc)) {
-      try {
-        link.Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
-      } catch (...) {
-        Close();
-        throw;
-      }
-    }
+  } catch (...) {
+    Close();
+    throw;
   }
   return n;
 }
 
 void OdbcCursor::Restart() {
   Close();
-  Run();
+  Run(0, kFirstWindow);
 }
 
 const OdbcCursor::Cell& OdbcCursor::CellAt(int index) {

@@ -47,7 +47,12 @@ class OdbcCursor final : public Cursor {
   };
 
   Link& OwnLink();
-  void Run();
+  // Runs the query: all of it, or the window of size rows from offset.
+  void Run(long long offset = 0, long long size = 0);
+  // The rows of the whole result, counted by the server.
+  long long CountRows();
+  // Ends the snapshot transaction of a windowed reader, if one is open.
+  void EndSnapshot();
   void Describe();
   void Close();
   // The cell of column index in the current row, read on first use (and
@@ -62,6 +67,14 @@ class OdbcCursor final : public Cursor {
   Handle m_statement;
   unsigned long m_generation = 0;  // of the link the statement lives on
   bool m_open = false;             // a result is there to fetch from
+  // A windowed query: the window open starts at row m_offset (0-based) and
+  // asked for m_windowSize rows, of which m_inWindow were fetched.
+  bool m_windowed = false;
+  long long m_offset = 0;
+  long long m_windowSize = 0;
+  long long m_inWindow = 0;
+  bool m_lastWindow = false;  // no rows follow the open window
+  bool m_snapshot = false;
   std::vector<Described> m_columns;
   std::vector<Cell> m_cells;
   int m_cellsRead = 0;  // cells of the current row read so far, in column order

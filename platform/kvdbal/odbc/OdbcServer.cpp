@@ -74,6 +74,9 @@ ServerTraits TraitsOf(const std::string& dbmsName) {
     case ServerFamily::PostgreSQL:
       traits.rowIdentity = "ctid";
       break;
+    case ServerFamily::MariaDB:
+      traits.readsInWindows = true;
+      break;
     case ServerFamily::Oracle:
       traits.serverType = kvDbServerOuterPlus;
       traits.rowIdentity = "ROWID";
@@ -138,6 +141,11 @@ std::vector<std::string> SessionSetup(ServerFamily family, int busyTimeoutMs) {
     default:
       return {};
   }
+}
+
+std::string SnapshotStart(ServerFamily family) {
+  return family == ServerFamily::MariaDB ? "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY"
+                                         : "START TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY";
 }
 
 std::string UpdateFirstMatchOn(const ServerTraits& traits, const std::string& table,

@@ -21,7 +21,15 @@ struct ServerTraits {
   eKvDbServerType serverType = kvDbServerStandard;
   // The hidden column naming a row; null when the server has none.
   const char* rowIdentity = nullptr;
+  // The driver takes a whole result before handing out its first row, so
+  // a query is read in windows (LIMIT ... OFFSET ...): skipped rows never
+  // leave the server and the client holds one window at a time.
+  bool readsInWindows = false;
 };
+
+// The statement that starts a read-only transaction whose reads all see
+// one snapshot, so that the windows of one result agree.
+std::string SnapshotStart(ServerFamily family);
 
 ServerTraits TraitsOf(const std::string& dbmsName);
 
