@@ -50,6 +50,11 @@ class Link {
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) Raise(handleType, handle, what);
   }
   Handle NewStatement();
+  // The statement kept prepared for a query's shape, prepared on first use;
+  // null when limit statements are kept already or the shape does not
+  // prepare.
+  SQLHSTMT PreparedShape(const std::string& shape, size_t limit);
+  void ForgetShape(const std::string& shape);
   // Runs a statement whose result, if any, nobody reads.
   void Run(const std::string& sql);
   std::string DbmsName();
@@ -62,6 +67,7 @@ class Link {
   std::vector<std::string> m_sessionSetup;
   bool m_reader;
   Handle m_dbc;
+  std::unordered_map<std::string, Handle> m_shapes;
   unsigned long m_generation = 0;
   bool m_lost = false;
 };
@@ -96,6 +102,7 @@ class OdbcConnection final : public EngineConnection {
   // the pool when the cursor is done; the main link inside one.
   bool InTransaction() const { return m_inTransaction; }
   const ServerTraits& Traits() const { return m_traits; }
+  int StatementCacheSize() const { return m_settings.statementCacheSize; }
   Link& MainLink();
   std::unique_ptr<Link> AcquireReader();
   void ReleaseReader(std::unique_ptr<Link> reader);

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "../../com/OleAuto.h"
+#include "../LiteralShape.h"
 #include "../SqlText.h"
 #include "../ValueText.h"
 
@@ -140,15 +141,67 @@ long long OdbcCursor::CountRows() {
 Link& OdbcCursor::OwnLink() { return m_reader ? *m_reader : m_connection->MainLink(); }
 
 void OdbcCursor::Close() {
-  if (!m_statement) return;
+  if (!m_stmt) return;
+  m_open = false;
+  SQLHSTMT statement = m_stmt;
+  m_stmt = SQL_NULL_HANDLE;
   // A statement on a link connected anew went with the old connection.
   if (OwnLink().Generation() != m_generation || OwnLink().Lost()) {
-    m_statement.Release();
-    m_open = false;
+    m_ownStatement.Release();
     return;
   }
-  m_statement.Reset();
-  m_open = false;
+  if (m_ownStatement) {
+    m_ownStatement.Reset();
+    return;
+  }
+  // A kept statement stays prepared for the next query of its shape.
+  SQLFreeStmt(statement, SQL_CLOSE);
+  SQLFreeStmt(statement, SQL_RESET_PARAMS);
+}
+
+bool OdbcCursor::RunShaped(Link& link, const std::string& text) {
+  const int limit = m_connection->StatementCacheSize();
+  if (!m_reader || limit <= 0 || !m_connection->Traits().keepsQueryShapes) return false;
+  std::optional<LiteralShape> shape = ShapeOf(text, [](int) { return std::string("?"); });
+  if (!shape) return false;
+  SQLHSTMT statement = link.PreparedShape(shape->text, static_cast<size_t>(limit));
+  if (!statement) return false;
+  // The literals, bound where the shape has its marks; the buffers live
+  // until the statement is executed.
+  m_integers.assign(shape->literals.size(), 0);
+  m_texts.assign(shape->literals.size(), WideString());
+  m_indicators.assign(shape->literals.size(), 0);
+  for (size_t i = 0; i < shape->literals.size(); ++i) {
+    const ShapeLiteral& literal = shape->literals[i];
+    const SQLUSMALLINT number = static_cast<SQLUSMALLINT>(i + 1);
+    SQLRETURN rc;
+    if (literal.kind == ShapeLiteral::Kind::Integer) {
+      m_integers[i] = literal.integer;
+      rc = SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &m_integers[i], 0,
+                            &m_indicators[i]);
+    } else {
+      m_texts[i] = Wide(literal.text);
+      m_indicators[i] = static_cast<SQLLEN>(m_texts[i].size() * sizeof(SQLWCHAR));
+      rc = SQLBindParameter(statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                            std::max<size_t>(1, m_texts[i].size()), 0, m_texts[i].data(), m_indicators[i],
+                            &m_indicators[i]);
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+      SQLFreeStmt(statement, SQL_RESET_PARAMS);
+      return false;
+    }
+  }
+  SQLRETURN rc = SQLExecute(statement);
+  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    // A kept statement may describe a table another connection has
+    // changed since; it goes, and the text runs as it is, failing, if it
+    // does, with its own message.
+    ReadDiagnostic(SQL_HANDLE_STMT, statement);
+    link.ForgetShape(shape->text);
+    return false;
+  }
+  m_stmt = statement;
+  return true;
 }
 
 void OdbcCursor::Run(long long offset, long long size) {
@@ -160,38 +213,42 @@ void OdbcCursor::Run(long long offset, long long size) {
     link.Run(SnapshotStart(m_connection->Traits().family));
     m_snapshot = true;
   }
-  m_statement = link.NewStatement();
   m_generation = link.Generation();
   m_offset = offset;
   m_windowSize = size;
   m_inWindow = 0;
   // The line break keeps a trailing line comment from taking the LIMIT.
-  WideString text = Wide(m_windowed ? m_sql + "\nLIMIT " + std::to_string(size) + " OFFSET " + std::to_string(offset)
-                                    : m_sql);
-  SQLRETURN rc = SQLExecDirectW(m_statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
-  link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLExecDirect");
+  const std::string text =
+      m_windowed ? m_sql + "\nLIMIT " + std::to_string(size) + " OFFSET " + std::to_string(offset) : m_sql;
+  if (!RunShaped(link, text)) {
+    m_ownStatement = link.NewStatement();
+    m_stmt = m_ownStatement.Get();
+    WideString wide = Wide(text);
+    SQLRETURN rc = SQLExecDirectW(m_stmt, wide.data(), static_cast<SQLINTEGER>(wide.size()));
+    link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLExecDirect");
+  }
   SQLSMALLINT columns = 0;
-  SQLNumResultCols(m_statement.Get(), &columns);
+  SQLNumResultCols(m_stmt, &columns);
   m_open = columns > 0;
   m_cellsRead = 0;
   // A window the driver holds whole tells its rows: one short of its size
   // is the last, and a move past its end needs no further window.
   SQLLEN rows = -1;
-  m_lastWindow = m_windowed && SQL_SUCCEEDED(SQLRowCount(m_statement.Get(), &rows)) && rows >= 0 && rows < size;
+  m_lastWindow = m_windowed && SQL_SUCCEEDED(SQLRowCount(m_stmt, &rows)) && rows >= 0 && rows < size;
 }
 
 void OdbcCursor::Describe() {
   SQLSMALLINT count = 0;
-  SQLNumResultCols(m_statement.Get(), &count);
+  SQLNumResultCols(m_stmt, &count);
   m_columns.resize(count);
   m_cells.resize(count);
   for (SQLSMALLINT i = 0; i < count; ++i) {
     SQLWCHAR name[256] = {};
     SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
-    OwnLink().Check(SQLDescribeColW(m_statement.Get(), static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameLength,
+    OwnLink().Check(SQLDescribeColW(m_stmt, static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameLength,
                                     &sqlType, &size, &digits, &nullable),
-                    SQL_HANDLE_STMT, m_statement.Get(), "SQLDescribeCol");
+                    SQL_HANDLE_STMT, m_stmt, "SQLDescribeCol");
     m_columns[i].name = Narrow(name, std::min<size_t>(nameLength, 255));
     m_columns[i].sqlType = sqlType;
     m_columns[i].info = ClassifyOdbcType(sqlType, size);
@@ -212,24 +269,24 @@ long long OdbcCursor::Advance(long long n) {
         const long long next = m_offset + m_inWindow;  // the row a fetch would give
         Close();
         Run(next + need - 1, kFirstWindow);
-        SQLRETURN rc = SQLFetch(m_statement.Get());
+        SQLRETURN rc = SQLFetch(m_stmt);
         if (SQL_SUCCEEDED(rc)) {
           m_inWindow = 1;
           return n;
         }
-        if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
+        if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt, "SQLFetch");
         Close();
         const long long rows = CountRows();
         EndSnapshot();
         return landed + std::max(0LL, rows - next);
       }
-      SQLRETURN rc = SQLFetch(m_statement.Get());
+      SQLRETURN rc = SQLFetch(m_stmt);
       if (SQL_SUCCEEDED(rc)) {
         ++landed;
         ++m_inWindow;
         continue;
       }
-      if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_statement.Get(), "SQLFetch");
+      if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt, "SQLFetch");
       // Closing at the end frees the server of the statement at once.
       Close();
       if (m_windowed && m_inWindow == m_windowSize && !m_lastWindow) {
@@ -268,9 +325,9 @@ void OdbcCursor::ReadPieces(int index, SQLSMALLINT cType, Cell& cell) {
     char buffer[kPieceBytes];
     for (;;) {
       SQLLEN length = 0;
-      SQLRETURN rc = SQLGetData(m_statement.Get(), column, SQL_C_BINARY, buffer, sizeof buffer, &length);
+      SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_BINARY, buffer, sizeof buffer, &length);
       if (rc == SQL_NO_DATA) break;
-      link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+      link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
       if (length == SQL_NULL_DATA) {
         cell.null = true;
         return;
@@ -285,9 +342,9 @@ void OdbcCursor::ReadPieces(int index, SQLSMALLINT cType, Cell& cell) {
   SQLWCHAR buffer[kPieceBytes / sizeof(SQLWCHAR)];
   for (;;) {
     SQLLEN length = 0;
-    SQLRETURN rc = SQLGetData(m_statement.Get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
+    SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
     if (rc == SQL_NO_DATA) break;
-    link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+    link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
     if (length == SQL_NULL_DATA) {
       cell.null = true;
       return;
@@ -310,19 +367,19 @@ void OdbcCursor::ReadCell(int index, Cell& cell) {
   switch (m_columns[index].info.kind) {
     case ValueKind::SmallInt:
     case ValueKind::Integer:
-      rc = SQLGetData(m_statement.Get(), column, SQL_C_SBIGINT, &cell.integer, 0, &length);
+      rc = SQLGetData(m_stmt, column, SQL_C_SBIGINT, &cell.integer, 0, &length);
       break;
     case ValueKind::Boolean: {
       unsigned char bit = 0;
-      rc = SQLGetData(m_statement.Get(), column, SQL_C_BIT, &bit, 0, &length);
+      rc = SQLGetData(m_stmt, column, SQL_C_BIT, &bit, 0, &length);
       cell.integer = bit;
       break;
     }
     case ValueKind::Real:
-      rc = SQLGetData(m_statement.Get(), column, SQL_C_DOUBLE, &cell.real, 0, &length);
+      rc = SQLGetData(m_stmt, column, SQL_C_DOUBLE, &cell.real, 0, &length);
       break;
     case ValueKind::Date:
-      rc = SQLGetData(m_statement.Get(), column, SQL_C_TYPE_TIMESTAMP, &cell.timestamp, sizeof cell.timestamp,
+      rc = SQLGetData(m_stmt, column, SQL_C_TYPE_TIMESTAMP, &cell.timestamp, sizeof cell.timestamp,
                       &length);
       break;
     case ValueKind::Binary:
@@ -333,7 +390,7 @@ void OdbcCursor::ReadCell(int index, Cell& cell) {
       ReadPieces(index, SQL_C_WCHAR, cell);
       return;
   }
-  link.Check(rc, SQL_HANDLE_STMT, m_statement.Get(), "SQLGetData");
+  link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
   cell.null = length == SQL_NULL_DATA;
 }
 

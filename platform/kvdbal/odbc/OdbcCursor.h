@@ -51,6 +51,9 @@ class OdbcCursor final : public Cursor {
   void Run(long long offset = 0, long long size = 0);
   // The rows of the whole result, counted by the server.
   long long CountRows();
+  // Runs text as the statement the reader keeps for its shape, with the
+  // literals bound; false when it has none (the text then runs as it is).
+  bool RunShaped(Link& link, const std::string& text);
   // Ends the snapshot transaction of a windowed reader, if one is open.
   void EndSnapshot();
   void Describe();
@@ -64,7 +67,14 @@ class OdbcCursor final : public Cursor {
   std::shared_ptr<OdbcConnection> m_connection;
   std::unique_ptr<Link> m_reader;
   std::string m_sql;
-  Handle m_statement;
+  // The statement of the query: one of its own, or one the link keeps
+  // prepared for the query's shape.
+  Handle m_ownStatement;
+  SQLHSTMT m_stmt = SQL_NULL_HANDLE;
+  // The literals bound to a kept statement.
+  std::vector<long long> m_integers;
+  std::vector<WideString> m_texts;
+  std::vector<SQLLEN> m_indicators;
   unsigned long m_generation = 0;  // of the link the statement lives on
   bool m_open = false;             // a result is there to fetch from
   // A windowed query: the window open starts at row m_offset (0-based) and

@@ -76,6 +76,7 @@ ServerTraits TraitsOf(const std::string& dbmsName) {
       break;
     case ServerFamily::MariaDB:
       traits.readsInWindows = true;
+      traits.keepsQueryShapes = true;
       break;
     case ServerFamily::Oracle:
       traits.serverType = kvDbServerOuterPlus;

@@ -25,6 +25,10 @@ struct ServerTraits {
   // a query is read in windows (LIMIT ... OFFSET ...): skipped rows never
   // leave the server and the client holds one window at a time.
   bool readsInWindows = false;
+  // Queries are kept prepared by their shape, their literals bound as
+  // parameters of the types they read as (MariaDB's driver; PostgreSQL's
+  // sends such parameters untyped, which its server cannot always place).
+  bool keepsQueryShapes = false;
 };
 
 // The statement that starts a read-only transaction whose reads all see
