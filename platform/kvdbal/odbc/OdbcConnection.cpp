@@ -56,23 +56,32 @@ Link::Link(std::shared_ptr<Environment> environment, std::string connectionStrin
 
 Link::~Link() {
   if (m_lost) {
-    for (auto& entry : m_shapes) entry.second.Release();
+    for (auto& entry : m_shapes) entry.second.statement.Release();
   }
   m_shapes.clear();
   if (m_dbc) SQLDisconnect(m_dbc.Get());
 }
 
-SQLHSTMT Link::PreparedShape(const std::string& shape, size_t limit) {
+SQLHSTMT Link::BorrowShape(const std::string& shape, size_t limit) {
   auto found = m_shapes.find(shape);
-  if (found != m_shapes.end()) return found->second.Get();
-  if (m_shapes.size() >= limit) return SQL_NULL_HANDLE;
-  Handle statement = NewStatement();
-  WideString text = Wide(shape);
-  // A shape that does not prepare is remembered as such; its texts run as
-  // they are and fail, if they do, with their own message.
-  if (!SQL_SUCCEEDED(SQLPrepareW(statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()))))
-    statement.Reset();
-  return m_shapes.emplace(shape, std::move(statement)).first->second.Get();
+  if (found == m_shapes.end()) {
+    if (m_shapes.size() >= limit) return SQL_NULL_HANDLE;
+    KeptShape kept{NewStatement(), false};
+    WideString text = Wide(shape);
+    // A shape that does not prepare is remembered as such; its texts run as
+    // they are and fail, if they do, with their own message.
+    if (!SQL_SUCCEEDED(SQLPrepareW(kept.statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()))))
+      kept.statement.Reset();
+    found = m_shapes.emplace(shape, std::move(kept)).first;
+  }
+  if (found->second.lent || !found->second.statement) return SQL_NULL_HANDLE;
+  found->second.lent = true;
+  return found->second.statement.Get();
+}
+
+void Link::ReturnShape(const std::string& shape) {
+  auto found = m_shapes.find(shape);
+  if (found != m_shapes.end()) found->second.lent = false;
 }
 
 void Link::Connect() {
@@ -107,14 +116,14 @@ void Link::Connect() {
 void Link::ForgetShape(const std::string& shape) {
   auto found = m_shapes.find(shape);
   if (found == m_shapes.end()) return;
-  if (m_lost) found->second.Release();
+  if (m_lost) found->second.statement.Release();
   m_shapes.erase(found);
 }
 
 void Link::Revive() {
   if (!m_lost) return;
   // The kept statements went with the old connection.
-  for (auto& entry : m_shapes) entry.second.Release();
+  for (auto& entry : m_shapes) entry.second.statement.Release();
   m_shapes.clear();
   if (m_dbc) SQLDisconnect(m_dbc.Get());
   m_dbc.Reset();

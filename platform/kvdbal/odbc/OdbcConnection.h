@@ -50,10 +50,11 @@ class Link {
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) Raise(handleType, handle, what);
   }
   Handle NewStatement();
-  // The statement kept prepared for a query's shape, prepared on first use;
-  // null when limit statements are kept already or the shape does not
-  // prepare.
-  SQLHSTMT PreparedShape(const std::string& shape, size_t limit);
+  // The statement kept prepared for a query's shape, prepared on first use
+  // and lent to one cursor at a time; null when it is lent already, limit
+  // statements are kept already or the shape does not prepare.
+  SQLHSTMT BorrowShape(const std::string& shape, size_t limit);
+  void ReturnShape(const std::string& shape);
   void ForgetShape(const std::string& shape);
   // Runs a statement whose result, if any, nobody reads.
   void Run(const std::string& sql);
@@ -67,7 +68,11 @@ class Link {
   std::vector<std::string> m_sessionSetup;
   bool m_reader;
   Handle m_dbc;
-  std::unordered_map<std::string, Handle> m_shapes;
+  struct KeptShape {
+    Handle statement;
+    bool lent = false;
+  };
+  std::unordered_map<std::string, KeptShape> m_shapes;
   unsigned long m_generation = 0;
   bool m_lost = false;
 };

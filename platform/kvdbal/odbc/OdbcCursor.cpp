@@ -157,14 +157,16 @@ void OdbcCursor::Close() {
   // A kept statement stays prepared for the next query of its shape.
   SQLFreeStmt(statement, SQL_CLOSE);
   SQLFreeStmt(statement, SQL_RESET_PARAMS);
+  OwnLink().ReturnShape(m_shapeKey);
 }
 
-bool OdbcCursor::RunShaped(Link& link, const std::string& text) {
+bool OdbcCursor::RunShaped(Link& link, const std::string& window) {
   const int limit = m_connection->StatementCacheSize();
-  if (!m_reader || limit <= 0 || !m_connection->Traits().keepsQueryShapes) return false;
-  std::optional<LiteralShape> shape = ShapeOf(text, [](int) { return std::string("?"); });
+  if (limit <= 0 || !m_connection->Traits().keepsQueryShapes) return false;
+  std::optional<LiteralShape> shape = ShapeOf(m_sql, [](int) { return std::string("?"); });
   if (!shape) return false;
-  SQLHSTMT statement = link.PreparedShape(shape->text, static_cast<size_t>(limit));
+  shape->text += window;
+  SQLHSTMT statement = link.BorrowShape(shape->text, static_cast<size_t>(limit));
   if (!statement) return false;
   // The literals, bound where the shape has its marks; the buffers live
   // until the statement is executed.
@@ -188,6 +190,7 @@ bool OdbcCursor::RunShaped(Link& link, const std::string& text) {
     }
     if (!SQL_SUCCEEDED(rc)) {
       SQLFreeStmt(statement, SQL_RESET_PARAMS);
+      link.ReturnShape(shape->text);
       return false;
     }
   }
@@ -201,6 +204,7 @@ bool OdbcCursor::RunShaped(Link& link, const std::string& text) {
     return false;
   }
   m_stmt = statement;
+  m_shapeKey = std::move(shape->text);
   return true;
 }
 
@@ -218,9 +222,13 @@ void OdbcCursor::Run(long long offset, long long size) {
   m_windowSize = size;
   m_inWindow = 0;
   // The line break keeps a trailing line comment from taking the LIMIT.
-  const std::string text =
-      m_windowed ? m_sql + "\nLIMIT " + std::to_string(size) + " OFFSET " + std::to_string(offset) : m_sql;
-  if (!RunShaped(link, text)) {
+  const std::string window =
+      m_windowed ? "\nLIMIT " + std::to_string(size) + " OFFSET " + std::to_string(offset) : std::string();
+  // The first window is kept prepared with its query; the window's numbers
+  // stay in the text, where the server plans with them (a LIMIT given as a
+  // parameter may cost a sort of the whole table).
+  if (!((!m_windowed || offset == 0) && RunShaped(link, window))) {
+    const std::string text = m_sql + window;
     m_ownStatement = link.NewStatement();
     m_stmt = m_ownStatement.Get();
     WideString wide = Wide(text);

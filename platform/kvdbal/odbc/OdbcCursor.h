@@ -51,9 +51,10 @@ class OdbcCursor final : public Cursor {
   void Run(long long offset = 0, long long size = 0);
   // The rows of the whole result, counted by the server.
   long long CountRows();
-  // Runs text as the statement the reader keeps for its shape, with the
-  // literals bound; false when it has none (the text then runs as it is).
-  bool RunShaped(Link& link, const std::string& text);
+  // Runs the query (with window after it) as the statement the link keeps
+  // for its shape, the literals bound; false when it has none (the text
+  // then runs as it is).
+  bool RunShaped(Link& link, const std::string& window);
   // Ends the snapshot transaction of a windowed reader, if one is open.
   void EndSnapshot();
   void Describe();
@@ -71,6 +72,7 @@ class OdbcCursor final : public Cursor {
   // prepared for the query's shape.
   Handle m_ownStatement;
   SQLHSTMT m_stmt = SQL_NULL_HANDLE;
+  std::string m_shapeKey;  // of the kept statement
   // The literals bound to a kept statement.
   std::vector<long long> m_integers;
   std::vector<WideString> m_texts;
