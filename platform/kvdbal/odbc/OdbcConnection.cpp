@@ -135,17 +135,16 @@ void Link::Revive() {
   }
 }
 
-void Link::Raise(SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+void Link::Raise(SQLSMALLINT handleType, SQLHANDLE handle) {
   Diagnostic d = ReadDiagnostic(handleType, handle);
-  if (IsConnectionLost(d)) m_lost = true;
-  (void)what;
+  Note(d);
   throw CKvDbException(HresultOf(d), MessageOf(d));
 }
 
 Handle Link::NewStatement() {
   SQLHANDLE statement = SQL_NULL_HANDLE;
   SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.Get(), &statement);
-  if (!SQL_SUCCEEDED(rc)) Raise(SQL_HANDLE_DBC, m_dbc.Get(), "SQLAllocHandle");
+  if (!SQL_SUCCEEDED(rc)) Raise(SQL_HANDLE_DBC, m_dbc.Get());
   return Handle(SQL_HANDLE_STMT, statement);
 }
 
@@ -153,14 +152,13 @@ void Link::Run(const std::string& sql) {
   Handle statement = NewStatement();
   WideString text = Wide(sql);
   SQLRETURN rc = SQLExecDirectW(statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
-  Check(rc, SQL_HANDLE_STMT, statement.Get(), "SQLExecDirect");
+  Check(rc, SQL_HANDLE_STMT, statement.Get());
 }
 
 std::string Link::DbmsName() {
   SQLWCHAR name[128] = {};
   SQLSMALLINT length = 0;
-  Check(SQLGetInfoW(m_dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &length), SQL_HANDLE_DBC, m_dbc.Get(),
-        "SQLGetInfo");
+  Check(SQLGetInfoW(m_dbc.Get(), SQL_DBMS_NAME, name, sizeof name, &length), SQL_HANDLE_DBC, m_dbc.Get());
   return Narrow(name, std::min<size_t>(length / sizeof(SQLWCHAR), 127));
 }
 
@@ -236,7 +234,7 @@ long OdbcConnection::RunOne(Link& link, const std::string& sql) {
   Handle statement = link.NewStatement();
   WideString text = Wide(sql);
   SQLRETURN rc = SQLExecDirectW(statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
-  link.Check(rc, SQL_HANDLE_STMT, statement.Get(), "SQLExecDirect");
+  link.Check(rc, SQL_HANDLE_STMT, statement.Get());
   long affected = 0;
   // Every result of the text is taken, so that a failure in a later one is
   // reported too.
@@ -247,7 +245,7 @@ long OdbcConnection::RunOne(Link& link, const std::string& sql) {
     if (columns == 0 && rc != SQL_NO_DATA && SQL_SUCCEEDED(SQLRowCount(statement.Get(), &rows)) && rows > 0)
       affected += static_cast<long>(rows);
     rc = SQLMoreResults(statement.Get());
-    link.Check(rc, SQL_HANDLE_STMT, statement.Get(), "SQLMoreResults");
+    link.Check(rc, SQL_HANDLE_STMT, statement.Get());
   } while (rc != SQL_NO_DATA);
   return affected;
 }
@@ -275,7 +273,7 @@ PreparedStatement* OdbcConnection::CachedStatement(const std::string& sql) {
   PreparedStatement prepared{link.NewStatement(), link.Generation()};
   WideString text = Wide(sql);
   SQLRETURN rc = SQLPrepareW(prepared.statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
-  link.Check(rc, SQL_HANDLE_STMT, prepared.statement.Get(), "SQLPrepare");
+  link.Check(rc, SQL_HANDLE_STMT, prepared.statement.Get());
   m_statements.emplace_back(sql, std::move(prepared));
   auto last = std::prev(m_statements.end());
   m_statementIndex.emplace(sql, last);
@@ -294,14 +292,14 @@ long OdbcConnection::DoExecuteWithParams(const std::string& sql, const std::vect
     statement = own.Get();
     WideString text = Wide(sql);
     link.Check(SQLPrepareW(statement, text.data(), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
-               statement, "SQLPrepare");
+               statement);
   }
   parameters.Bind(link, statement);
   SQLRETURN rc = parameters.Execute(link, statement);
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
     // The failure's record is read before the statement is reset.
     try {
-      link.Raise(SQL_HANDLE_STMT, statement, "SQLExecute");
+      link.Raise(SQL_HANDLE_STMT, statement);
     } catch (...) {
       SQLFreeStmt(statement, SQL_CLOSE);
       SQLFreeStmt(statement, SQL_RESET_PARAMS);
@@ -318,7 +316,7 @@ long OdbcConnection::DoExecuteWithParams(const std::string& sql, const std::vect
 void OdbcConnection::DoBegin() {
   Link& link = ReadyLink();
   link.Check(SQLSetConnectAttrW(link.Dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
-             SQL_HANDLE_DBC, link.Dbc(), "SQLSetConnectAttr");
+             SQL_HANDLE_DBC, link.Dbc());
   m_inTransaction = true;
 }
 
@@ -335,10 +333,7 @@ void OdbcConnection::DoCommit() {
     Diagnostic d = ReadDiagnostic(SQL_HANDLE_DBC, link.Dbc());
     m_inTransaction = false;
     if (IsConnectionLost(d) || d.state.substr(0, 2) == "08") {
-      try {
-        link.Raise(SQL_HANDLE_DBC, link.Dbc(), "SQLEndTran");
-      } catch (const CKvDbException&) {
-      }
+      link.Note(d);
       throw CKvDbException(KVDB_E_CONNECTION,
                            "the connection was lost during COMMIT; whether the transaction was committed is "
                            "unknown: " + MessageOf(d));
@@ -349,7 +344,7 @@ void OdbcConnection::DoCommit() {
   }
   m_inTransaction = false;
   link.Check(SQLSetConnectAttrW(link.Dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-             SQL_HANDLE_DBC, link.Dbc(), "SQLSetConnectAttr");
+             SQL_HANDLE_DBC, link.Dbc());
 }
 
 void OdbcConnection::DoRollback() {
@@ -359,9 +354,9 @@ void OdbcConnection::DoRollback() {
   // On a lost connection the server has rolled back already.
   if (link.Lost()) return;
   SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, link.Dbc(), SQL_ROLLBACK);
-  if (!SQL_SUCCEEDED(rc)) link.Raise(SQL_HANDLE_DBC, link.Dbc(), "SQLEndTran");
+  if (!SQL_SUCCEEDED(rc)) link.Raise(SQL_HANDLE_DBC, link.Dbc());
   link.Check(SQLSetConnectAttrW(link.Dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-             SQL_HANDLE_DBC, link.Dbc(), "SQLSetConnectAttr");
+             SQL_HANDLE_DBC, link.Dbc());
 }
 
 void OdbcConnection::SchemaChanged() {
@@ -385,18 +380,18 @@ const std::vector<std::string>& OdbcConnection::PrimaryKey(const std::string& ta
     WideString wideName = Wide(name);
     SQLRETURN rc = SQLPrimaryKeysW(statement.Get(), nullptr, 0, nullptr, 0, wideName.data(),
                                    static_cast<SQLSMALLINT>(wideName.size()));
-    link.Check(rc, SQL_HANDLE_STMT, statement.Get(), "SQLPrimaryKeys");
+    link.Check(rc, SQL_HANDLE_STMT, statement.Get());
     std::vector<std::pair<int, std::string>> columns;
     while ((rc = SQLFetch(statement.Get())) != SQL_NO_DATA) {
-      link.Check(rc, SQL_HANDLE_STMT, statement.Get(), "SQLFetch");
+      link.Check(rc, SQL_HANDLE_STMT, statement.Get());
       SQLWCHAR column[256] = {};
       SQLLEN columnLength = 0;
       SQLSMALLINT sequence = 0;
       SQLLEN sequenceLength = 0;
       link.Check(SQLGetData(statement.Get(), 4, SQL_C_WCHAR, column, sizeof column, &columnLength),
-                 SQL_HANDLE_STMT, statement.Get(), "SQLGetData");
+                 SQL_HANDLE_STMT, statement.Get());
       link.Check(SQLGetData(statement.Get(), 5, SQL_C_SSHORT, &sequence, 0, &sequenceLength), SQL_HANDLE_STMT,
-                 statement.Get(), "SQLGetData");
+                 statement.Get());
       const size_t length = columnLength > 0 ? std::min<size_t>(columnLength / sizeof(SQLWCHAR), 255) : 0;
       columns.emplace_back(sequence, Narrow(column, length));
     }

@@ -43,11 +43,15 @@ class Link {
   // Connects again when the connection was lost.
   void Revive();
   // Raises the CKvDbException for a failed call on handle (of type
-  // handleType) of this link, noting a lost connection. what names the call.
-  [[noreturn]] void Raise(SQLSMALLINT handleType, SQLHANDLE handle, const char* what);
+  // handleType) of this link, noting a lost connection.
+  [[noreturn]] void Raise(SQLSMALLINT handleType, SQLHANDLE handle);
   // Raises unless rc succeeded.
-  void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) Raise(handleType, handle, what);
+  void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle) {
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) Raise(handleType, handle);
+  }
+  // Notes a lost connection that diagnostic tells of.
+  void Note(const Diagnostic& diagnostic) {
+    if (IsConnectionLost(diagnostic)) m_lost = true;
   }
   Handle NewStatement();
   // The statement kept prepared for a query's shape, prepared on first use

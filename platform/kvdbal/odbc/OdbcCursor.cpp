@@ -129,12 +129,11 @@ long long OdbcCursor::CountRows() {
   // The line break keeps a trailing line comment from taking the rest.
   WideString text = Wide("SELECT COUNT(*) FROM (" + m_sql + "\n) kvdbal_rows");
   link.Check(SQLExecDirectW(statement.Get(), text.data(), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
-             statement.Get(), "SQLExecDirect");
+             statement.Get());
   long long count = 0;
   SQLLEN length = 0;
-  link.Check(SQLFetch(statement.Get()), SQL_HANDLE_STMT, statement.Get(), "SQLFetch");
-  link.Check(SQLGetData(statement.Get(), 1, SQL_C_SBIGINT, &count, 0, &length), SQL_HANDLE_STMT, statement.Get(),
-             "SQLGetData");
+  link.Check(SQLFetch(statement.Get()), SQL_HANDLE_STMT, statement.Get());
+  link.Check(SQLGetData(statement.Get(), 1, SQL_C_SBIGINT, &count, 0, &length), SQL_HANDLE_STMT, statement.Get());
   return count;
 }
 
@@ -233,7 +232,7 @@ void OdbcCursor::Run(long long offset, long long size) {
     m_stmt = m_ownStatement.Get();
     WideString wide = Wide(text);
     SQLRETURN rc = SQLExecDirectW(m_stmt, wide.data(), static_cast<SQLINTEGER>(wide.size()));
-    link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLExecDirect");
+    link.Check(rc, SQL_HANDLE_STMT, m_stmt);
   }
   SQLSMALLINT columns = 0;
   SQLNumResultCols(m_stmt, &columns);
@@ -256,7 +255,7 @@ void OdbcCursor::Describe() {
     SQLULEN size = 0;
     OwnLink().Check(SQLDescribeColW(m_stmt, static_cast<SQLUSMALLINT>(i + 1), name, 256, &nameLength,
                                     &sqlType, &size, &digits, &nullable),
-                    SQL_HANDLE_STMT, m_stmt, "SQLDescribeCol");
+                    SQL_HANDLE_STMT, m_stmt);
     m_columns[i].name = Narrow(name, std::min<size_t>(nameLength, 255));
     m_columns[i].sqlType = sqlType;
     m_columns[i].info = ClassifyOdbcType(sqlType, size);
@@ -282,7 +281,7 @@ long long OdbcCursor::Advance(long long n) {
           m_inWindow = 1;
           return n;
         }
-        if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt, "SQLFetch");
+        if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt);
         Close();
         const long long rows = CountRows();
         EndSnapshot();
@@ -294,7 +293,7 @@ long long OdbcCursor::Advance(long long n) {
         ++m_inWindow;
         continue;
       }
-      if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt, "SQLFetch");
+      if (rc != SQL_NO_DATA) OwnLink().Raise(SQL_HANDLE_STMT, m_stmt);
       // Closing at the end frees the server of the statement at once.
       Close();
       if (m_windowed && m_inWindow == m_windowSize && !m_lastWindow) {
@@ -335,7 +334,7 @@ void OdbcCursor::ReadPieces(int index, SQLSMALLINT cType, Cell& cell) {
       SQLLEN length = 0;
       SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_BINARY, buffer, sizeof buffer, &length);
       if (rc == SQL_NO_DATA) break;
-      link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
+      link.Check(rc, SQL_HANDLE_STMT, m_stmt);
       if (length == SQL_NULL_DATA) {
         cell.null = true;
         return;
@@ -352,7 +351,7 @@ void OdbcCursor::ReadPieces(int index, SQLSMALLINT cType, Cell& cell) {
     SQLLEN length = 0;
     SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
     if (rc == SQL_NO_DATA) break;
-    link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
+    link.Check(rc, SQL_HANDLE_STMT, m_stmt);
     if (length == SQL_NULL_DATA) {
       cell.null = true;
       return;
@@ -398,7 +397,7 @@ void OdbcCursor::ReadCell(int index, Cell& cell) {
       ReadPieces(index, SQL_C_WCHAR, cell);
       return;
   }
-  link.Check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData");
+  link.Check(rc, SQL_HANDLE_STMT, m_stmt);
   cell.null = length == SQL_NULL_DATA;
 }
 

@@ -212,14 +212,14 @@ BoundParameters::BoundParameters(const std::vector<BoundValue>& values) {
 }
 
 void BoundParameters::Bind(Link& link, SQLHSTMT statement) {
-  link.Check(SQLFreeStmt(statement, SQL_RESET_PARAMS), SQL_HANDLE_STMT, statement, "SQLFreeStmt");
+  link.Check(SQLFreeStmt(statement, SQL_RESET_PARAMS), SQL_HANDLE_STMT, statement);
   for (size_t i = 0; i < m_parameters.size(); ++i) {
     Parameter& p = m_parameters[i];
     // At execution the value pointer is only a token naming the parameter.
     SQLPOINTER data = p.atExecution ? reinterpret_cast<SQLPOINTER>(i + 1) : const_cast<void*>(p.Data());
     link.Check(SQLBindParameter(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType,
                                 p.columnSize, p.digits, data, p.Length(), &p.indicator),
-               SQL_HANDLE_STMT, statement, "SQLBindParameter");
+               SQL_HANDLE_STMT, statement);
   }
 }
 
@@ -240,7 +240,7 @@ SQLRETURN BoundParameters::Execute(Link& link, SQLHSTMT statement) {
         if (last >= 0xD800 && last <= 0xDBFF) piece -= sizeof(SQLWCHAR);
       }
       link.Check(SQLPutData(statement, const_cast<char*>(data + sent), static_cast<SQLLEN>(piece)), SQL_HANDLE_STMT,
-                 statement, "SQLPutData");
+                 statement);
     }
   }
   return rc;
