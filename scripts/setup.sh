@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
           libgtest-dev libbenchmark-dev duktape-dev ccache libcli11-dev
-          libcpp-httplib-dev)
+          libcpp-httplib-dev libmicrohttpd-dev libsodium-dev)
 # The ODBC engine: the driver manager, and the drivers and server it is
 # proven on.
 packages+=(unixodbc-dev odbcinst odbc-mariadb odbc-postgresql mariadb-server mariadb-client)
