@@ -11,11 +11,10 @@
 
 #include <httplib.h>
 
-#include "AspTranslator.h"
 #include "BenchUtil.h"
 #include "ConnectionPool.h"
 #include "HostEnvironment.h"
-#include "PageRunner.h"
+#include "PageExecutor.h"
 #include "WebServer.h"
 #include "platform/host/HostSession.h"
 
@@ -78,7 +77,7 @@ int main() {
 
     // The same page in-process: translated and run with a pooled connection
     // lent to a host session, as the server does, for each run.
-    AspTranslator translator(fs::canonical(options.serveOptions.root).string());
+    PageExecutor executor(fs::canonical(options.serveOptions.root).string());
     KvHostSessionConfig config = host.SessionConfig();
     ConnectionPool pool(config.connectionString);
     config.connectionString.clear();
@@ -88,15 +87,12 @@ int main() {
     std::string runBody;
     auto inProcess = [&] {
       for (int i = 0; i < kRequests; ++i) {
-        TranslatedPage translated;
         std::string failure;
-        if (!translator.Translate("/read.asp", &translated, &failure)) std::abort();
         PageContext page;
         page.session = &session;
         page.application = &application;
         ConnectionLease lease(pool, session.host.Get());
-        PageRunner runner(page);
-        if (!runner.Run("/read.asp", translated.script, &failure, &translated.map)) std::abort();
+        if (!executor.Execute(page, "/read.asp", &failure)) std::abort();
         runBody = page.response.body;
       }
     };

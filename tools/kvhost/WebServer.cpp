@@ -12,11 +12,10 @@
 #include <httplib.h>
 
 #include "AccessLog.h"
-#include "AspTranslator.h"
 #include "ConnectionPool.h"
 #include "FileText.h"
 #include "HttpPageRequest.h"
-#include "PageRunner.h"
+#include "PageExecutor.h"
 #include "ServerUtilities.h"
 #include "SiteFiles.h"
 #include "WebSessions.h"
@@ -55,7 +54,7 @@ class SiteServer {
   SiteServer(const KvHostOptions& options, const HostEnvironment& host)
       : m_options(options.serveOptions),
         m_files(options.serveOptions.root),
-        m_translator(m_files.Root()),
+        m_pages(m_files.Root()),
         m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
         m_sessions([config = host.SessionConfig()]() mutable {
           // Web sessions open no connection of their own: each request
@@ -83,7 +82,7 @@ class SiteServer {
 
   KvServeOptions m_options;
   SiteFiles m_files;
-  AspTranslator m_translator;
+  PageExecutor m_pages;
   ConnectionPool m_pool;
   WebSessions m_sessions;
   PageApplication m_application;
@@ -133,15 +132,11 @@ void SiteServer::RunPage(const httplib::Request& req, httplib::Response& res, co
     std::lock_guard<std::mutex> running(session->running);
     m_pageSlots.acquire();
     try {
-      TranslatedPage translated;
-      if (m_translator.Translate(target.virtualPath, &translated, &error)) {
-        page.deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(m_options.scriptTimeoutSeconds));
-        ConnectionLease lease(m_pool, session->page.host.Get());
-        PageRunner runner(page);
-        ran = runner.Run(target.virtualPath, translated.script, &error, &translated.map);
-      }
+      page.deadline = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double>(m_options.scriptTimeoutSeconds));
+      ConnectionLease lease(m_pool, session->page.host.Get());
+      ran = m_pages.Execute(page, target.virtualPath, &error);
     } catch (const CKvDbException& e) {
       error = "cannot open the database: " + e.Message();
     } catch (const std::exception& e) {
