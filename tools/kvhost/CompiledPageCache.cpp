@@ -1,5 +1,23 @@
 #include "CompiledPageCache.h"
 
+#include <chrono>
+
+namespace {
+
+// Longer than any file system's timestamp tick.
+constexpr long long kSettledNs = 2'000'000'000LL;
+
+bool Settled(const std::vector<FileStamp>& files) {
+  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+  for (const FileStamp& file : files)
+    if (file.modifiedNs > now - kSettledNs) return false;
+  return true;
+}
+
+}  // namespace
+
 bool CompiledPageCache::Unchanged(const std::vector<FileStamp>& files) {
   for (const FileStamp& file : files) {
     FileStamp now;
@@ -33,7 +51,7 @@ std::shared_ptr<const CompiledProgram> CompiledPageCache::Find(const std::string
 
 void CompiledPageCache::Store(const std::string& virtualPath, std::shared_ptr<const CompiledProgram> program,
                               std::vector<FileStamp> files) {
-  if (m_capacity == 0) return;
+  if (m_capacity == 0 || !Settled(files)) return;
   std::lock_guard<std::mutex> guard(m_mutex);
   auto it = m_entries.find(virtualPath);
   if (it != m_entries.end()) {

@@ -4,6 +4,11 @@
 // compiled again when it or anything it includes is edited, replaced or
 // removed. At most `capacity` pages are kept; the one used longest ago goes
 // first.
+//
+// File systems stamp modification times from a coarse clock, so a file
+// written twice within one tick can keep its stamp. A page whose files were
+// modified moments before they were stamped is therefore not kept: it is
+// compiled again until its files have settled.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +32,8 @@ class CompiledPageCache {
   // changed since; null otherwise (a stale entry is dropped).
   std::shared_ptr<const CompiledProgram> Find(const std::string& virtualPath);
   // Keeps program for virtualPath, made from files as stamped before they
-  // were read.
+  // were read (unless one of them was modified too recently to tell a later
+  // change by its stamp).
   void Store(const std::string& virtualPath, std::shared_ptr<const CompiledProgram> program,
              std::vector<FileStamp> files);
   size_t Size() const;

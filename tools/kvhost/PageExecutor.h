@@ -27,6 +27,7 @@ class PageExecutor {
   bool Execute(PageContext& page, const std::string& virtualPath, std::string* error);
 
   size_t CachedPages() const { return m_cache.Size(); }
+  size_t IdleEngines() const { return m_engines.Idle(); }
 
  private:
   std::shared_ptr<const CompiledProgram> Program(PageEngine& engine, const std::string& virtualPath,
