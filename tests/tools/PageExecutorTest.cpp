@@ -117,6 +117,49 @@ TEST_F(PageExecutorTest, APageLetsGoOfItsObjectsAndLocksHoweverItEnds) {
   m_application.lock.unlock();
 }
 
+// Runs source on engine; the page's body, or "error: ...".
+std::string RunScript(JScriptEngine& engine, const std::string& source) {
+  PageContext page;
+  std::string error;
+  auto program = engine.Compile("page.js", source, ScriptSourceMap(), &error);
+  return program && engine.Run(page, *program, &error) ? page.response.body : "error: " + error;
+}
+
+TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
+  JScriptEngine engine;
+  const std::string probe =
+      "Response.Write([Object.keys(Object.prototype).length, [].push(1), typeof Math.max,\n"
+      "  Object.isExtensible(JSON), Object.getPrototypeOf(Math) === Object.prototype, [].length,\n"
+      "  typeof Array.prototype.push.marked, typeof leftBehind, globalThis === this].join());";
+  const std::string pristine = "0,1,function,true,true,0,undefined,undefined,true";
+  // Pages that only use the built-ins, however heavily, keep the heap.
+  const std::string busy =
+      "var a = [3, 1, 2].sort().concat([4]).join(); var o = JSON.parse(JSON.stringify({d: new Date(0)}));\n"
+      "/x(y)/g.exec('xy'); try { null.x; } catch (e) { String(e); } leftBehind = Math.random();\n"
+      "Object.keys(this); for (var k in Math) {} Response.Write('busy');";
+  EXPECT_EQ(RunScript(engine, busy), "busy");
+  EXPECT_EQ(RunScript(engine, probe), pristine);
+  EXPECT_EQ(engine.Renewals(), 0u);
+
+  const char* const tampering[] = {
+      "Object.prototype.x = 1;",
+      "delete Array.prototype.push;",
+      "Math.max = null;",
+      "Object.preventExtensions(JSON);",
+      "Object.setPrototypeOf(Math, null);",
+      "Array.prototype.length = 3;",
+      "Array.prototype.push.marked = 1;",
+      "Object.defineProperty(Array.prototype, 'push', { get: function () { return 1; } });",
+      "globalThis.Object.prototype.y = 2;",
+  };
+  size_t renewals = 0;
+  for (const char* tamper : tampering) {
+    RunScript(engine, tamper);
+    EXPECT_EQ(RunScript(engine, probe), pristine) << tamper;
+    EXPECT_EQ(engine.Renewals(), ++renewals) << tamper;
+  }
+}
+
 TEST(JScriptEngine, AHeapItCannotMakeIsAnErrorAndAPageOutOfMemoryOnlyFailsItself) {
   EXPECT_THROW(JScriptEngine(4096), std::runtime_error);
 

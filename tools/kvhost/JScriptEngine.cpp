@@ -70,14 +70,31 @@ duk_ret_t CompileToBytecode(duk_context* ctx, void*) {
   return 1;
 }
 
-// [] -> [thread with built-ins and a global object of its own]
-duk_ret_t PushPageThread(duk_context* ctx, void*) {
-  duk_push_thread_new_globalenv(ctx);
+// Readies the heap's own thread for sharing its built-ins: the global
+// bindings recorded, and no way left for a page to register a script
+// finalizer, which would run its code during a later page.
+duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void* udata) {
+  duk_get_global_string(ctx, "Duktape");
+  if (duk_is_object(ctx, -1)) duk_del_prop_string(ctx, -1, "fin");
+  duk_pop(ctx);
+  static_cast<GlobalTemplate*>(udata)->Record(ctx);
+  return 0;
+}
+
+// [] -> [thread for a page]: with a global object of its own over the shared
+// built-ins (globals given), else with built-ins of its own.
+duk_ret_t PushPageThread(duk_context* ctx, void* udata) {
+  const auto* globals = static_cast<const GlobalTemplate*>(udata);
+  if (!globals) {
+    duk_push_thread_new_globalenv(ctx);
+    return 1;
+  }
+  duk_push_thread(ctx);
+  globals->InstallFreshGlobal(duk_get_context(ctx, -1));
   return 1;
 }
 
-// Sets up the page's globals in its fresh environment and runs the program.
-// [] -> [result]
+// Sets up the page's globals and runs the program. [] -> [result]
 duk_ret_t StartPage(duk_context* ctx, void* udata) {
   const auto* program = static_cast<const JScriptProgram*>(udata);
   InstallLateBinding(ctx);
@@ -186,17 +203,31 @@ extern "C" duk_bool_t KvScriptTimedOut(void* udata) {
 
 JScriptEngine::JScriptEngine(size_t heapLimitBytes) {
   m_bridge.heapLimit = heapLimitBytes;
-  if (heapLimitBytes > 0)
+  MakeHeap();
+}
+
+JScriptEngine::~JScriptEngine() { DestroyHeap(); }
+
+void JScriptEngine::MakeHeap() {
+  m_bridge.heapBytes = 0;
+  if (m_bridge.heapLimit > 0)
     m_ctx = duk_create_heap(LimitedAlloc, LimitedRealloc, LimitedFree, &m_bridge, FatalError);
   else
     m_ctx = duk_create_heap(nullptr, nullptr, nullptr, &m_bridge, FatalError);
   if (!m_ctx) throw std::runtime_error("cannot create the script heap");
+  m_builtinsChanged = false;
+  if (duk_safe_call(m_ctx, PrepareSharedBuiltins, &m_globals, 0, 1) == DUK_EXEC_SUCCESS)
+    m_builtins = KvRecordBuiltins(m_ctx);
+  duk_pop(m_ctx);
 }
 
-JScriptEngine::~JScriptEngine() {
+void JScriptEngine::DestroyHeap() {
   // Destroying the heap runs the finalizers of the objects still alive; the
   // table has released their COM objects when their pages ended.
+  KvFreeBuiltinsSnapshot(m_builtins);
+  m_builtins = nullptr;
   duk_destroy_heap(m_ctx);
+  m_ctx = nullptr;
 }
 
 std::shared_ptr<const CompiledProgram> JScriptEngine::Compile(const std::string& fileName,
@@ -221,9 +252,13 @@ std::shared_ptr<const CompiledProgram> JScriptEngine::Compile(const std::string&
 
 bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std::string* error) {
   const auto& program = dynamic_cast<const JScriptProgram&>(compiled);
+  if (m_builtinsChanged) {
+    DestroyHeap();
+    MakeHeap();
+    ++m_renewals;
+  }
   PageScope scope(m_bridge, page);
-  // The page's thread: fresh built-ins and global object on the shared heap.
-  if (duk_safe_call(m_ctx, PushPageThread, nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
+  if (duk_safe_call(m_ctx, PushPageThread, m_builtins ? &m_globals : nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(m_ctx);
     throw std::runtime_error("cannot make the page's script environment");
   }
@@ -235,5 +270,6 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     ok = DescribeUncaught(thread, program.map, error);
   // Letting go of the thread lets go of everything only the page could reach.
   duk_pop(m_ctx);
+  if (m_builtins && !KvBuiltinsUnchanged(m_ctx, m_builtins)) m_builtinsChanged = true;
   return ok;
 }

@@ -1,14 +1,20 @@
 // Pages in JScript, run by the Duktape engine. One engine is one script
-// heap, made once and kept for many pages: each page runs in a thread of the
-// heap with built-ins and a global object of its own, so that what a page
-// does to globals or to the built-ins' prototypes dies with it. Compiled
-// pages are bytecode, loaded into whichever engine runs them.
+// heap, made once and kept for many pages. Each page runs in a thread of the
+// heap with a global object of its own, so the globals a page leaves die
+// with it. The built-in objects (Object.prototype, Array.prototype, Math,
+// ...) are shared by the pages of a heap, because making them afresh costs
+// more than most pages; a record of them is checked after every page, and a
+// page that changed one leaves a heap that is thrown away and made anew
+// before the next page runs. Compiled pages are bytecode, loaded into
+// whichever engine runs them.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "BuiltinsSnapshot.h"
+#include "GlobalTemplate.h"
 #include "PageEngine.h"
 #include "ScriptBridge.h"
 
@@ -25,7 +31,19 @@ class JScriptEngine final : public PageEngine {
                                                  ScriptSourceMap map, std::string* error) override;
   bool Run(PageContext& page, const CompiledProgram& program, std::string* error) override;
 
+  // How many times the heap was made anew after a page changed a built-in.
+  size_t Renewals() const { return m_renewals; }
+
  private:
+  void MakeHeap();
+  void DestroyHeap();
+
   ScriptBridge m_bridge;
   duk_context* m_ctx = nullptr;
+  GlobalTemplate m_globals;
+  // Null when the heap's built-ins hold something the record cannot follow;
+  // each page then gets built-ins of its own.
+  KvBuiltinsSnapshot* m_builtins = nullptr;
+  bool m_builtinsChanged = false;
+  size_t m_renewals = 0;
 };
