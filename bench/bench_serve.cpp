@@ -10,6 +10,9 @@
 //     median, with 8 keep-alive clients on the read page.
 // CPU is the whole process's (server threads and client alike), so other
 // load on the machine disturbs the comparison little.
+//
+// `bench_serve --requests N` only serves the read page N times over one
+// connection, for a profiler (valgrind --tool=callgrind) to watch.
 #include <time.h>
 
 #include <algorithm>
@@ -215,9 +218,16 @@ void TailLatency(const KvHostOptions& options, const HostEnvironment& host) {
   bench::PrintRatio("serve_p99_over_p50", p99 / p50, 2.5);
 }
 
+void ServeOnly(const KvHostOptions& options, const HostEnvironment& host, int requests) {
+  Server server(options, host);
+  auto client = server.Client();
+  for (int i = 0; i < requests; ++i) Get(*client);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int profiledRequests = argc == 3 && std::string(argv[1]) == "--requests" ? std::atoi(argv[2]) : 0;
   std::string dir = fs::temp_directory_path() / ("kv-bench-serve-" + std::to_string(getpid()));
   fs::create_directories(dir + "/site");
   std::ofstream(dir + "/site/read.asp") << kPage;
@@ -237,10 +247,14 @@ int main() {
     if (!host.Prepare(options, {}, &error)) Die(error);
     // One connection, one page at a time: the cost of a page, not of waiting.
     options.serveOptions.workers = 1;
-    ReadPageAgainstCalls(options, host);
-    CookielessDrift(options, host);
-    options.serveOptions.workers = 0;
-    TailLatency(options, host);
+    if (profiledRequests > 0) {
+      ServeOnly(options, host, profiledRequests);
+    } else {
+      ReadPageAgainstCalls(options, host);
+      CookielessDrift(options, host);
+      options.serveOptions.workers = 0;
+      TailLatency(options, host);
+    }
   }
   std::error_code ec;
   fs::remove_all(dir, ec);
