@@ -70,27 +70,30 @@ duk_ret_t CompileToBytecode(duk_context* ctx, void*) {
   return 1;
 }
 
-// Readies the heap's own thread for sharing its built-ins: the global
-// bindings recorded, and no way left for a page to register a script
-// finalizer, which would run its code during a later page.
-duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void* udata) {
+// Readies the heap's own thread for sharing its built-ins: no way left for a
+// page to register a script finalizer, which would run its code during a
+// later page. [] -> [whether pages can be given copies of its global object]
+duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void*) {
   duk_get_global_string(ctx, "Duktape");
   if (duk_is_object(ctx, -1)) duk_del_prop_string(ctx, -1, "fin");
   duk_pop(ctx);
-  static_cast<GlobalTemplate*>(udata)->Record(ctx);
-  return 0;
+  const bool copies = KvPushGlobalCopy(ctx, ctx);
+  if (copies) duk_pop(ctx);
+  duk_push_boolean(ctx, copies);
+  return 1;
 }
 
-// [] -> [thread for a page]: with a global object of its own over the shared
-// built-ins (globals given), else with built-ins of its own.
-duk_ret_t PushPageThread(duk_context* ctx, void* udata) {
-  const auto* globals = static_cast<const GlobalTemplate*>(udata);
-  if (!globals) {
+// [] -> [thread for a page]: with a copy of the heap's global object over
+// the shared built-ins (shared set), else with built-ins of its own.
+duk_ret_t PushPageThread(duk_context* ctx, void* shared) {
+  if (!shared) {
     duk_push_thread_new_globalenv(ctx);
     return 1;
   }
   duk_push_thread(ctx);
-  globals->InstallFreshGlobal(duk_get_context(ctx, -1));
+  duk_context* thread = duk_get_context(ctx, -1);
+  KvPushGlobalCopy(thread, ctx);
+  duk_set_global_object(thread);
   return 1;
 }
 
@@ -216,7 +219,7 @@ void JScriptEngine::MakeHeap() {
     m_ctx = duk_create_heap(nullptr, nullptr, nullptr, &m_bridge, FatalError);
   if (!m_ctx) throw std::runtime_error("cannot create the script heap");
   m_builtinsChanged = false;
-  if (duk_safe_call(m_ctx, PrepareSharedBuiltins, &m_globals, 0, 1) == DUK_EXEC_SUCCESS)
+  if (duk_safe_call(m_ctx, PrepareSharedBuiltins, nullptr, 0, 1) == DUK_EXEC_SUCCESS && duk_get_boolean(m_ctx, -1))
     m_builtins = KvRecordBuiltins(m_ctx);
   duk_pop(m_ctx);
 }
@@ -258,7 +261,7 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     ++m_renewals;
   }
   PageScope scope(m_bridge, page);
-  if (duk_safe_call(m_ctx, PushPageThread, m_builtins ? &m_globals : nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
+  if (duk_safe_call(m_ctx, PushPageThread, m_builtins, 0, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(m_ctx);
     throw std::runtime_error("cannot make the page's script environment");
   }

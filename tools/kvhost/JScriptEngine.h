@@ -14,7 +14,6 @@
 #include <string>
 
 #include "BuiltinsSnapshot.h"
-#include "GlobalTemplate.h"
 #include "PageEngine.h"
 #include "ScriptBridge.h"
 
@@ -40,7 +39,6 @@ class JScriptEngine final : public PageEngine {
 
   ScriptBridge m_bridge;
   duk_context* m_ctx = nullptr;
-  GlobalTemplate m_globals;
   // Null when the heap's built-ins hold something the record cannot follow;
   // each page then gets built-ins of its own.
   KvBuiltinsSnapshot* m_builtins = nullptr;

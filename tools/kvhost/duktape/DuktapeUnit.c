@@ -16,25 +16,14 @@ typedef struct {
 	duk_uint32_t array_size;
 	duk_uint32_t array_length; /* arrays: .length and whether it is writable */
 	duk_bool_t array_length_fixed;
-	size_t first_property;
-	size_t first_element;
+	size_t first_byte; /* of its keys, values, attributes and array part */
 } KvObjectRecord;
-
-typedef struct {
-	duk_hstring *key;
-	duk_uint8_t flags;
-	duk_tval value;
-	duk_hobject *getter;
-	duk_hobject *setter;
-} KvPropertyRecord;
 
 struct KvBuiltinsSnapshot {
 	KvObjectRecord *objects;
 	size_t object_count, object_capacity;
-	KvPropertyRecord *properties;
-	size_t property_count, property_capacity;
-	duk_tval *elements;
-	size_t element_count, element_capacity;
+	unsigned char *bytes;
+	size_t byte_count, byte_capacity;
 	/* Open-addressed set of the objects recorded (capacity a power of 2). */
 	duk_hobject **seen;
 	size_t seen_capacity;
@@ -113,10 +102,30 @@ static void kv__follow_value(KvBuiltinsSnapshot *s, duk_heap *heap, duk_tval *tv
 	}
 }
 
+/* Appends size bytes from p to the record. */
+static void kv__append(KvBuiltinsSnapshot *s, const void *p, size_t size) {
+	while (s->byte_count + size > s->byte_capacity) {
+		if (!kv__grow((void **) &s->bytes, &s->byte_capacity, s->byte_capacity, 1)) {
+			s->failed = 1;
+			return;
+		}
+	}
+	if (size > 0) {
+		memcpy(s->bytes + s->byte_count, p, size);
+	}
+	s->byte_count += size;
+}
+
+/* The parts of an object's property table in use: keys, values and
+ * attributes of its entries, and its array part. */
+#define KV__KEY_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h) * sizeof(duk_hstring *))
+#define KV__VALUE_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h) * sizeof(duk_propvalue))
+#define KV__FLAG_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h))
+#define KV__ARRAY_BYTES(h) ((size_t) DUK_HOBJECT_GET_ASIZE(h) * sizeof(duk_tval))
+
 static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	KvObjectRecord *o;
 	duk_uint32_t i;
-	size_t index;
 
 	if (!kv__grow((void **) &s->objects, &s->object_capacity, s->object_count, sizeof(KvObjectRecord))) {
 		s->failed = 1;
@@ -127,8 +136,7 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 		s->failed = 1;
 		return;
 	}
-	index = s->object_count++;
-	o = &s->objects[index];
+	o = &s->objects[s->object_count++];
 	memset(o, 0, sizeof(*o));
 	o->object = h;
 	o->flags = DUK_HEAPHDR_GET_FLAGS_RAW(&h->hdr) >> DUK_HEAPHDR_FLAGS_USER_START;
@@ -139,36 +147,11 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 		o->array_length = ((duk_harray *) h)->length;
 		o->array_length_fixed = ((duk_harray *) h)->length_nonwritable;
 	}
-	o->first_property = s->property_count;
-	o->first_element = s->element_count;
-
-	for (i = 0; i < o->entries; i++) {
-		KvPropertyRecord *p;
-		if (!kv__grow((void **) &s->properties, &s->property_capacity, s->property_count, sizeof(KvPropertyRecord))) {
-			s->failed = 1;
-			return;
-		}
-		p = &s->properties[s->property_count++];
-		memset(p, 0, sizeof(*p));
-		p->key = DUK_HOBJECT_E_GET_KEY(heap, h, i);
-		p->flags = DUK_HOBJECT_E_GET_FLAGS(heap, h, i);
-		if (!p->key) {
-			continue;
-		}
-		if (p->flags & DUK_PROPDESC_FLAG_ACCESSOR) {
-			p->getter = DUK_HOBJECT_E_GET_VALUE_GETTER(heap, h, i);
-			p->setter = DUK_HOBJECT_E_GET_VALUE_SETTER(heap, h, i);
-		} else {
-			DUK_TVAL_SET_TVAL(&p->value, DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, h, i));
-		}
-	}
-	for (i = 0; i < o->array_size; i++) {
-		if (!kv__grow((void **) &s->elements, &s->element_capacity, s->element_count, sizeof(duk_tval))) {
-			s->failed = 1;
-			return;
-		}
-		DUK_TVAL_SET_TVAL(&s->elements[s->element_count++], DUK_HOBJECT_A_GET_VALUE_PTR(heap, h, i));
-	}
+	o->first_byte = s->byte_count;
+	kv__append(s, DUK_HOBJECT_E_GET_KEY_BASE(heap, h), KV__KEY_BYTES(h));
+	kv__append(s, DUK_HOBJECT_E_GET_VALUE_BASE(heap, h), KV__VALUE_BYTES(h));
+	kv__append(s, DUK_HOBJECT_E_GET_FLAGS_BASE(heap, h), KV__FLAG_BYTES(h));
+	kv__append(s, DUK_HOBJECT_A_GET_BASE(heap, h), KV__ARRAY_BYTES(h));
 
 	/* Follow what the object refers to once its own record is complete
 	 * (recursion may move the arrays). */
@@ -187,35 +170,6 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	for (i = 0; i < DUK_HOBJECT_GET_ASIZE(h) && !s->failed; i++) {
 		kv__follow_value(s, heap, DUK_HOBJECT_A_GET_VALUE_PTR(heap, h, i));
 	}
-}
-
-/* Same value by identity: the same object or string, the same bits of a
- * number. */
-static int kv__same_value(duk_tval *a, duk_tval *b) {
-	if (DUK_TVAL_GET_TAG(a) != DUK_TVAL_GET_TAG(b)) {
-		return 0;
-	}
-	if (DUK_TVAL_IS_HEAP_ALLOCATED(a)) {
-		return DUK_TVAL_GET_HEAPHDR(a) == DUK_TVAL_GET_HEAPHDR(b);
-	}
-	if (DUK_TVAL_IS_BOOLEAN(a)) {
-		return DUK_TVAL_GET_BOOLEAN(a) == DUK_TVAL_GET_BOOLEAN(b);
-	}
-	if (DUK_TVAL_IS_POINTER(a)) {
-		return DUK_TVAL_GET_POINTER(a) == DUK_TVAL_GET_POINTER(b);
-	}
-	if (DUK_TVAL_IS_LIGHTFUNC(a)) {
-		duk_c_function fa, fb;
-		duk_small_uint_t la, lb;
-		DUK_TVAL_GET_LIGHTFUNC(a, fa, la);
-		DUK_TVAL_GET_LIGHTFUNC(b, fb, lb);
-		return fa == fb && la == lb;
-	}
-	if (DUK_TVAL_IS_NUMBER(a)) {
-		duk_double_t x = DUK_TVAL_GET_NUMBER(a), y = DUK_TVAL_GET_NUMBER(b);
-		return memcmp(&x, &y, sizeof(x)) == 0;
-	}
-	return 1; /* undefined, null, unused: the tag says it all */
 }
 
 KvBuiltinsSnapshot *KvRecordBuiltins(duk_context *ctx) {
@@ -237,13 +191,16 @@ KvBuiltinsSnapshot *KvRecordBuiltins(duk_context *ctx) {
 	return s;
 }
 
+/* The bytes compared are those the record copied: a value written again
+ * may differ in bits the engine does not read (the rest of a boolean's
+ * word), which only makes a change show where there is none. */
 int KvBuiltinsUnchanged(duk_context *ctx, const KvBuiltinsSnapshot *s) {
 	duk_heap *heap = ((duk_hthread *) ctx)->heap;
 	size_t n;
 	for (n = 0; n < s->object_count; n++) {
 		const KvObjectRecord *o = &s->objects[n];
 		duk_hobject *h = o->object;
-		duk_uint32_t i;
+		const unsigned char *p = s->bytes + o->first_byte;
 		if ((DUK_HEAPHDR_GET_FLAGS_RAW(&h->hdr) >> DUK_HEAPHDR_FLAGS_USER_START) != o->flags ||
 		    DUK_HOBJECT_GET_PROTOTYPE(heap, h) != o->prototype || DUK_HOBJECT_GET_ENEXT(h) != o->entries ||
 		    DUK_HOBJECT_GET_ASIZE(h) != o->array_size) {
@@ -253,37 +210,23 @@ int KvBuiltinsUnchanged(duk_context *ctx, const KvBuiltinsSnapshot *s) {
 		                                ((duk_harray *) h)->length_nonwritable != o->array_length_fixed)) {
 			return 0;
 		}
-		for (i = 0; i < o->entries; i++) {
-			KvPropertyRecord *p = &s->properties[o->first_property + i];
-			if (DUK_HOBJECT_E_GET_KEY(heap, h, i) != p->key) {
-				return 0;
-			}
-			if (!p->key) {
-				continue;
-			}
-			if (DUK_HOBJECT_E_GET_FLAGS(heap, h, i) != p->flags) {
-				return 0;
-			}
-			if (p->flags & DUK_PROPDESC_FLAG_ACCESSOR) {
-				if (DUK_HOBJECT_E_GET_VALUE_GETTER(heap, h, i) != p->getter ||
-				    DUK_HOBJECT_E_GET_VALUE_SETTER(heap, h, i) != p->setter) {
-					return 0;
-				}
-			} else if (!kv__same_value(DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, h, i), &p->value)) {
-				return 0;
-			}
+		if (memcmp(p, DUK_HOBJECT_E_GET_KEY_BASE(heap, h), KV__KEY_BYTES(h)) != 0) {
+			return 0;
 		}
-		for (i = 0; i < o->array_size; i++) {
-			if (!kv__same_value(DUK_HOBJECT_A_GET_VALUE_PTR(heap, h, i), &s->elements[o->first_element + i])) {
-				return 0;
-			}
+		p += KV__KEY_BYTES(h);
+		if (memcmp(p, DUK_HOBJECT_E_GET_VALUE_BASE(heap, h), KV__VALUE_BYTES(h)) != 0) {
+			return 0;
+		}
+		p += KV__VALUE_BYTES(h);
+		if (memcmp(p, DUK_HOBJECT_E_GET_FLAGS_BASE(heap, h), KV__FLAG_BYTES(h)) != 0) {
+			return 0;
+		}
+		p += KV__FLAG_BYTES(h);
+		if (KV__ARRAY_BYTES(h) > 0 && memcmp(p, DUK_HOBJECT_A_GET_BASE(heap, h), KV__ARRAY_BYTES(h)) != 0) {
+			return 0;
 		}
 	}
 	return 1;
-}
-
-size_t KvBuiltinsObjectCount(const KvBuiltinsSnapshot *s) {
-	return s->object_count;
 }
 
 void KvFreeBuiltinsSnapshot(KvBuiltinsSnapshot *s) {
@@ -291,8 +234,40 @@ void KvFreeBuiltinsSnapshot(KvBuiltinsSnapshot *s) {
 		return;
 	}
 	free(s->objects);
-	free(s->properties);
-	free(s->elements);
+	free(s->bytes);
 	free(s->seen);
 	free(s);
+}
+
+duk_bool_t KvPushGlobalCopy(duk_context *ctx, duk_context *from) {
+	duk_hthread *thr = (duk_hthread *) ctx;
+	duk_heap *heap = thr->heap;
+	duk_hobject *source = ((duk_hthread *) from)->builtins[DUK_BIDX_GLOBAL];
+	duk_hobject *copy;
+	duk_uint32_t i;
+
+	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(source); i++) {
+		if (DUK_HOBJECT_E_GET_KEY(heap, source, i) && DUK_HOBJECT_E_SLOT_IS_ACCESSOR(heap, source, i)) {
+			return 0;
+		}
+	}
+	copy = duk_push_object_helper_proto(thr,
+	                                    DUK_HOBJECT_FLAG_EXTENSIBLE | DUK_HOBJECT_FLAG_FASTREFS |
+	                                        DUK_HOBJECT_CLASS_AS_FLAGS(DUK_HOBJECT_GET_CLASS_NUMBER(source)),
+	                                    DUK_HOBJECT_GET_PROTOTYPE(heap, source));
+	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(source); i++) {
+		duk_hstring *key = DUK_HOBJECT_E_GET_KEY(heap, source, i);
+		duk_tval *value;
+		if (!key || DUK_HSTRING_HAS_HIDDEN(key)) {
+			continue;
+		}
+		value = DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, source, i);
+		if (DUK_TVAL_IS_OBJECT(value) && DUK_TVAL_GET_OBJECT(value) == source) {
+			duk_push_hobject(thr, copy);
+		} else {
+			duk_push_tval(thr, value);
+		}
+		duk_hobject_define_property_internal(thr, copy, key, DUK_HOBJECT_E_GET_FLAGS(heap, source, i));
+	}
+	return 1;
 }
