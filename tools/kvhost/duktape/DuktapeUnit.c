@@ -13,10 +13,12 @@ typedef struct {
 	duk_uint32_t flags; /* the object's own flags, not the collector's */
 	duk_hobject *prototype;
 	duk_uint32_t entries;
+	duk_uint32_t entry_size;
 	duk_uint32_t array_size;
+	duk_uint32_t hash_size;
 	duk_uint32_t array_length; /* arrays: .length and whether it is writable */
 	duk_bool_t array_length_fixed;
-	size_t first_byte; /* of its keys, values, attributes and array part */
+	size_t first_byte; /* of its property table */
 } KvObjectRecord;
 
 struct KvBuiltinsSnapshot {
@@ -116,12 +118,11 @@ static void kv__append(KvBuiltinsSnapshot *s, const void *p, size_t size) {
 	s->byte_count += size;
 }
 
-/* The parts of an object's property table in use: keys, values and
- * attributes of its entries, and its array part. */
-#define KV__KEY_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h) * sizeof(duk_hstring *))
-#define KV__VALUE_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h) * sizeof(duk_propvalue))
-#define KV__FLAG_BYTES(h) ((size_t) DUK_HOBJECT_GET_ENEXT(h))
-#define KV__ARRAY_BYTES(h) ((size_t) DUK_HOBJECT_GET_ASIZE(h) * sizeof(duk_tval))
+/* An object's property table: entries (keys, values, attributes), array
+ * part and hash part in one block. Slots not in use hold whatever they
+ * held, which stays so until a property is added, and that shows anyway. */
+#define KV__TABLE_BYTES(h) \
+	((size_t) DUK_HOBJECT_P_COMPUTE_SIZE(DUK_HOBJECT_GET_ESIZE(h), DUK_HOBJECT_GET_ASIZE(h), DUK_HOBJECT_GET_HSIZE(h)))
 
 static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	KvObjectRecord *o;
@@ -142,16 +143,15 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	o->flags = DUK_HEAPHDR_GET_FLAGS_RAW(&h->hdr) >> DUK_HEAPHDR_FLAGS_USER_START;
 	o->prototype = DUK_HOBJECT_GET_PROTOTYPE(heap, h);
 	o->entries = DUK_HOBJECT_GET_ENEXT(h);
+	o->entry_size = DUK_HOBJECT_GET_ESIZE(h);
 	o->array_size = DUK_HOBJECT_GET_ASIZE(h);
+	o->hash_size = DUK_HOBJECT_GET_HSIZE(h);
 	if (DUK_HOBJECT_IS_ARRAY(h)) {
 		o->array_length = ((duk_harray *) h)->length;
 		o->array_length_fixed = ((duk_harray *) h)->length_nonwritable;
 	}
 	o->first_byte = s->byte_count;
-	kv__append(s, DUK_HOBJECT_E_GET_KEY_BASE(heap, h), KV__KEY_BYTES(h));
-	kv__append(s, DUK_HOBJECT_E_GET_VALUE_BASE(heap, h), KV__VALUE_BYTES(h));
-	kv__append(s, DUK_HOBJECT_E_GET_FLAGS_BASE(heap, h), KV__FLAG_BYTES(h));
-	kv__append(s, DUK_HOBJECT_A_GET_BASE(heap, h), KV__ARRAY_BYTES(h));
+	kv__append(s, DUK_HOBJECT_GET_PROPS(heap, h), KV__TABLE_BYTES(h));
 
 	/* Follow what the object refers to once its own record is complete
 	 * (recursion may move the arrays). */
@@ -200,29 +200,17 @@ int KvBuiltinsUnchanged(duk_context *ctx, const KvBuiltinsSnapshot *s) {
 	for (n = 0; n < s->object_count; n++) {
 		const KvObjectRecord *o = &s->objects[n];
 		duk_hobject *h = o->object;
-		const unsigned char *p = s->bytes + o->first_byte;
 		if ((DUK_HEAPHDR_GET_FLAGS_RAW(&h->hdr) >> DUK_HEAPHDR_FLAGS_USER_START) != o->flags ||
 		    DUK_HOBJECT_GET_PROTOTYPE(heap, h) != o->prototype || DUK_HOBJECT_GET_ENEXT(h) != o->entries ||
-		    DUK_HOBJECT_GET_ASIZE(h) != o->array_size) {
+		    DUK_HOBJECT_GET_ESIZE(h) != o->entry_size || DUK_HOBJECT_GET_ASIZE(h) != o->array_size ||
+		    DUK_HOBJECT_GET_HSIZE(h) != o->hash_size) {
 			return 0;
 		}
 		if (DUK_HOBJECT_IS_ARRAY(h) && (((duk_harray *) h)->length != o->array_length ||
 		                                ((duk_harray *) h)->length_nonwritable != o->array_length_fixed)) {
 			return 0;
 		}
-		if (memcmp(p, DUK_HOBJECT_E_GET_KEY_BASE(heap, h), KV__KEY_BYTES(h)) != 0) {
-			return 0;
-		}
-		p += KV__KEY_BYTES(h);
-		if (memcmp(p, DUK_HOBJECT_E_GET_VALUE_BASE(heap, h), KV__VALUE_BYTES(h)) != 0) {
-			return 0;
-		}
-		p += KV__VALUE_BYTES(h);
-		if (memcmp(p, DUK_HOBJECT_E_GET_FLAGS_BASE(heap, h), KV__FLAG_BYTES(h)) != 0) {
-			return 0;
-		}
-		p += KV__FLAG_BYTES(h);
-		if (KV__ARRAY_BYTES(h) > 0 && memcmp(p, DUK_HOBJECT_A_GET_BASE(heap, h), KV__ARRAY_BYTES(h)) != 0) {
+		if (memcmp(s->bytes + o->first_byte, DUK_HOBJECT_GET_PROPS(heap, h), KV__TABLE_BYTES(h)) != 0) {
 			return 0;
 		}
 	}
@@ -255,6 +243,7 @@ duk_bool_t KvPushGlobalCopy(duk_context *ctx, duk_context *from) {
 	                                    DUK_HOBJECT_FLAG_EXTENSIBLE | DUK_HOBJECT_FLAG_FASTREFS |
 	                                        DUK_HOBJECT_CLASS_AS_FLAGS(DUK_HOBJECT_GET_CLASS_NUMBER(source)),
 	                                    DUK_HOBJECT_GET_PROTOTYPE(heap, source));
+	duk_hobject_resize_entrypart(thr, copy, DUK_HOBJECT_GET_ENEXT(source));
 	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(source); i++) {
 		duk_hstring *key = DUK_HOBJECT_E_GET_KEY(heap, source, i);
 		duk_tval *value;
