@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -10,6 +11,9 @@ namespace {
 // formatter. False, with out left half-written, for anything else (a flag,
 // a width, another conversion): the caller then formats with vsnprintf.
 bool FormatPlain(const char* format, va_list args, std::string& out) {
+  // Room for the template and its values at once: growing a string past
+  // its inline buffer step by step costs more than the formatting.
+  out.reserve(std::strlen(format) + 48);
   const char* run = format;
   const char* p = format;
   for (; *p; ++p) {
