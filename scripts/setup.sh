@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
           libgtest-dev libbenchmark-dev duktape-dev ccache libcli11-dev
-          libcpp-httplib-dev)
+          libcpp-httplib-dev libmicrohttpd-dev libsodium-dev)
 # The install and package tests: cpack's Debian generator and its helpers.
 packages+=(dpkg-dev binutils file)
 # The browser test: Debian's Chromium, driven by puppeteer-core from npm.

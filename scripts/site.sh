@@ -22,5 +22,6 @@ for ((i = 0; i < ${#args[@]}; i++)); do
   esac
 done
 echo "The demo site: http://$bind:$port/  (Ctrl-C stops it)"
+echo "Sign in as anna / anna-demo (every order) or ben / ben-demo (his own and everybody's)."
 export KVHOST_DATA_DIR=${KVHOST_DATA_DIR:-$PWD/data}
 exec "$build_dir/tools/kvhost/kvhost" serve --root examples/site "$@"

@@ -4,7 +4,10 @@
 // The order list: ten orders a page, sorted by the column whose header was
 // clicked, with titles and option texts in the visitor's language. Sort
 // column, direction and page are kept in the session, so that coming back
-// from an order shows the same page.
+// from an order shows the same page. The list holds the orders the signed-in
+// user may see.
+
+var USER = requireUser();
 
 // Column, its sort expression and whether its header sorts.
 var COLUMNS = [
@@ -49,16 +52,17 @@ function saveListState(state) {
   Session("list.page", String(state.page));
 }
 
-// The orders the session's user may see, with the title of the visitor's
-// language joined from the language table.
+// The orders the user may see, with the title of the visitor's language
+// joined from the language table.
 function orderQuery() {
-  var builder = Server.CreateObject("KvHtmlDbTools.KvDataPump");
-  builder.Init(Session, ORDER_FORM);
   var fields = [];
   for (var i = 0; i < COLUMNS.length; i++) fields.push(COLUMNS[i].field);
-  var select = builder.GetSQLJoinSelect(ORDERS_PACK, LCID, true, fields);
-  var where = builder.GetSQLJoinWhere(ORDERS_PACK, "", LCID);
-  return where ? select + " WHERE " + where : select;
+  return visibleOrdersSql(USER, fields, "");
+}
+
+// A stored state as a class name: only plain option values become one.
+function stateClass(value) {
+  return /^[A-Za-z0-9]{1,20}$/.test(value) ? " state-" + value : "";
 }
 
 function headerCell(column, state) {
@@ -96,7 +100,7 @@ if (state.page > pages) state.page = pages;
 if (state.page > 1) list.Init(Session, query, sorter, (state.page - 1) * PAGE_SIZE, true);
 saveListState(state);
 
-pageStart(t("orders"), "./");
+pageStart(t("orders"), "./", USER);
 %>
 <div class="toolbar">
   <p class="summary"><%= h(t("count", total)) %> · <%= h(t("pageOf", state.page, pages)) %></p>
@@ -121,7 +125,7 @@ pageStart(t("orders"), "./");
   <td><a href="order.asp?lid=<%= lid %>"><%= h(list.Value("strno")) %></a></td>
   <td class="title"><%= title ? h(title) : '<span class="muted">' + h(t("noTitle")) + '</span>' %></td>
   <td><%= h(optionList(list.ValueEx("strcolor", LCID))) %></td>
-  <td><span class="badge state-<%= h(stateValue.split("|")[0]) %>"><%= h(optionList(list.ValueEx("strstate", LCID))) %></span></td>
+  <td><span class="badge<%= stateClass(stateValue.split("|")[0]) %>"><%= h(optionList(list.ValueEx("strstate", LCID))) %></span></td>
   <td class="num"><%= h(list.Value("lamount")) %></td>
   <td class="num"><%= h(formatNumber(list.Value("dblprice"), 2)) %></td>
   <td><%= h(formatDate(list.Value("dtorder"))) %></td>

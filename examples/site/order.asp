@@ -1,30 +1,17 @@
 <%@ Language="JScript" %>
 <!-- #include file="include/site.inc" -->
+<!-- #include file="include/order-input.inc" -->
 <%
 // One order: shown and edited with a record pump bound to the order edit
 // form, titles in both languages, option texts of the visitor's language.
-// order.asp?lid=N shows order N, order.asp alone an empty new order. The
-// form posts back here with action save, clone or delete; a done action
-// redirects, a failed one shows the page again with what went wrong.
+// order.asp?lid=N shows order N, order.asp alone an empty new order; an
+// order the signed-in user may not see is not there (404). The form posts
+// back here with action save, clone or delete and the stamp of the order
+// it showed; a done action redirects, a failed one shows the page again
+// with what went wrong, and a stale form (the order changed, deleted or
+// replaced since) does nothing.
 
-var OPTION_FIELDS = ["strcolor", "strstate"];
-
-// The option values of a field with their texts in one language, as the
-// repository lists them for the controls of the order form's data pack.
-function optionTexts(field, lcid) {
-  var cursor = Server.CreateObject("KvHtmlDbTools.KvDataPump");
-  cursor.QueryInit(Session,
-      "SELECT DISTINCT krlang.strident AS strident, krlang.strtext AS strtext " +
-      "FROM krlang, krappcontrol, krappdatafield WHERE krlang.ltype=7 AND krlang.lcid=" + lcid +
-      " AND krlang.ltableid=krappcontrol.lid AND krappcontrol.ldatafieldid=krappdatafield.lid" +
-      " AND krappdatafield.ldatapackid=" + ORDERS_PACK + " AND krappdatafield.strname='" + field + "'" +
-      " ORDER BY strident");
-  var options = [];
-  for (; !cursor.IsEOF; cursor.MoveNext())
-    options.push({ ident: requestText(cursor.Value("strident")), text: requestText(cursor.Value("strtext")) });
-  cursor.CloseQuery();
-  return options;
-}
+var USER = requireUser();
 
 function splitValues(text) {
   var values = [];
@@ -44,11 +31,18 @@ function exists(pump) { return pump.ValueByFieldName("lid", 0) > 0; }
 
 function emptyOrder() {
   return { id: 0, no: "", strcolor: [], strstate: [], amount: "", price: "", date: isoDate(new Date()),
-           memo: "", titles: { de: "", en: "" }, translations: null, attachment: "" };
+           memo: "", titles: { de: "", en: "" }, translations: null, attachment: "", edited: "", owner: "" };
 }
 
-// The order as the form shows it, or null when there is none.
+function isoDateTime(value) {
+  if (!(value instanceof Date) || isNaN(value.getTime())) return "";
+  return isoDate(value) + " " + two(value.getHours()) + ":" + two(value.getMinutes()) + ":" + two(value.getSeconds());
+}
+
+// The order as the form shows it, or null when there is none that the
+// user may see.
 function readOrder(id) {
+  if (!canSee(USER, id)) return null;
   var pump = boundPump(id);
   if (!exists(pump)) return null;
   var amount = pump.ValueByFieldName("lamount", null), price = pump.ValueByFieldName("dblprice", null);
@@ -63,9 +57,12 @@ function readOrder(id) {
     memo: requestText(pump.ValueByFieldName("strmemo", "")),
     titles: {},
     translations: {},
-    attachment: ""
+    attachment: "",
+    edited: isoDateTime(pump.ValueByFieldName("dtedit", null)),
+    owner: String(pump.ValueByFieldName("lownerid", ""))
   };
   for (var code in LANGUAGES) {
+    if (!isOwn(LANGUAGES, code)) continue;
     var lcid = LANGUAGES[code].lcid;
     order.titles[code] = requestText(pump.ValueByFieldNameEx("strtitle", "", lcid));
     order.translations[code] = {
@@ -78,41 +75,14 @@ function readOrder(id) {
   return order;
 }
 
-// The posted form as an order, with what is wrong with it.
-function postedOrder(id) {
-  var order = emptyOrder();
-  order.id = id;
-  order.no = formValue("strno").replace(/^\s+|\s+$/g, "");
-  for (var f = 0; f < OPTION_FIELDS.length; f++) {
-    var posted = formValue(OPTION_FIELDS[f]);
-    order[OPTION_FIELDS[f]] = posted ? posted.split(", ") : [];
-  }
-  order.amount = formValue("lamount").replace(/\s+/g, "");
-  order.price = formValue("dblprice").replace(/\s+/g, "");
-  order.date = formValue("dtorder").replace(/\s+/g, "");
-  order.memo = formValue("strmemo");
-  order.titles = { de: formValue("title_de"), en: formValue("title_en") };
-  order.errors = [];
-  if (!order.no) order.errors.push(t("needNo"));
-  if (order.amount && !/^-?[0-9]{1,9}$/.test(order.amount)) order.errors.push(t("badAmount"));
-  if (order.price && !/^-?[0-9]+([.,][0-9]+)?$/.test(order.price)) order.errors.push(t("badPrice"));
-  if (order.date && !/^[0-9]{4}-[0-9]{2}-[0-9]{2}$/.test(order.date)) order.errors.push(t("badDate"));
-  return order;
-}
-
-function dateOf(iso) {
-  var p = iso.split("-");
-  return new Date(parseInt(p[0], 10), parseInt(p[1], 10) - 1, parseInt(p[2], 10));
-}
-
-// Saves the order (inserted when it has no id) and returns its id; 0 when
-// the order to update is gone.
+// Saves the order (inserted when it has no id, owned by the user who made
+// it) and returns its id; 0 when the order to update is gone.
 function saveOrder(order) {
   var pump = boundPump(0);
   if (order.id) {
     pump.SetFieldValue("lid", order.id);
   } else {
-    pump.SetFieldValue("lownerid", -1);
+    pump.SetFieldValue("lownerid", USER.id);
     pump.SetFieldValue("lparentid", 0);
   }
   pump.SetFieldValue("strno", order.no);
@@ -120,27 +90,33 @@ function saveOrder(order) {
     pump.SetFieldValue(OPTION_FIELDS[f], order[OPTION_FIELDS[f]].join("|"));
   pump.SetFieldValue("lamount", order.amount ? parseInt(order.amount, 10) : null);
   pump.SetFieldValue("dblprice", order.price ? parseFloat(order.price.replace(",", ".")) : null);
-  pump.SetFieldValue("dtorder", order.date ? dateOf(order.date) : null);
+  pump.SetFieldValue("dtorder", order.date ? dayOf(order.date) : null);
   pump.SetFieldValue("strmemo", order.memo);
   pump.SetFieldValue("dtedit", new Date());
-  for (var code in LANGUAGES) pump.SetFieldValueEx("strtitle", LANGUAGES[code].lcid, order.titles[code]);
+  pump.SetFieldValue("luserid", USER.id);
+  for (var code in LANGUAGES)
+    if (isOwn(LANGUAGES, code)) pump.SetFieldValueEx("strtitle", LANGUAGES[code].lcid, order.titles[code]);
   return pump.SaveFieldValues();
 }
 
-// A copy of the order with its lines, notes and stored files; the titles
-// live in the language table, which is no child of the orders, so they are
-// carried over here. Returns the copy's id.
-function cloneOrder(id) {
-  var pump = boundPump(id);
+// A copy of the order with its lines, notes and stored files, under a new
+// number and owned by the user who made it; the titles live in the language
+// table, which is no child of the orders, so they are carried over here.
+// Returns the copy's id.
+function cloneOrder(order, limits) {
+  var pump = boundPump(order.id);
   if (!exists(pump)) return 0;
-  var titles = {};
-  for (var code in LANGUAGES) titles[code] = requestText(pump.ValueByFieldNameEx("strtitle", "", LANGUAGES[code].lcid));
   var copy = pump.Clone("", "", true);
   if (!(copy > 0)) return 0;
   pump.CleanFieldValues();
   pump.SetFieldValue("lid", copy);
+  pump.SetFieldValue("strno", copyNumber(order.no, copy, limitOf(limits, "strno", 20)));
+  pump.SetFieldValue("lownerid", USER.id);
+  pump.SetFieldValue("luserid", USER.id);
   pump.SetFieldValue("dtedit", new Date());
-  for (code in titles) if (titles[code]) pump.SetFieldValueEx("strtitle", LANGUAGES[code].lcid, titles[code]);
+  for (var code in order.titles)
+    if (isOwn(LANGUAGES, code) && order.titles[code])
+      pump.SetFieldValueEx("strtitle", LANGUAGES[code].lcid, order.titles[code]);
   pump.SaveFieldValues();
   return copy;
 }
@@ -157,16 +133,28 @@ var idText = isPost() ? formValue("lid") : queryValue("lid");
 // No id is a new order; an id that is no number names no order.
 var id = recordId(idText);
 var unknownId = idText !== "" && !id;
+var limits = fieldLimits();
 var errors = [];
 var order = null;
+var stored = null;  // the order as it is stored now
 var target = "";
 if (isPost() && !unknownId) {
   var action = formValue("action");
+  // The order the form acted on must still be the one it showed.
+  stored = id ? readOrder(id) : null;
+  if (id && (!stored || orderStamp(stored) !== formValue("stamp"))) {
+    Response.Status = "409 Conflict";
+    errors.push(t("stale"));
+    order = stored;
+    action = "";
+  }
   try {
     if (action === "save") {
-      order = postedOrder(id);
+      order = postedOrder(id, stored, limits);
       errors = order.errors;
-      if (!errors.length) {
+      if (errors.length) {
+        Response.Status = "422 Unprocessable Content";
+      } else {
         var saved = saveOrder(order);
         if (saved > 0) {
           setNotice(t(id ? "saved" : "created", saved));
@@ -175,15 +163,15 @@ if (isPost() && !unknownId) {
           errors.push(t("notSaved", t("notFound", id)));
         }
       }
-    } else if (action === "clone") {
-      var copy = cloneOrder(id);
+    } else if (action === "clone" && stored) {
+      var copy = cloneOrder(stored, limits);
       if (copy > 0) {
         setNotice(t("cloned", copy, id));
         target = "order.asp?lid=" + copy;
       } else {
         errors.push(t("notCloned", t("notFound", id)));
       }
-    } else if (action === "delete") {
+    } else if (action === "delete" && stored) {
       if (deleteOrder(id)) {
         setNotice(t("deleted", id));
         target = "./";
@@ -199,16 +187,18 @@ if (isPost() && !unknownId) {
 // Outside the try: a redirect ends the page.
 if (target) Response.Redirect(target);
 
-if (!order && !unknownId) order = id ? readOrder(id) : emptyOrder();
+if (!order && !unknownId) order = stored = id ? readOrder(id) : emptyOrder();
 var selfUrl = "order.asp" + (id ? "?lid=" + id : "");
 if (!order) {
-  Response.Status = "404 Not Found";
-  pageStart(t("order") + " " + (id || idText), selfUrl);
-  errorList(errors.length ? errors : [t("notFound", id || idText)]);
+  if (Response.Status < 400) Response.Status = "404 Not Found";
+  pageStart(t("order"), selfUrl, USER);
+  errorList(errors.length ? errors : [id ? t("notFound", id) : t("noSuchOrder")]);
   Response.Write('<p><a class="button" href="./">' + h(t("back")) + '</a></p>');
   pageEnd();
   Response.End();
 }
+// Every form of the page carries the stamp of the order as it is now.
+var stamp = stored && stored.id ? orderStamp(stored) : "";
 
 function optionBoxes(field) {
   var options = optionTexts(field, LCID);
@@ -227,17 +217,24 @@ function optionBoxes(field) {
   return html;
 }
 
-pageStart(order.id ? t("order") + " " + order.no : t("newOrder"), selfUrl);
+// The hidden fields every form of an order carries: the token of the
+// session, the order's id and the stamp of the order it shows.
+function recordFields() {
+  return tokenField() + '\n    <input type="hidden" name="lid" value="' + (order.id || "") + '">' +
+         '\n    <input type="hidden" name="stamp" value="' + h(stamp) + '">';
+}
+
+pageStart(order.id ? t("order") + " " + order.no : t("newOrder"), selfUrl, USER);
 errorList(errors);
 %>
 <form class="order" method="post" action="order.asp">
-  <input type="hidden" name="lid" value="<%= order.id || "" %>">
+  <%= recordFields() %>
   <fieldset>
     <div class="field"><label for="strno"><%= h(t("no")) %></label>
-      <input id="strno" name="strno" value="<%= h(order.no) %>" maxlength="255" required></div>
+      <input id="strno" name="strno" value="<%= h(order.no) %>" maxlength="<%= limitOf(limits, "strno", 20) %>" required></div>
 <% for (var l = 0; l < LANGUAGE_ORDER.length; l++) { var code = LANGUAGE_ORDER[l]; %>
     <div class="field"><label for="title_<%= code %>"><%= h(t("titleIn", t("language_" + code))) %></label>
-      <input id="title_<%= code %>" name="title_<%= code %>" lang="<%= code %>" value="<%= h(order.titles[code]) %>" maxlength="255"></div>
+      <input id="title_<%= code %>" name="title_<%= code %>" lang="<%= code %>" value="<%= h(order.titles[code]) %>" maxlength="<%= limitOf(limits, "strtitle", 200) %>"></div>
 <% } %>
     <div class="field"><span class="label"><%= h(t("colour")) %></span>
       <div class="checks"><%= optionBoxes("strcolor") %></div></div>
@@ -250,7 +247,7 @@ errorList(errors);
     <div class="field short"><label for="dtorder"><%= h(t("orderDate")) %></label>
       <input id="dtorder" name="dtorder" type="date" value="<%= h(order.date) %>"></div>
     <div class="field wide"><label for="strmemo"><%= h(t("memo")) %></label>
-      <textarea id="strmemo" name="strmemo" rows="3"><%= h(order.memo) %></textarea></div>
+      <textarea id="strmemo" name="strmemo" rows="3" maxlength="<%= limitOf(limits, "strmemo", 10000) %>"><%= h(order.memo) %></textarea></div>
   </fieldset>
   <div class="actions">
     <button class="button primary" type="submit" name="action" value="save"><%= h(t("save")) %></button>
@@ -260,12 +257,11 @@ errorList(errors);
 <% if (order.id) { %>
 <div class="record-actions">
   <form method="post" action="order.asp">
-    <input type="hidden" name="lid" value="<%= order.id %>">
+    <%= recordFields() %>
     <button class="button" type="submit" name="action" value="clone"><%= h(t("clone")) %></button>
   </form>
-  <form method="post" action="order.asp" data-confirm="<%= h(t("confirmDelete", order.no)) %>"
-        onsubmit="return confirm(this.getAttribute('data-confirm'));">
-    <input type="hidden" name="lid" value="<%= order.id %>">
+  <form method="post" action="order.asp" data-confirm="<%= h(t("confirmDelete", order.no)) %>">
+    <%= recordFields() %>
     <button class="button danger" type="submit" name="action" value="delete"><%= h(t("remove")) %></button>
   </form>
 </div>

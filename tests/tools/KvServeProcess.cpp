@@ -1,8 +1,14 @@
 #include "KvServeProcess.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -39,4 +45,60 @@ std::unique_ptr<httplib::Client> ServeProcess::Client() const {
   client->set_keep_alive(true);
   client->set_tcp_nodelay(true);
   return client;
+}
+
+ServeSession OpenSession(httplib::Client& client, const std::string& tokenPage) {
+  ServeSession session;
+  auto result = client.Get(tokenPage);
+  if (!result || result->status != 200) return session;
+  session.cookie = SessionCookie(result);
+  session.token = result->body;
+  return session;
+}
+
+std::string SessionCookie(const httplib::Result& result) {
+  if (!result) return "";
+  for (const auto& [name, value] : result->headers) {
+    if (name == "Set-Cookie" && value.rfind("KVSESSIONID=", 0) == 0) return value.substr(0, value.find(';'));
+  }
+  return "";
+}
+
+RawConnection::RawConnection(const std::string& source, int port) {
+  m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (m_fd < 0) return;
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(m_fd);
+    m_fd = -1;
+  }
+}
+
+RawConnection::~RawConnection() {
+  if (m_fd >= 0) close(m_fd);
+}
+
+bool RawConnection::Send(const std::string& bytes) {
+  return m_fd >= 0 && send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+bool RawConnection::ClosedByServer(int waitMs, std::string* received) {
+  if (m_fd < 0) return true;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    pollfd readable{m_fd, POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) return false;
+    char buffer[4096];
+    ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return true;
+    if (received) received->append(buffer, static_cast<size_t>(n));
+  }
 }

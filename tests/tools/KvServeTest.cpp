@@ -4,6 +4,7 @@
 // would send).
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ if (what == "end") Response.End();
     Page("inc/foot.inc", "footer\n");
     Page("errors.asp", "<!-- #include file=\"inc/head.inc\" -->\n<!-- #include virtual=\"/inc/foot.inc\" -->\n"
                        "<%= Title('x') %>\n<% var a = null;\n   a.nosuch; %>\n");
+    Page("token.asp", "<%= Session.Token %>");
     Page("vb.asp", "<%@ Language=\"VBScript\" %>\n<% Response.Write \"hi\" %>\n");
     Page("escape.asp", "<!-- #include file=\"../secret.txt\" -->\n");
     Page("style.css", "body { color: red; }\n");
@@ -64,10 +66,11 @@ if (what == "end") Response.End();
 
   void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
 
-  std::unique_ptr<ServeProcess> Start() {
-    auto server = std::make_unique<ServeProcess>(
-        m_ws, std::vector<std::string>{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(), "--base",
-                                       m_db->BasePath(), "--workers", "4"});
+  std::unique_ptr<ServeProcess> Start(const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(), "--base",
+                                  m_db->BasePath(), "--workers", "4"};
+    args.insert(args.end(), more.begin(), more.end());
+    auto server = std::make_unique<ServeProcess>(m_ws, args);
     EXPECT_GT(server->Port(), 0) << server->Log();
     return server;
   }
@@ -77,28 +80,27 @@ if (what == "end") Response.End();
   std::string m_root;
 };
 
-std::string SessionCookie(const httplib::Result& result) {
-  for (const auto& [name, value] : result->headers) {
-    if (name == "Set-Cookie" && value.rfind("KVSESSIONID=", 0) == 0) return value.substr(0, value.find(';'));
-  }
-  return "";
-}
-
 }  // namespace
 
 TEST_F(KvServe, PageObjectsSeeTheRequestAndShapeTheResponse) {
   auto server = Start();
   auto client = server->Client();
-  httplib::Headers headers{{"Cookie", "c=cookie%20value; other=1"}, {"X-Test", "yes"}};
-  auto first = client->Post("/objects.asp?a=1&a=2", headers, "f=x&f=y+z", "application/x-www-form-urlencoded");
-  ASSERT_TRUE(first) << httplib::to_string(first.error());
-  EXPECT_EQ(first->status, 200) << first->body;
-  const std::string cookie = SessionCookie(first);
+  auto opened = client->Get("/token.asp");
+  ASSERT_TRUE(opened) << httplib::to_string(opened.error());
+  const std::string cookie = SessionCookie(opened);
   ASSERT_FALSE(cookie.empty());
+  EXPECT_NE(opened->get_header_value("Set-Cookie").find("HttpOnly"), std::string::npos);
   const std::string id = cookie.substr(cookie.find('=') + 1);
   EXPECT_EQ(id.size(), 32u);
-  EXPECT_TRUE(first->get_header_value("Set-Cookie", 0).find("HttpOnly") != std::string::npos ||
-              first->get_header_value("Set-Cookie", 1).find("HttpOnly") != std::string::npos);
+  const std::string token = opened->body;
+  EXPECT_EQ(token.size(), 32u);
+
+  httplib::Headers headers{{"Cookie", cookie + "; c=cookie%20value; other=1"}, {"X-Test", "yes"}};
+  auto first = client->Post("/objects.asp?a=1&a=2", headers, "f=x&f=y+z&kvtoken=" + token,
+                            "application/x-www-form-urlencoded");
+  ASSERT_TRUE(first) << httplib::to_string(first.error());
+  EXPECT_EQ(first->status, 200) << first->body;
+  EXPECT_TRUE(SessionCookie(first).empty());
   EXPECT_EQ(first->get_header_value("X-Page"), "objects");
   EXPECT_EQ(first->get_header_value("Content-Type"), "text/html; charset=utf-8");
   const std::string body = first->body;
@@ -121,9 +123,12 @@ TEST_F(KvServe, PageObjectsSeeTheRequestAndShapeTheResponse) {
   EXPECT_NE(SessionCookie(forged), "KVSESSIONID=00000000000000000000000000000000");
 
   // Multipart form values join like urlencoded ones.
-  httplib::MultipartFormDataItems parts{{"f", "one", "", ""}, {"f", "two", "", ""}};
-  auto multipart = client->Post("/objects.asp", parts);
+  httplib::MultipartFormDataItems parts{
+      {"f", "one", "", ""}, {"f", "two", "", ""}, {"up", "file content", "notes.txt", "text/plain"},
+      {"kvtoken", token, "", ""}};
+  auto multipart = client->Post("/objects.asp", {{"Cookie", cookie}}, parts);
   ASSERT_TRUE(multipart);
+  EXPECT_EQ(multipart->status, 200) << multipart->body;
   EXPECT_NE(multipart->body.find("|f=one, two|"), std::string::npos) << multipart->body;
 
   // A page reads a record through the component on the server's database.
@@ -160,20 +165,31 @@ TEST_F(KvServe, RedirectStatusEndAbandonAndErrorsNameThePageLine) {
   EXPECT_NE(after->body.find("n=1|"), std::string::npos) << after->body;
   EXPECT_NE(SessionCookie(after), cookie);
 
+  // The visitor sees a reference; the log has the error under it.
   const std::vector<std::pair<std::string, std::string>> failures = {
       {"/errors.asp", "/errors.asp:5: TypeError"},
       {"/vb.asp", "/vb.asp:1: pages are written in JScript; the language VBScript is not supported"},
       {"/escape.asp", "leads outside the site"},
   };
+  std::vector<std::string> references;
   for (const auto& [path, message] : failures) {
     auto failed = client->Get(path);
     ASSERT_TRUE(failed) << path;
     EXPECT_EQ(failed->status, 500) << path;
-    EXPECT_NE(failed->body.find(message), std::string::npos) << failed->body;
+    std::smatch reference;
+    ASSERT_TRUE(std::regex_search(failed->body, reference, std::regex("reference ([0-9a-f]{8})"))) << failed->body;
+    references.push_back(reference[1]);
+    EXPECT_EQ(failed->body.find(message), std::string::npos) << failed->body;
+    EXPECT_EQ(failed->body.find(".asp"), std::string::npos) << failed->body;
     EXPECT_EQ(failed->body.find(kSecret), std::string::npos);
   }
   server->Stop();
-  EXPECT_NE(server->Log().find("kvhost: /errors.asp:5: TypeError"), std::string::npos) << server->Log();
+  for (size_t i = 0; i < failures.size(); ++i)
+    EXPECT_NE(server->Log().find("kvhost: error " + references[i] + ": " +
+                                 (i == 0 ? failures[i].second : std::string())),
+              std::string::npos)
+        << server->Log();
+  EXPECT_NE(server->Log().find(failures[2].second), std::string::npos) << server->Log();
 }
 
 TEST_F(KvServe, NothingOutsideTheRootAndNoPageSourceIsEverSent) {

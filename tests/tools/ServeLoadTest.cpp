@@ -42,6 +42,7 @@ list.Close(); %>total=<%= total %>)");
 pump.Init(Session, 100);
 pump.MoveTo(Number(Request("lid")));
 %>no=<%= pump.ValueByFieldName("strno", "") %>)");
+    m_ws.Write("site/token.asp", "<%= Session.Token %>");
     m_ws.Write("site/save.asp", R"(<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
 pump.Init(Session, 100);
 pump.CleanFieldValues();
@@ -66,14 +67,19 @@ struct ClientCounts {
 
 void RunClient(const ServeProcess& server, int client, ClientCounts* counts) {
   auto http = server.Client();
+  // Saves carry the session's anti-forgery token, as a form would.
+  const ServeSession session = OpenSession(*http, "/token.asp");
+  const httplib::Headers cookie{{"Cookie", session.cookie}};
   for (int i = 0; i < kRequestsPerClient; ++i) {
     const int kind = i % 5;
     if (kind == 4) ++counts->saves;
     httplib::Result result =
-        kind == 0   ? http->Get("/list.asp?page=" + std::to_string(i % 3))
-        : kind == 4 ? http->Post("/save.asp", "strno=L" + std::to_string(client) + "-" + std::to_string(i),
+        kind == 0   ? http->Get("/list.asp?page=" + std::to_string(i % 3), cookie)
+        : kind == 4 ? http->Post("/save.asp", cookie,
+                                 "strno=L" + std::to_string(client) + "-" + std::to_string(i) +
+                                     "&kvtoken=" + session.token,
                                  "application/x-www-form-urlencoded")
-                    : http->Get("/read.asp?lid=" + std::to_string(1 + (client * 7 + i) % kSeedOrders));
+                    : http->Get("/read.asp?lid=" + std::to_string(1 + (client * 7 + i) % kSeedOrders), cookie);
     if (!result) ++counts->transportErrors;
     else if (result->status >= 500) ++counts->serverErrors;
     else if (result->status != 200) ++counts->otherStatus;

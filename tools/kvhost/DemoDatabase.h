@@ -8,7 +8,8 @@
 #include "platform/kvdbal/KvDbal.h"
 
 // When the database has no repository tables, creates them with the demo
-// application and its orders in one transaction and returns true; a
+// application, its orders and the order desk's users (kruser: anna, who sees
+// every order, and ben, who sees his own and everybody's) in one transaction and returns true; a
 // database with a repository is left alone (false). Raises CKvDbException
 // when the database refuses.
 bool PrepareDemoDatabase(CKvDbConnection& connection, const std::string& url);

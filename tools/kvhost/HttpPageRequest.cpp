@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "ServerUtilities.h"
+#include "src/common/AsciiCase.h"
 
 namespace {
 
@@ -36,16 +37,11 @@ bool StartsWithLower(const std::string& text, std::string_view prefix) {
   return true;
 }
 
-NameValues FormValues(const httplib::Request& request) {
-  const std::string type = request.get_header_value("Content-Type");
-  if (StartsWithLower(type, "application/x-www-form-urlencoded")) return ParseUrlEncoded(request.body);
-  NameValues form;
-  if (request.is_multipart_form_data()) {
-    // An uploaded file's field reads as the file's name.
-    for (const auto& [name, part] : request.files)
-      form.emplace_back(name, part.filename.empty() ? part.content : part.filename);
-  }
-  return form;
+NameValues FormValues(const HttpRequest& request) {
+  if (request.multipart) return request.multipartFields;
+  if (StartsWithLower(request.Header("Content-Type"), "application/x-www-form-urlencoded"))
+    return ParseUrlEncoded(request.body);
+  return {};
 }
 
 std::string HeaderVariableName(const std::string& header) {
@@ -56,20 +52,19 @@ std::string HeaderVariableName(const std::string& header) {
 
 }  // namespace
 
-PageRequest MakePageRequest(const httplib::Request& request, const std::string& scriptName) {
+PageRequest MakePageRequest(const HttpRequest& request, const std::string& scriptName) {
   PageRequest page;
-  size_t question = request.target.find('?');
-  std::string query = question == std::string::npos ? "" : request.target.substr(question + 1);
+  const std::string query = request.Query();
   page.queryString = ParseUrlEncoded(query);
   page.form = FormValues(request);
-  page.cookies = ParseCookies(request.get_header_value("Cookie"));
-
   auto& vars = page.serverVariables;
   for (const auto& [name, value] : request.headers) {
+    // Each Cookie header is a list of its own ("; " apart, not ", ").
+    if (LowerAscii(name) == "cookie") page.cookies.merge(ParseCookies(value));
     std::string& slot = vars[HeaderVariableName(name)];
     slot += slot.empty() ? value : ", " + value;
   }
-  std::string host = request.get_header_value("Host");
+  std::string host = request.Header("Host");
   if (size_t colon = host.rfind(':'); colon != std::string::npos && host.find(']', colon) == std::string::npos)
     host.resize(colon);
   vars["REQUEST_METHOD"] = request.method;
@@ -77,12 +72,12 @@ PageRequest MakePageRequest(const httplib::Request& request, const std::string& 
   vars["SCRIPT_NAME"] = scriptName;
   vars["PATH_INFO"] = scriptName;
   vars["URL"] = scriptName;
-  vars["REMOTE_ADDR"] = request.remote_addr;
-  vars["REMOTE_PORT"] = std::to_string(request.remote_port);
-  vars["SERVER_NAME"] = host.empty() ? request.local_addr : host;
-  vars["SERVER_PORT"] = std::to_string(request.local_port);
+  vars["REMOTE_ADDR"] = request.remoteAddr;
+  vars["REMOTE_PORT"] = std::to_string(request.remotePort);
+  vars["SERVER_NAME"] = host.empty() ? request.serverAddr : host;
+  vars["SERVER_PORT"] = std::to_string(request.serverPort);
   vars["SERVER_PROTOCOL"] = request.version;
-  vars["CONTENT_TYPE"] = request.get_header_value("Content-Type");
+  vars["CONTENT_TYPE"] = request.Header("Content-Type");
   vars["CONTENT_LENGTH"] = std::to_string(request.body.size());
   return page;
 }

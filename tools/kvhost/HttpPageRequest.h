@@ -1,12 +1,10 @@
 // What a page sees of an HTTP request: query string and form values (kept
-// apart, unlike the parser's merged parameters), cookies and the server
-// variables.
+// apart, unlike merged parameters), cookies and the server variables.
 #pragma once
 
 #include <string>
 
-#include <httplib.h>
-
+#include "HttpRequest.h"
 #include "PageContext.h"
 
-PageRequest MakePageRequest(const httplib::Request& request, const std::string& scriptName);
+PageRequest MakePageRequest(const HttpRequest& request, const std::string& scriptName);

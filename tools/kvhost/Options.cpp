@@ -26,6 +26,7 @@ struct CommandLine {
   CLI::App* serve = nullptr;
   std::vector<std::string> pages;
   long long userId = 1;
+  CLI::Option* user = nullptr;
 };
 
 void AddOptions(CommandLine& line, KvHostOptions& o) {
@@ -42,7 +43,9 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
       ->type_name("FILE")
       ->check(kNonEmpty)
       ->allow_extra_args(false);
-  app.add_option("--user", line.userId, "session user id (default 1)")
+  line.user = app.add_option("--user", line.userId,
+                             "development only: the session user id without signing in (a page run: "
+                             "default 1; serve: every session starts signed in as ID, else nobody)")
       ->type_name("ID")
       ->check(CLI::Range(static_cast<long long>(INT32_MIN), static_cast<long long>(INT32_MAX)));
   app.add_option("--base", o.basePath, "application base path and file root (default: the demo's files)")
@@ -67,12 +70,34 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
   line.serve->add_option("--port", s.port, "TCP port (default 8080; 0 picks a free one)")
       ->check(CLI::Range(0, 65535));
   line.serve->add_option("--bind", s.bind, "address to listen on (default 127.0.0.1)")->check(kNonEmpty);
-  line.serve->add_option("--workers", s.workers, "requests served at once (default: one per core)")
+  line.serve->add_option("--workers", s.workers, "pages run at once (default: one per core)")
       ->check(CLI::Range(1, 1024));
   line.serve->add_option("--script-timeout", s.scriptTimeoutSeconds,
                          "seconds a page may run before it is stopped (default 30)")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.001, 86400.0));
+  line.serve->add_option("--body-limit", s.bodyLimit,
+                         "largest request body in any encoding, e.g. 10MB (default 10 MB)")
+      ->type_name("SIZE")
+      ->transform(CLI::AsSizeValue(false))
+      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40));
+  line.serve->add_option("--head-timeout", s.headTimeoutSeconds,
+                         "seconds a client has for a whole request head; also ends idle keep-alive "
+                         "connections (default 10)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 3600.0));
+  line.serve->add_option("--body-timeout", s.bodyTimeoutSeconds,
+                         "seconds a client has for a whole request body (default 120)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 86400.0));
+  line.serve->add_option("--connections-per-client", s.connectionsPerClient,
+                         "open connections from one address (default 32; 0: no bound, e.g. behind a proxy)")
+      ->check(CLI::Range(0, 100000));
+  line.serve->add_option("--max-sessions", s.maxSessions, "sessions kept at once (default 100000)")
+      ->check(CLI::Range(1, 100000000));
+  line.serve->add_flag("--dev-errors", s.devErrors,
+                       "error pages show the error with its file and line (for development only; "
+                       "otherwise only the server log has them)");
 }
 
 CommandLine MakeCommandLine(KvHostOptions& options) {
@@ -107,8 +132,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return result;
   }
   KvHostOptions& o = result.options;
-  o.userId = static_cast<LONG>(line.userId);
   o.serve = line.serve->parsed();
+  // Served sessions start with nobody signed in: a page signs its visitor
+  // in. --user is for trying a site out on one's own machine.
+  o.userId = o.serve && line.user->count() == 0 ? 0 : static_cast<LONG>(line.userId);
   if (o.serve) {
     if (!line.pages.empty()) {
       result.error = "serve runs a site, not a page: " + line.pages.front();

@@ -2,6 +2,7 @@
 // which database, as which user, with which trace and class registry.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 // Exit status of kvhost.
 constexpr int kExitPageRan = 0;      // the page ran to its end (or the server stopped cleanly)
 constexpr int kExitScriptError = 1;  // uncaught script error, or the host could not be set up
+constexpr int kExitSetupFailed = 1;  // the host could not be set up (database, registry, port)
 constexpr int kExitBadUsage = 2;     // bad options, unreadable page or SQL file
 
 struct KvServeOptions {
@@ -19,12 +21,21 @@ struct KvServeOptions {
   int workers = 0;  // 0: one per core
   double scriptTimeoutSeconds = 30;
   bool accessLog = true;  // a line per request on standard error
+  // What one client may take of the server.
+  uint64_t bodyLimit = 10 * 1024 * 1024;  // bytes of a request body, in any encoding
+  double headTimeoutSeconds = 10;         // for a whole request head (and an idle keep-alive)
+  double bodyTimeoutSeconds = 120;        // for a whole request body
+  int connectionsPerClient = 32;          // open connections from one address; 0: no bound
+  int maxSessions = 100000;               // sessions stored at once
+  bool devErrors = false;                 // error pages show the error itself (development only)
 };
 
 struct KvHostOptions {
   std::string page;
   std::string dbUrl;                  // empty: the demo database
   std::vector<std::string> sqlFiles;  // run in this order before the page
+  // The session user without signing in, for the command line and local
+  // development; serve: 0 (nobody) unless --user names one.
   LONG userId = 1;
   std::string basePath;      // empty: the demo's files directory
   bool sessionValid = true;  // --invalid makes the session's validity flag read false

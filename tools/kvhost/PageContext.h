@@ -76,6 +76,9 @@ struct PageSession {
   std::atomic<bool> kept{false};
   // The signed-in user, 0 while nobody is signed in.
   std::atomic<long> userId{0};
+  // Set when a user signs in: the server then gives the session a new id,
+  // so an id somebody planted or saw before the sign-in is worth nothing.
+  std::atomic<bool> renewId{false};
 };
 
 // The application's values, and the lock pages take with Application.Lock.

@@ -5,6 +5,7 @@
 
 #include "LateBinding.h"
 #include "MemberCall.h"
+#include "PasswordHash.h"
 #include "ScriptBridge.h"
 #include "ScriptText.h"
 #include "ServerUtilities.h"
@@ -65,12 +66,43 @@ duk_ret_t ServerUrlEncode(duk_context* ctx) {
   return 1;
 }
 
+// Leaves the hash, or an error, on the stack top.
+bool PushPasswordHash(duk_context* ctx) {
+  std::string password = ScriptArgText(ctx, 0);
+  if (password.empty()) {
+    duk_push_error_object(ctx, DUK_ERR_RANGE_ERROR | kBlamePageLine, "Server.HashPassword: a password cannot be empty");
+    return false;
+  }
+  std::string hash = HashPassword(password);
+  if (hash.empty()) {
+    duk_push_error_object(ctx, DUK_ERR_ERROR | kBlamePageLine, "Server.HashPassword: no memory to hash the password");
+    return false;
+  }
+  PushUtf8Text(ctx, hash);
+  return true;
+}
+
+duk_ret_t ServerHashPassword(duk_context* ctx) {
+  RequireTextArguments(ctx, 1, "Server.HashPassword needs a password");
+  if (!PushPasswordHash(ctx)) return duk_throw(ctx);
+  return 1;
+}
+
+duk_ret_t ServerVerifyPassword(duk_context* ctx) {
+  RequireTextArguments(ctx, 2, "Server.VerifyPassword needs a password and its stored hash");
+  const bool matches = VerifyPassword(ScriptArgText(ctx, 0), ScriptArgText(ctx, 1));
+  duk_push_boolean(ctx, matches);
+  return 1;
+}
+
 void InstallServerObject(duk_context* ctx) {
   duk_push_object(ctx);
   PutNativeFunction(ctx, "CreateObject", ServerCreateObject, 1);
   PutNativeFunction(ctx, "MapPath", ServerMapPath, 1);
   PutNativeFunction(ctx, "HTMLEncode", ServerHtmlEncode, 1);
   PutNativeFunction(ctx, "URLEncode", ServerUrlEncode, 1);
+  PutNativeFunction(ctx, "HashPassword", ServerHashPassword, 1);
+  PutNativeFunction(ctx, "VerifyPassword", ServerVerifyPassword, 2);
   duk_put_global_string(ctx, "Server");
 }
 

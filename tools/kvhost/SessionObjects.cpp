@@ -1,16 +1,35 @@
 // Session and Application: called with a name they read a value, with a
 // name and a value they store it (Session("cart") / Session("cart", 3)).
 // Session is also the host session object that the component's Init takes,
-// and has SessionID, Timeout (minutes) and Abandon(); Application has Lock()
-// and Unlock(), held at most until the page ends.
+// and has SessionID, Timeout (minutes), Abandon(), the signed-in user
+// (UserId, SignIn(id), SignOut()) and the anti-forgery Token its forms carry;
+// Application has Lock() and Unlock(), held at most until the page ends.
+#include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "MemberCall.h"
 #include "PageGlobals.h"
 #include "ScriptBridge.h"
 #include "ScriptValues.h"
+#include "platform/host/HostSession.h"
 
 namespace {
+
+// The signed-in user lives in the host session, where the component's owner
+// filter and user stamps read it; the page session keeps a copy for the
+// server. 0 is nobody.
+long HostUserId(const PageSession& session) {
+  LONG id = 0;
+  if (session.host) KvConfigureHostSession(session.host.Get(), [&id](KvHostSessionConfig& c) { id = c.userId; });
+  return id;
+}
+
+void SetSessionUser(PageSession& session, long userId) {
+  if (session.host)
+    KvConfigureHostSession(session.host.Get(), [userId](KvHostSessionConfig& c) { c.userId = static_cast<LONG>(userId); });
+  session.userId = userId;
+}
 
 PageValueStore* StoreOf(duk_context* ctx, bool application) {
   PageContext& page = CurrentPage(ctx);
@@ -42,6 +61,7 @@ bool AccessValue(duk_context* ctx, bool application) {
     return false;
   }
   if (store) store->Put(name, *args.Arg(0));
+  if (!application && CurrentPage(ctx).session) CurrentPage(ctx).session->kept = true;
   duk_push_undefined(ctx);
   return true;
 }
@@ -58,6 +78,15 @@ duk_ret_t CallValues(duk_context* ctx) {
 duk_ret_t GetSessionId(duk_context* ctx) {
   PageSession* session = CurrentPage(ctx).session;
   PushUtf8Text(ctx, session ? session->id : std::string());
+  return 1;
+}
+
+// The anti-forgery token a page puts into its forms; a session whose token
+// went out is kept, or the token could never be checked.
+duk_ret_t GetToken(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  if (session) session->kept = true;
+  PushUtf8Text(ctx, session ? session->antiForgeryToken : std::string());
   return 1;
 }
 
@@ -79,7 +108,35 @@ duk_ret_t Abandon(duk_context* ctx) {
   if (PageSession* session = CurrentPage(ctx).session) {
     session->abandoned = true;
     session->values.Clear();
+    SetSessionUser(*session, 0);
   }
+  return 0;
+}
+
+duk_ret_t GetUserId(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  long id = session ? HostUserId(*session) : 0;
+  if (session) session->userId = id;
+  duk_push_number(ctx, static_cast<double>(id));
+  return 1;
+}
+
+// The page has checked who the visitor is (Server.VerifyPassword); from
+// now on the session, and the component through it, acts as that user.
+duk_ret_t SignIn(duk_context* ctx) {
+  double id = duk_to_number(ctx, 0);
+  if (!(id >= 1 && id <= INT32_MAX && std::floor(id) == id))
+    RaiseScriptError(ctx, DUK_ERR_RANGE_ERROR, "Session.SignIn takes a user id from 1 to 2147483647");
+  if (PageSession* session = CurrentPage(ctx).session) {
+    SetSessionUser(*session, static_cast<long>(id));
+    session->kept = true;
+    session->renewId = true;
+  }
+  return 0;
+}
+
+duk_ret_t SignOut(duk_context* ctx) {
+  if (PageSession* session = CurrentPage(ctx).session) SetSessionUser(*session, 0);
   return 0;
 }
 
@@ -105,6 +162,8 @@ void InstallSessionObject(duk_context* ctx) {
     duk_put_global_string(ctx, "Session");
     return;
   }
+  // A development user (--user) is signed in from the start.
+  session->userId = HostUserId(*session);
   duk_push_c_function(ctx, CallValues<false>, DUK_VARARGS);
   if (session->host) {
     // Passing Session to a COM method passes the host session.
@@ -113,8 +172,12 @@ void InstallSessionObject(duk_context* ctx) {
     duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
   }
   PutAccessor(ctx, "SessionID", GetSessionId, nullptr);
+  PutAccessor(ctx, "Token", GetToken, nullptr);
   PutAccessor(ctx, "Timeout", GetTimeout, SetTimeout);
   PutNativeFunction(ctx, "Abandon", Abandon, 0);
+  PutAccessor(ctx, "UserId", GetUserId, nullptr);
+  PutNativeFunction(ctx, "SignIn", SignIn, 1);
+  PutNativeFunction(ctx, "SignOut", SignOut, 0);
   duk_put_global_string(ctx, "Session");
 }
 

@@ -1,32 +1,49 @@
 #include "WebServer.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <semaphore>
+#include <cstring>
+#include <ctime>
 #include <thread>
 
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include "AccessLog.h"
+#include "ConnectionDeadlines.h"
 #include "ConnectionPool.h"
-#include "FileText.h"
+#include "CrossSite.h"
 #include "HttpPageRequest.h"
+#include "KernelRandom.h"
+#include "MhdResponses.h"
 #include "PageExecutor.h"
+#include "PageWorkers.h"
 #include "ServerUtilities.h"
 #include "SiteFiles.h"
 #include "WebSessions.h"
 #include "platform/kvdbal/KvDbal.h"
+#include "src/common/AsciiCase.h"
 
 namespace {
 
-constexpr size_t kBodyLimit = 10 * 1024 * 1024;
-constexpr time_t kReadTimeoutSeconds = 10;
-constexpr time_t kWriteTimeoutSeconds = 10;
-constexpr size_t kKeepAliveRequests = 1000;
+// A head is bounded twice: the library refuses one that does not fit the
+// connection's memory, and beyond that the server counts fields and bytes.
+constexpr size_t kConnectionMemory = 64 * 1024;
+constexpr size_t kMaxHeaderFields = 100;
+constexpr size_t kMaxHeadBytes = 16 * 1024;
+// Sending an answer to a client that reads nothing ends after this long.
+constexpr unsigned kInactivitySeconds = 30;
+
+constexpr const char* kPageMethods = "GET, HEAD, POST, PUT, PATCH, DELETE";
+constexpr const char* kFileMethods = "GET, HEAD";
 
 // SQLite writers of other workers and processes wait for the lock this
 // long before a save sees a collision (and retries).
@@ -40,14 +57,65 @@ std::string WithCharset(const std::string& type) {
   return type + "; charset=utf-8";
 }
 
-void Answer(httplib::Response& res, int status, const std::string& message) {
-  res.status = status;
-  res.set_content("<!DOCTYPE html>\n<html><head><title>" + std::to_string(status) + "</title></head><body><h1>" +
-                      std::to_string(status) + "</h1><pre>" + HtmlEncode(message) + "</pre></body></html>\n",
-                  "text/html; charset=utf-8");
+std::string SessionCookie(const std::string& id) {
+  return std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Lax";
+}
+
+std::string SizeText(uint64_t bytes) {
+  constexpr uint64_t kKiB = 1024, kMiB = 1024 * 1024;
+  if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MB";
+  if (bytes >= kKiB && bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KB";
+  return std::to_string(bytes) + " bytes";
+}
+
+bool OneOf(std::string_view method, std::string_view list) {
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t comma = list.find(", ", start);
+    if (comma == std::string_view::npos) comma = list.size();
+    if (list.substr(start, comma - start) == method) return true;
+    start = comma + 2;
+  }
+  return false;
+}
+
+std::chrono::steady_clock::duration Seconds(double seconds) {
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+MHD_Result CollectHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  static_cast<NameValues*>(cls)->emplace_back(key ? key : "", value ? value : "");
+  return MHD_YES;
+}
+
+std::string AddressText(const sockaddr* address, int* port) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (!address) return "";
+  if (address->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    *port = ntohs(v4->sin_port);
+  } else if (address->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    *port = ntohs(v6->sin6_port);
+  }
+  return text;
 }
 
 }  // namespace
+
+// What the server knows of one request while it is read, run and answered.
+struct RequestState {
+  HttpRequest request;
+  SiteTarget target;
+  bool started = false;
+  bool finished = false;
+  bool tooLarge = false;
+  // For the access log.
+  unsigned status = 0;
+  size_t bytes = 0;
+};
 
 class SiteServer {
  public:
@@ -56,29 +124,55 @@ class SiteServer {
         m_files(options.serveOptions.root),
         m_pages(m_files.Root()),
         m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
-        m_sessions([config = host.SessionConfig()]() mutable {
-          // Web sessions open no connection of their own: each request
-          // lends one from the pool.
-          config.connectionString.clear();
-          ComPtr<IDispatch> session;
-          KvCreateHostSession(config, session.ReleaseAndGetAddressOf());
-          return session;
-        }),
-        m_pageSlots(static_cast<std::ptrdiff_t>(Workers())) {}
+        m_sessions(
+            [config = host.SessionConfig()]() mutable {
+              // Web sessions open no connection of their own: each
+              // request lends one from the pool.
+              config.connectionString.clear();
+              ComPtr<IDispatch> session;
+              KvCreateHostSession(config, session.ReleaseAndGetAddressOf());
+              return session;
+            },
+            static_cast<size_t>(options.serveOptions.maxSessions)),
+        m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
+        m_workers(Workers()) {}
+  ~SiteServer() { Shutdown(); }
 
   int Bind();
-  bool Listen() { return m_http.listen_after_bind(); }
-  void Stop() { m_http.stop(); }
+  bool Listen();
+  void Stop();
 
  private:
   size_t Workers() const {
     return m_options.workers > 0 ? static_cast<size_t>(m_options.workers)
                                  : std::max(1u, std::thread::hardware_concurrency());
   }
-  void Handle(const httplib::Request& req, httplib::Response& res);
-  void SendFile(const SiteTarget& target, httplib::Response& res);
-  void RunPage(const httplib::Request& req, httplib::Response& res, const SiteTarget& target);
-  void Configure();
+
+  // The library's callbacks; cls is the server.
+  static void* OnUri(void* cls, const char* uri, MHD_Connection* connection);
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                              const char* version, const char* uploadData, size_t* uploadSize, void** context);
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode);
+  static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
+                           MHD_ConnectionNotificationCode code);
+
+  MHD_Result Begin(MHD_Connection* connection, RequestState& state, const char* method, const char* version);
+  void Receive(RequestState& state, const char* data, size_t size);
+  MHD_Result Finish(MHD_Connection* connection, RequestState& state);
+  MHD_Result StartPage(MHD_Connection* connection, RequestState& state);
+  // Hands the page to the workers behind the session's earlier requests.
+  void Dispatch(const std::shared_ptr<WebSession>& session, PageWorkers::Job job);
+  // The session's request ended: its next one may run.
+  void NextOfSession(WebSession& session);
+  HttpAnswer RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
+                     bool fresh);
+  // Translates and runs the page; false with *error when it failed.
+  bool ExecutePage(PageContext& page, const SiteTarget& target, std::string* error);
+  HttpAnswer ErrorAnswer(const std::string& error);
+  MHD_Result Answer(MHD_Connection* connection, RequestState& state, HttpAnswer answer);
+  MHD_Result Queue(MHD_Connection* connection, RequestState& state, unsigned status, MHD_Response* response,
+                   size_t bytes);
+  void Shutdown();
 
   KvServeOptions m_options;
   SiteFiles m_files;
@@ -86,123 +180,390 @@ class SiteServer {
   ConnectionPool m_pool;
   WebSessions m_sessions;
   PageApplication m_application;
-  std::counting_semaphore<> m_pageSlots;
-  httplib::Server m_http;
+  ConnectionDeadlines m_deadlines;
+  PageWorkers m_workers;
+  MHD_Daemon* m_daemon = nullptr;
+  // Written once the daemon runs, read by its requests.
+  std::atomic<int> m_port{0};
+  std::atomic<bool> m_closing{false};
+  std::mutex m_stopMutex;
+  std::condition_variable m_stopWake;
+  bool m_stopRequested = false;
 };
 
-void SiteServer::Handle(const httplib::Request& req, httplib::Response& res) {
-  std::string rawPath = req.target.substr(0, req.target.find('?'));
-  SiteTarget target = m_files.Resolve(rawPath, req.path);
-  switch (target.kind) {
-    case SiteTarget::NotFound: return Answer(res, 404, "Not Found");
-    case SiteTarget::Forbidden: return Answer(res, 403, "Forbidden");
-    case SiteTarget::AddSlash: {
-      size_t question = req.target.find('?');
-      res.set_redirect(target.virtualPath + (question == std::string::npos ? "" : req.target.substr(question)), 301);
-      return;
+void* SiteServer::OnUri(void*, const char* uri, MHD_Connection*) {
+  auto* state = new RequestState;
+  state->request.target = uri ? uri : "";
+  return state;
+}
+
+MHD_Result SiteServer::OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                 const char* version, const char* uploadData, size_t* uploadSize, void** context) {
+  auto& server = *static_cast<SiteServer*>(cls);
+  auto* state = static_cast<RequestState*>(*context);
+  if (!state) {
+    *context = state = new RequestState;
+    state->request.target = url;
+  }
+  try {
+    if (!state->started) {
+      state->started = true;
+      return server.Begin(connection, *state, method, version);
     }
-    case SiteTarget::Page: return RunPage(req, res, target);
-    case SiteTarget::File:
-      if (req.method != "GET" && req.method != "HEAD") return Answer(res, 405, "Method Not Allowed");
-      return SendFile(target, res);
+    if (*uploadSize) {
+      server.Receive(*state, uploadData, *uploadSize);
+      *uploadSize = 0;
+      return MHD_YES;
+    }
+    if (state->finished) return MHD_NO;  // an answer could not be queued
+    state->finished = true;
+    return server.Finish(connection, *state);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvhost: %s %s: %s\n", method, state->request.target.c_str(), e.what());
+    return MHD_NO;
   }
 }
 
-void SiteServer::SendFile(const SiteTarget& target, httplib::Response& res) {
-  std::string content;
-  if (!ReadWholeFile(target.filePath, &content)) return Answer(res, 404, "Not Found");
-  res.set_content(std::move(content), ContentTypeOf(target.virtualPath).c_str());
+void SiteServer::OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+  auto& server = *static_cast<SiteServer*>(cls);
+  auto* state = static_cast<RequestState*>(*context);
+  *context = nullptr;
+  server.m_deadlines.HeadStarts(connection);
+  if (!state) return;
+  if (server.m_options.accessLog && state->status) {
+    const HttpRequest& r = state->request;
+    std::string line = AccessLogLine(r.remoteAddr, r.method, r.target, r.version, static_cast<int>(state->status),
+                                     state->bytes, std::time(nullptr)) + "\n";
+    std::fputs(line.c_str(), stderr);
+  }
+  delete state;
 }
 
-void SiteServer::RunPage(const httplib::Request& req, httplib::Response& res, const SiteTarget& target) {
+void SiteServer::OnConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+  auto& server = *static_cast<SiteServer*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info) server.m_deadlines.Opened(connection, info->connect_fd);
+  } else {
+    server.m_deadlines.Closed(connection);
+  }
+}
+
+MHD_Result SiteServer::Begin(MHD_Connection* connection, RequestState& state, const char* method,
+                             const char* version) {
+  HttpRequest& r = state.request;
+  r.method = method;
+  r.version = version;
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &r.headers);
+  if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+    r.remoteAddr = AddressText(info->client_addr, &r.remotePort);
+  r.serverAddr = m_options.bind;
+  r.serverPort = m_port;
+  m_deadlines.BodyStarts(connection);
+
+  size_t headBytes = r.target.size();
+  for (const auto& [name, value] : r.headers) headBytes += name.size() + value.size() + 4;
+  if (r.headers.size() > kMaxHeaderFields || headBytes > kMaxHeadBytes)
+    return Answer(connection, state,
+                  AnswerPage(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE,
+                             "The request head is too large: this server takes at most " +
+                                 std::to_string(kMaxHeaderFields) + " header fields and " + SizeText(kMaxHeadBytes) +
+                                 "; this one has " + std::to_string(r.headers.size()) + " fields and " +
+                                 SizeText(headBytes) + "."));
+  if (!OneOf(r.method, kPageMethods)) {
+    HttpAnswer answer = AnswerPage(MHD_HTTP_METHOD_NOT_ALLOWED, "This server does not answer the method " +
+                                                                    r.method + ".");
+    answer.headers.emplace_back("Allow", kPageMethods);
+    return Answer(connection, state, std::move(answer));
+  }
+  const std::string rawPath = r.target.substr(0, r.target.find('?'));
+  if (!UrlDecode(rawPath, false, &r.path))
+    return Answer(connection, state, AnswerPage(MHD_HTTP_BAD_REQUEST, "The address has a broken %-escape."));
+  state.target = m_files.Resolve(rawPath, r.path);
+  if (state.target.kind == SiteTarget::File && !OneOf(r.method, kFileMethods)) {
+    HttpAnswer answer = AnswerPage(MHD_HTTP_METHOD_NOT_ALLOWED, "A file of this site can only be read.");
+    answer.headers.emplace_back("Allow", kFileMethods);
+    return Answer(connection, state, std::move(answer));
+  }
+  if (IsUnsafeMethod(r.method) && ComesFromAnotherSite(r))
+    return Answer(connection, state,
+                  AnswerPage(MHD_HTTP_FORBIDDEN, "This request came from another site; it was not carried out."));
+  const std::string length = r.Header("Content-Length");
+  if (!length.empty() && std::strtoull(length.c_str(), nullptr, 10) > m_options.bodyLimit) {
+    state.tooLarge = true;
+    return Answer(connection, state,
+                  AnswerPage(MHD_HTTP_CONTENT_TOO_LARGE, "The request body (" + SizeText(std::stoull(length)) +
+                                                             ") is larger than this server accepts: at most " +
+                                                             SizeText(m_options.bodyLimit) + "."));
+  }
+  return MHD_YES;
+}
+
+void SiteServer::Receive(RequestState& state, const char* data, size_t size) {
+  std::string& body = state.request.body;
+  if (state.tooLarge) return;
+  if (body.size() + size > m_options.bodyLimit) {
+    // A body without a length (chunked) is read to its end within its
+    // deadline, and refused then, so the client gets the answer.
+    state.tooLarge = true;
+    std::string().swap(body);
+    return;
+  }
+  body.append(data, size);
+}
+
+MHD_Result SiteServer::Finish(MHD_Connection* connection, RequestState& state) {
+  // Running the page and sending its answer have no deadline here.
+  m_deadlines.RequestComplete(connection);
+  if (state.tooLarge)
+    return Answer(connection, state,
+                  AnswerPage(MHD_HTTP_CONTENT_TOO_LARGE,
+                             "The request body is larger than this server accepts: at most " +
+                                 SizeText(m_options.bodyLimit) + "."));
+  const SiteTarget& target = state.target;
+  switch (target.kind) {
+    case SiteTarget::NotFound:
+      return Answer(connection, state, AnswerPage(MHD_HTTP_NOT_FOUND, "There is nothing at this address."));
+    case SiteTarget::Forbidden:
+      return Answer(connection, state, AnswerPage(MHD_HTTP_FORBIDDEN, "This address is not served."));
+    case SiteTarget::AddSlash: {
+      const std::string query = state.request.Query();
+      HttpAnswer answer = AnswerPage(MHD_HTTP_MOVED_PERMANENTLY, "The directory's address ends in /.");
+      answer.headers.emplace_back("Location", target.virtualPath + (query.empty() ? "" : "?" + query));
+      return Answer(connection, state, std::move(answer));
+    }
+    case SiteTarget::File: {
+      unsigned status = 0;
+      uint64_t bytes = 0;
+      MHD_Response* response = FileResponse(target.filePath, ContentTypeOf(target.virtualPath),
+                                            state.request.Header("Range"), &status, &bytes);
+      if (!response)
+        return Answer(connection, state, AnswerPage(MHD_HTTP_NOT_FOUND, "There is nothing at this address."));
+      return Queue(connection, state, status, response, bytes);
+    }
+    case SiteTarget::Page: return StartPage(connection, state);
+  }
+  return MHD_NO;
+}
+
+MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state) {
+  HttpRequest& r = state.request;
+  if (m_closing) return Answer(connection, state, AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server is stopping."));
+  if (LowerAscii(r.Header("Content-Type")).rfind("multipart/form-data", 0) == 0) {
+    r.multipart = true;
+    if (!ReadMultipartFields(connection, r.body, &r.multipartFields))
+      return Answer(connection, state, AnswerPage(MHD_HTTP_BAD_REQUEST, "The form's data cannot be read."));
+  }
+  PageRequest page = MakePageRequest(r, state.target.virtualPath);
+  auto cookie = page.cookies.find(kSessionCookie);
+  std::shared_ptr<WebSession> session = m_sessions.FindLive(cookie == page.cookies.end() ? "" : cookie->second);
+  if (IsUnsafeMethod(r.method)) {
+    // The token comes back in a form field or, from a page's own
+    // scripts, in a header.
+    std::string sent;
+    if (!JoinedValues(page.form, kTokenField, &sent)) sent = r.Header(kTokenHeader);
+    if (!session || !TokenMatches(sent, session->page.antiForgeryToken))
+      return Answer(connection, state,
+                    AnswerPage(MHD_HTTP_FORBIDDEN,
+                               "This form did not come from a page of this site, or the page is out of date. "
+                               "Load the page again and send the form from there."));
+  }
+  const bool fresh = !session;
+  if (fresh) {
+    if (!m_sessions.HasRoom())
+      return Answer(connection, state,
+                    AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE,
+                               "The server keeps as many sessions as it may (" +
+                                   std::to_string(m_options.maxSessions) + "); try again later."));
+    session = m_sessions.MakeSession();
+  }
+  MHD_suspend_connection(connection);
+  RequestState* running = &state;
+  Dispatch(session, [this, connection, running, session, fresh, page = std::move(page)](bool run) mutable {
+    // However the page ends, the session's next request may run after it,
+    // and the connection is resumed (without an answer queued the event
+    // loop closes it). The request's state may go once it is resumed.
+    struct SessionTurn {
+      SiteServer& server;
+      WebSession& session;
+      ~SessionTurn() { server.NextOfSession(session); }
+    } turn{*this, *session};
+    struct Resume {
+      MHD_Connection* connection;
+      ~Resume() { MHD_resume_connection(connection); }
+    } resume{connection};
+    HttpAnswer answer = run ? RunPage(*running, std::move(page), session, fresh)
+                            : AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server is stopping.");
+    Answer(connection, *running, std::move(answer));
+  });
+  return MHD_YES;
+}
+
+void SiteServer::Dispatch(const std::shared_ptr<WebSession>& session, PageWorkers::Job job) {
+  {
+    std::lock_guard<std::mutex> lock(session->queueMutex);
+    if (session->running) {
+      session->waiting.push_back(std::move(job));
+      return;
+    }
+    session->running = true;
+  }
+  m_workers.Submit(std::move(job));
+}
+
+void SiteServer::NextOfSession(WebSession& session) {
+  PageWorkers::Job next;
+  {
+    std::lock_guard<std::mutex> lock(session.queueMutex);
+    if (session.waiting.empty()) {
+      session.running = false;
+      return;
+    }
+    next = std::move(session.waiting.front());
+    session.waiting.pop_front();
+  }
+  m_workers.Submit(std::move(next));
+}
+
+HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
+                               bool fresh) {
   PageContext page;
-  page.request = MakePageRequest(req, target.virtualPath);
-  auto cookie = page.request.cookies.find(kSessionCookie);
-  bool created = false;
-  std::shared_ptr<WebSession> session =
-      m_sessions.Find(cookie == page.request.cookies.end() ? "" : cookie->second, &created);
+  page.request = std::move(request);
   page.session = &session->page;
   page.application = &m_application;
   page.rootDirectory = m_files.Root();
-  page.scriptName = target.virtualPath;
+  page.scriptName = state.target.virtualPath;
+  page.deadline = std::chrono::steady_clock::now() + Seconds(m_options.scriptTimeoutSeconds);
 
   std::string error;
   bool ran = false;
-  {
-    std::lock_guard<std::mutex> running(session->running);
-    m_pageSlots.acquire();
-    try {
-      page.deadline = std::chrono::steady_clock::now() +
-                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                          std::chrono::duration<double>(m_options.scriptTimeoutSeconds));
-      ConnectionLease lease(m_pool, session->page.host.Get());
-      ran = m_pages.Execute(page, target.virtualPath, &error);
-    } catch (const CKvDbException& e) {
-      error = "cannot open the database: " + e.Message();
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    m_pageSlots.release();
-    m_sessions.Touch(*session);
+  try {
+    ConnectionLease lease(m_pool, session->page.host.Get());
+    ran = ExecutePage(page, state.target, &error);
+  } catch (const CKvDbException& e) {
+    error = "cannot open the database: " + e.Message();
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+    error = "an exception of unknown type";
   }
+  WebSessions::Touch(*session);
   const bool abandoned = session->page.abandoned;
-  if (abandoned) m_sessions.Drop(session->page.id);
+  if (abandoned && !fresh) m_sessions.Drop(session->page.id);
+  if (!ran) return ErrorAnswer(error);
 
-  if (!ran) {
-    std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-    return Answer(res, 500, error);
-  }
-  const PageResponse& out = page.response;
-  res.status = out.status;
-  for (const auto& [name, value] : out.headers) res.headers.emplace(name, value);
-  if (!res.has_header("Cache-Control")) res.set_header("Cache-Control", "no-store");
+  PageResponse& out = page.response;
+  HttpAnswer answer;
+  answer.status = static_cast<unsigned>(out.status);
+  answer.headers = std::move(out.headers);
+  bool cacheControl = false;
+  for (const auto& [name, value] : answer.headers) cacheControl = cacheControl || LowerAscii(name) == "cache-control";
+  if (!cacheControl) answer.headers.emplace_back("Cache-Control", "no-store");
+  answer.headers.emplace_back("Content-Type", WithCharset(out.contentType));
   for (const auto& [name, value] : out.cookies)
-    res.headers.emplace("Set-Cookie", name + "=" + UrlEncode(value) + "; Path=/");
-  if (created && !abandoned)
-    res.headers.emplace("Set-Cookie", std::string(kSessionCookie) + "=" + session->page.id +
-                                          "; Path=/; HttpOnly; SameSite=Lax");
-  res.set_content(out.body, WithCharset(out.contentType).c_str());
+    answer.headers.emplace_back("Set-Cookie", name + "=" + UrlEncode(value) + "; Path=/");
+  // A session is kept, and its cookie sent, only once a page kept
+  // something in it; a sign-in gives a kept session a new id.
+  const bool renew = session->page.renewId.exchange(false);
+  if (!fresh && renew && !abandoned && m_sessions.Renew(session))
+    answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
+  if (fresh && session->page.kept && !abandoned) {
+    if (m_sessions.Store(session))
+      answer.headers.emplace_back("Set-Cookie", SessionCookie(session->page.id));
+    else
+      std::fprintf(stderr, "kvhost: %s: the session was not kept: the server keeps %d sessions at most\n",
+                   state.target.virtualPath.c_str(), m_options.maxSessions);
+  }
+  answer.body = std::move(out.body);
+  return answer;
 }
 
-void SiteServer::Configure() {
-  // Threads for connections (a keep-alive connection holds one while it is
-  // open); page runs are limited to the workers apart from them.
-  const size_t connectionThreads = std::max<size_t>(64, Workers() * 8);
-  m_http.new_task_queue = [connectionThreads] { return new httplib::ThreadPool(connectionThreads); };
-  m_http.set_payload_max_length(kBodyLimit);
-  m_http.set_read_timeout(kReadTimeoutSeconds);
-  m_http.set_write_timeout(kWriteTimeoutSeconds);
-  m_http.set_keep_alive_max_count(kKeepAliveRequests);
-  // Small responses go out at once instead of waiting for the client's
-  // delayed acknowledgement.
-  m_http.set_tcp_nodelay(true);
-  auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-    try {
-      Handle(req, res);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "kvhost: %s %s: %s\n", req.method.c_str(), req.path.c_str(), e.what());
-      Answer(res, 500, "Internal Server Error");
-    }
-  };
-  m_http.Get(".*", handler);
-  m_http.Post(".*", handler);
-  m_http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    Answer(res, 500, "Internal Server Error");
-  });
-  if (m_options.accessLog) m_http.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-    std::string line = AccessLogLine(req.remote_addr, req.method, req.target, req.version, res.status,
-                                     res.body.size(), std::time(nullptr)) + "\n";
-    std::fputs(line.c_str(), stderr);
-  });
+bool SiteServer::ExecutePage(PageContext& page, const SiteTarget& target, std::string* error) {
+  return m_pages.Execute(page, target.virtualPath, error);
+}
+
+HttpAnswer SiteServer::ErrorAnswer(const std::string& error) {
+  // The visitor gets a reference to quote; the log has what went wrong
+  // under it, unless the server runs for a developer.
+  const std::string reference = RandomHex(4);
+  std::fprintf(stderr, "kvhost: error %s: %s\n", reference.c_str(), error.c_str());
+  return AnswerPage(MHD_HTTP_INTERNAL_SERVER_ERROR,
+                    "The page could not be completed. If you report this, quote the reference " + reference + ".",
+                    m_options.devErrors ? error : std::string());
+}
+
+MHD_Result SiteServer::Answer(MHD_Connection* connection, RequestState& state, HttpAnswer answer) {
+  const unsigned status = answer.status;
+  const size_t bytes = answer.body.size();
+  return Queue(connection, state, status, ResponseOf(std::move(answer)), bytes);
+}
+
+MHD_Result SiteServer::Queue(MHD_Connection* connection, RequestState& state, unsigned status,
+                             MHD_Response* response, size_t bytes) {
+  if (!response) return MHD_NO;
+  state.status = status;
+  state.bytes = state.request.method == "HEAD" ? 0 : bytes;  // for the log
+  MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
 }
 
 int SiteServer::Bind() {
-  Configure();
-  if (m_options.port == 0) {
-    int port = m_http.bind_to_any_port(m_options.bind);
-    return port > 0 ? port : -1;
-  }
-  return m_http.bind_to_port(m_options.bind, m_options.port) ? m_options.port : -1;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(m_options.bind.c_str(), std::to_string(m_options.port).c_str(), &hints, &found) != 0) return -1;
+  sockaddr_storage address{};
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  const bool v6 = found->ai_family == AF_INET6;
+  freeaddrinfo(found);
+
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+  if (v6) flags |= MHD_USE_IPv6;
+  m_daemon = MHD_start_daemon(
+      flags, static_cast<uint16_t>(m_options.port), nullptr, nullptr, &SiteServer::OnRequest, this,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+      MHD_OPTION_URI_LOG_CALLBACK, &SiteServer::OnUri, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &SiteServer::OnCompleted, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &SiteServer::OnConnection, this,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+      MHD_OPTION_CONNECTION_TIMEOUT, kInactivitySeconds,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(m_options.connectionsPerClient),
+      MHD_OPTION_END);
+  if (!m_daemon) return -1;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+  m_port = info ? info->port : m_options.port;
+  return m_port;
+}
+
+bool SiteServer::Listen() {
+  if (!m_daemon) return false;
+  std::unique_lock<std::mutex> lock(m_stopMutex);
+  m_stopWake.wait(lock, [this] { return m_stopRequested; });
+  lock.unlock();
+  Shutdown();
+  return true;
+}
+
+void SiteServer::Stop() {
+  std::lock_guard<std::mutex> lock(m_stopMutex);
+  m_stopRequested = true;
+  m_stopWake.notify_all();
+}
+
+void SiteServer::Shutdown() {
+  if (!m_daemon) return;
+  // No new connections; pages already handed over finish and are
+  // answered (a suspended connection must be resumed before the event
+  // loop stops); whatever arrives meanwhile is told the server stops.
+  m_closing = true;
+  const MHD_socket listening = MHD_quiesce_daemon(m_daemon);
+  m_workers.Close();
+  MHD_stop_daemon(m_daemon);
+  m_daemon = nullptr;
+  if (listening != MHD_INVALID_SOCKET) close(listening);
 }
 
 WebServer::WebServer(const KvHostOptions& options, const HostEnvironment& host)
@@ -214,25 +575,27 @@ void WebServer::Stop() { m_site->Stop(); }
 
 int ServeSite(const KvHostOptions& options, const HostEnvironment& host) {
   signal(SIGPIPE, SIG_IGN);
-  WebServer server(options, host);
-  const KvServeOptions& serve = options.serveOptions;
-  int port = server.Bind();
-  if (port < 0) {
-    std::fprintf(stderr, "kvhost: cannot listen on %s port %d\n", serve.bind.c_str(), serve.port);
-    return kExitScriptError;
-  }
-  const bool v6 = serve.bind.find(':') != std::string::npos;
-  std::printf("kvhost: serving %s at http://%s%s%s:%d/\n", serve.root.c_str(), v6 ? "[" : "", serve.bind.c_str(),
-              v6 ? "]" : "", port);
-  std::fflush(stdout);
-
-  // SIGINT and SIGTERM stop the server; they are taken by one thread only.
+  // SIGINT and SIGTERM stop the server; they are taken by one thread only,
+  // so they are blocked before any of the server's threads start.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  WebServer server(options, host);
+  const KvServeOptions& serve = options.serveOptions;
+  int port = server.Bind();
+  if (port < 0) {
+    std::fprintf(stderr, "kvhost: cannot listen on %s port %d\n", serve.bind.c_str(), serve.port);
+    return kExitSetupFailed;
+  }
+  const bool v6 = serve.bind.find(':') != std::string::npos;
+  std::printf("kvhost: serving %s at http://%s%s%s:%d/\n", serve.root.c_str(), v6 ? "[" : "", serve.bind.c_str(),
+              v6 ? "]" : "", port);
+  std::fflush(stdout);
+
   std::thread watcher([&server, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
@@ -241,5 +604,5 @@ int ServeSite(const KvHostOptions& options, const HostEnvironment& host) {
   const bool listened = server.Listen();
   pthread_kill(watcher.native_handle(), SIGUSR1);
   watcher.join();
-  return listened ? kExitPageRan : kExitScriptError;
+  return listened ? kExitPageRan : kExitSetupFailed;
 }

@@ -1,7 +1,9 @@
 // kvhost serve: the pages and files of a site over HTTP/1.1 with
-// keep-alive. Connections are served by a pool of threads; at most
-// `workers` pages run at once, each with a database connection of its own
-// taken from a pool.
+// keep-alive. One event loop (libmicrohttpd on epoll) reads and writes every
+// connection, so a slow or idle client costs a socket, not a thread; a
+// request is handed to the page workers only once it is whole, and they
+// take requests in arrival order. At most `workers` pages run at once, each
+// with a database connection of its own taken from a pool.
 #pragma once
 
 #include <memory>
@@ -19,8 +21,8 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // The port listened on (the one chosen when the options say 0); -1 when
-  // the address cannot be bound.
+  // Starts answering; the port listened on (the one chosen when the
+  // options say 0), or -1 when the address cannot be bound.
   int Bind();
   // Serves until Stop; false when serving failed.
   bool Listen();

@@ -1,57 +1,84 @@
 #include "WebSessions.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
-#include <stdexcept>
 #include <vector>
+
+#include "KernelRandom.h"
 
 namespace {
 
 bool Expired(const WebSession& session, WebSessions::Clock::time_point now) {
-  return now - session.lastUsed > std::chrono::minutes(session.page.timeoutMinutes);
+  const WebSessions::Clock::time_point used{WebSessions::Clock::duration(session.lastUsed.load())};
+  return now - used > std::chrono::minutes(session.page.timeoutMinutes.load());
 }
 
 }  // namespace
 
-std::string NewSessionId() {
-  unsigned char bytes[16];
-  size_t filled = 0;
-  while (filled < sizeof bytes) {
-    ssize_t n = getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error("no randomness for a session id");
-    filled += static_cast<size_t>(n);
-  }
-  static const char* kHex = "0123456789abcdef";
-  std::string id;
-  for (unsigned char b : bytes) {
-    id += kHex[b >> 4];
-    id += kHex[b & 15];
-  }
-  return id;
+std::string NewSessionId() { return RandomHex(16); }
+
+WebSessions::WebSessions(std::function<ComPtr<IDispatch>()> makeHost, size_t limit, Clock::duration sweepEvery)
+    : m_makeHost(std::move(makeHost)), m_limit(limit) {
+  if (sweepEvery <= Clock::duration::zero()) return;
+  m_sweeper = std::thread([this, sweepEvery] {
+    std::unique_lock<std::mutex> lock(m_sweepMutex);
+    while (!m_sweepWake.wait_for(lock, sweepEvery, [this] { return m_stopping; })) {
+      lock.unlock();
+      Sweep();
+      lock.lock();
+    }
+  });
 }
 
-std::shared_ptr<WebSession> WebSessions::Find(const std::string& id, bool* created, Clock::time_point now) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  DropExpired(now);
-  *created = false;
-  if (auto it = m_sessions.find(id); it != m_sessions.end() && !it->second->page.abandoned) {
-    it->second->lastUsed = now;
-    return it->second;
+WebSessions::~WebSessions() {
+  {
+    std::lock_guard<std::mutex> lock(m_sweepMutex);
+    m_stopping = true;
   }
+  m_sweepWake.notify_all();
+  if (m_sweeper.joinable()) m_sweeper.join();
+}
+
+std::shared_ptr<WebSession> WebSessions::FindLive(const std::string& id, Clock::time_point now) {
+  if (id.empty()) return nullptr;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_sessions.find(id);
+  if (it == m_sessions.end() || it->second->page.abandoned || Expired(*it->second, now)) return nullptr;
+  return it->second;
+}
+
+std::shared_ptr<WebSession> WebSessions::MakeSession(Clock::time_point now) {
   auto session = std::make_shared<WebSession>();
   session->page.id = NewSessionId();
+  session->page.antiForgeryToken = RandomHex(16);
   session->page.host = m_makeHost();
-  session->lastUsed = now;
-  m_sessions[session->page.id] = session;
-  *created = true;
+  Touch(*session, now);
   return session;
 }
 
-void WebSessions::Touch(WebSession& session, Clock::time_point now) {
+bool WebSessions::HasRoom() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  session.lastUsed = now;
+  return m_sessions.size() < m_limit;
+}
+
+bool WebSessions::Store(const std::shared_ptr<WebSession>& session) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_sessions.size() >= m_limit) return false;
+  m_sessions.emplace(session->page.id, session);
+  return true;
+}
+
+bool WebSessions::Renew(const std::shared_ptr<WebSession>& session) {
+  std::string id = NewSessionId();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_sessions.find(session->page.id);
+  if (it == m_sessions.end() || it->second != session) return false;
+  m_sessions.erase(it);
+  session->page.id = std::move(id);
+  m_sessions.emplace(session->page.id, session);
+  return true;
+}
+
+void WebSessions::Touch(WebSession& session, Clock::time_point now) {
+  session.lastUsed = now.time_since_epoch().count();
 }
 
 void WebSessions::Drop(const std::string& id) {
@@ -63,17 +90,27 @@ void WebSessions::Drop(const std::string& id) {
   }
 }
 
+void WebSessions::Sweep(Clock::time_point now) {
+  // Host sessions are released after the lock is let go.
+  std::vector<std::shared_ptr<WebSession>> dropped;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+    WebSession& session = *it->second;
+    bool busy;
+    {
+      std::lock_guard<std::mutex> queue(session.queueMutex);
+      busy = session.running;
+    }
+    if (!busy && (Expired(session, now) || session.page.abandoned)) {
+      dropped.push_back(std::move(it->second));
+      it = m_sessions.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 size_t WebSessions::Count() {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_sessions.size();
-}
-
-void WebSessions::DropExpired(Clock::time_point now) {
-  // A session whose request still runs is kept alive by that request.
-  for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-    if (Expired(*it->second, now))
-      it = m_sessions.erase(it);
-    else
-      ++it;
-  }
 }

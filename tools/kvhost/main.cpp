@@ -36,7 +36,7 @@ int RunPageOrServe(const KvHostOptions& options) {
     return Fail(kExitBadUsage, "the base directory " + options.basePath + " does not exist");
 
   HostEnvironment host;
-  if (!host.Prepare(options, sqlFiles, &error)) return Fail(kExitScriptError, error);
+  if (!host.Prepare(options, sqlFiles, &error)) return Fail(kExitSetupFailed, error);
   if (options.serve) return ServeSite(options, host);
   bool ran = false;
   {
