@@ -18,14 +18,13 @@
 #include <microhttpd.h>
 
 #include "AccessLog.h"
-#include "AspTranslator.h"
 #include "ConnectionDeadlines.h"
 #include "ConnectionPool.h"
 #include "CrossSite.h"
 #include "HttpPageRequest.h"
 #include "KernelRandom.h"
 #include "MhdResponses.h"
-#include "PageRunner.h"
+#include "PageExecutor.h"
 #include "PageWorkers.h"
 #include "ServerUtilities.h"
 #include "SiteFiles.h"
@@ -123,7 +122,7 @@ class SiteServer {
   SiteServer(const KvHostOptions& options, const HostEnvironment& host)
       : m_options(options.serveOptions),
         m_files(options.serveOptions.root),
-        m_translator(m_files.Root()),
+        m_pages(m_files.Root()),
         m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
         m_sessions(
             [config = host.SessionConfig()]() mutable {
@@ -177,7 +176,7 @@ class SiteServer {
 
   KvServeOptions m_options;
   SiteFiles m_files;
-  AspTranslator m_translator;
+  PageExecutor m_pages;
   ConnectionPool m_pool;
   WebSessions m_sessions;
   PageApplication m_application;
@@ -480,10 +479,7 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
 }
 
 bool SiteServer::ExecutePage(PageContext& page, const SiteTarget& target, std::string* error) {
-  TranslatedPage translated;
-  if (!m_translator.Translate(target.virtualPath, &translated, error)) return false;
-  PageRunner runner(page);
-  return runner.Run(target.virtualPath, translated.script, error, &translated.map);
+  return m_pages.Execute(page, target.virtualPath, error);
 }
 
 HttpAnswer SiteServer::ErrorAnswer(const std::string& error) {
