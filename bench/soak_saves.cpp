@@ -238,7 +238,10 @@ int main(int argc, char** argv) {
     std::remove((readerReport + ".stop").c_str());
 
     std::printf("soak_saves %s: %d writers x %d saves, writer 0 killed half way, %.1f s\n",
-                dialect == kvdemo::SqlDialect::SQLite ? "sqlite" : "postgresql", writers, saves,
+                dialect == kvdemo::SqlDialect::SQLite       ? "sqlite"
+                : dialect == kvdemo::SqlDialect::MariaDB ? "mariadb"
+                                                         : "postgresql",
+                writers, saves,
                 seconds);
     std::printf("  reported saved %ld, failed saves %ld, orders %ld, language rows %ld\n", reported,
                 failed, orders, languageRows);

@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql
           libgtest-dev libbenchmark-dev duktape-dev ccache libcli11-dev
           libcpp-httplib-dev libmicrohttpd-dev libsodium-dev)
+# The ODBC engine: the driver manager, and the drivers and server it is
+# proven on.
+packages+=(unixodbc-dev odbcinst odbc-mariadb odbc-postgresql mariadb-server mariadb-client)
 # The install and package tests: cpack's Debian generator and its helpers.
 packages+=(dpkg-dev binutils file)
 # The browser test: Debian's Chromium, driven by puppeteer-core from npm.

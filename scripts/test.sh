@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up, build and run every test. When the PostgreSQL server binaries are
-# there, a throwaway cluster is started and the database suites run on it too.
+# Set-up, build and run every test. When the PostgreSQL or MariaDB server
+# binaries are there, throwaway servers are started and the database suites
+# run on them too (PostgreSQL directly and through ODBC, MariaDB through ODBC).
 # KV_CTEST_ARGS passes further options to ctest (for example -R or -E).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,5 +1,6 @@
 #include "DemoSchema.h"
 
+#include <cctype>
 #include <vector>
 
 namespace kvdemo {
@@ -85,13 +86,13 @@ const char* SqlType(Kind kind, SqlDialect dialect) {
     case Kind::Text:
       return "VARCHAR(255)";
     case Kind::LongText:
-      return "TEXT";
+      return dialect == SqlDialect::MariaDB ? "LONGTEXT" : "TEXT";
     case Kind::Double:
       return "DOUBLE PRECISION";
     case Kind::Date:
-      return "TIMESTAMP";
+      return dialect == SqlDialect::MariaDB ? "DATETIME" : "TIMESTAMP";
     case Kind::Binary:
-      return dialect == SqlDialect::PostgreSQL ? "BYTEA" : "BLOB";
+      return dialect == SqlDialect::PostgreSQL ? "BYTEA" : dialect == SqlDialect::MariaDB ? "LONGBLOB" : "BLOB";
   }
   return "INTEGER";
 }
@@ -200,10 +201,15 @@ void FillOfficeOrders(CKvDbConnection& connection) {
 }  // namespace
 
 SqlDialect DialectOf(const std::string& connectionString) {
-  return connectionString.rfind("postgres", 0) == 0 ? SqlDialect::PostgreSQL : SqlDialect::SQLite;
+  if (connectionString.rfind("postgres", 0) == 0) return SqlDialect::PostgreSQL;
+  if (connectionString.rfind("odbc:", 0) != 0) return SqlDialect::SQLite;
+  std::string lower = connectionString;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.find("postgres") != std::string::npos) return SqlDialect::PostgreSQL;
+  return SqlDialect::MariaDB;
 }
 
-void CreateRepositoryTables(CKvDbConnection& connection, SqlDialect /*dialect*/) {
+void CreateRepositoryTables(CKvDbConnection& connection, SqlDialect dialect) {
   static const char* const kTables[] = {
       "CREATE TABLE krappform (lid INTEGER NOT NULL PRIMARY KEY, ltype INTEGER, lpackid INTEGER, "
       "lappid INTEGER, strname VARCHAR(100))",
@@ -220,7 +226,13 @@ void CreateRepositoryTables(CKvDbConnection& connection, SqlDialect /*dialect*/)
       "strphysicalpath VARCHAR(1024), dtupload TIMESTAMP, luserid INTEGER, strurl VARCHAR(1024), "
       "lappid INTEGER, ltemplateid INTEGER, strcontenttype VARCHAR(128))",
   };
-  for (const char* sql : kTables) Run(connection, sql);
+  for (std::string sql : kTables) {
+    if (dialect == SqlDialect::MariaDB) {
+      const size_t timestamp = sql.find("TIMESTAMP");
+      if (timestamp != std::string::npos) sql.replace(timestamp, 9, "DATETIME");
+    }
+    Run(connection, sql);
+  }
 }
 
 void CreateDemoApplication(CKvDbConnection& connection, SqlDialect dialect) {

@@ -18,9 +18,12 @@
 
 namespace kvdemo {
 
-enum class SqlDialect { SQLite, PostgreSQL };
+// MariaDB: TEXT and BLOB hold at most 64 KB there and TIMESTAMP changes by
+// itself, so long fields and dates take its LONGTEXT, LONGBLOB and DATETIME.
+enum class SqlDialect { SQLite, PostgreSQL, MariaDB };
 
-// The dialect of the engine a connection string names.
+// The dialect of the engine a connection string names (for an odbc: string,
+// of the server its driver reaches).
 SqlDialect DialectOf(const std::string& connectionString);
 
 constexpr LONG kAppId = 1;

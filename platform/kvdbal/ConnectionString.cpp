@@ -1,5 +1,6 @@
 #include "ConnectionString.h"
 
+#include <cctype>
 #include <charconv>
 #include <string_view>
 
@@ -21,9 +22,30 @@ int ParseInt(std::string_view name, std::string_view value) {
   return result;
 }
 
+// Takes one of the layer's own options; false when name is none of them.
+bool TakeOwnOption(std::string_view name, std::string_view value, ConnectionSettings& settings) {
+  const bool sqlite = settings.engine == ConnectionSettings::Engine::SQLite;
+  if (name == "servertype") {
+    settings.serverType = ParseInt(name, value);
+  } else if (name == "busytimeout") {
+    settings.busyTimeoutMs = ParseInt(name, value);
+  } else if (name == "statementcache") {
+    settings.statementCacheSize = ParseInt(name, value);
+    if (settings.statementCacheSize < 0)
+      throw CKvDbException(KVDB_E_CONNECTION, "statementcache needs a count of 0 or more");
+  } else if (name == "mode" && sqlite) {
+    if (value != "rw" && value != "rwc")
+      throw CKvDbException(KVDB_E_CONNECTION,
+                           "connection option mode must be rw or rwc, not '" + std::string(value) + "'");
+    settings.createIfMissing = value == "rwc";
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // Takes the layer's own options out of query; returns what is left, in order.
 std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings, bool keepForeign) {
-  const bool sqlite = settings.engine == ConnectionSettings::Engine::SQLite;
   std::string rest;
   while (!query.empty()) {
     size_t amp = query.find('&');
@@ -33,25 +55,72 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings,
     size_t eq = item.find('=');
     std::string_view name = item.substr(0, eq);
     std::string_view value = eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
-    if (name == "servertype") {
-      settings.serverType = ParseInt(name, value);
-    } else if (name == "busytimeout") {
-      settings.busyTimeoutMs = ParseInt(name, value);
-    } else if (name == "statementcache") {
-      settings.statementCacheSize = ParseInt(name, value);
-      if (settings.statementCacheSize < 0)
-        throw CKvDbException(KVDB_E_CONNECTION, "statementcache needs a count of 0 or more");
-    } else if (name == "mode" && sqlite) {
-      if (value != "rw" && value != "rwc")
-        throw CKvDbException(KVDB_E_CONNECTION,
-                             "connection option mode must be rw or rwc, not '" + std::string(value) + "'");
-      settings.createIfMissing = value == "rwc";
+    if (TakeOwnOption(name, value, settings)) {
     } else if (keepForeign) {
       if (!rest.empty()) rest += '&';
       rest += item;
     } else {
       throw CKvDbException(KVDB_E_CONNECTION, "unknown connection option '" + std::string(name) + "'");
     }
+  }
+  return rest;
+}
+
+// Takes the attributes whose keywords begin with "kvdbal." out of an ODBC
+// connection string: attributes are separated by ';', a value in braces
+// runs to its closing brace ("}}" stands for one '}') and may hold ';'.
+// What is left keeps its exact text.
+std::string TakeOwnOdbcAttributes(std::string_view text, ConnectionSettings& settings) {
+  constexpr std::string_view kPrefix = "kvdbal.";
+  std::string rest;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t start = i;
+    size_t eq = text.find_first_of("=;", i);
+    size_t end;
+    if (eq == std::string_view::npos || text[eq] == ';') {
+      end = eq == std::string_view::npos ? text.size() : eq;
+      eq = std::string_view::npos;
+    } else {
+      size_t v = eq + 1;
+      while (v < text.size() && text[v] == ' ') ++v;
+      if (v < text.size() && text[v] == '{') {
+        for (++v;; ++v) {
+          if (v >= text.size())
+            throw CKvDbException(KVDB_E_CONNECTION, "an ODBC connection string value opens a brace it never closes");
+          if (text[v] != '}') continue;
+          if (v + 1 < text.size() && text[v + 1] == '}') {
+            ++v;
+            continue;
+          }
+          break;
+        }
+      }
+      end = text.find(';', v);
+      if (end == std::string_view::npos) end = text.size();
+    }
+    std::string_view attribute = text.substr(start, end - start);
+    i = end < text.size() ? end + 1 : end;
+    std::string_view keyword = attribute.substr(0, eq == std::string_view::npos ? attribute.size() : eq - start);
+    while (!keyword.empty() && keyword.front() == ' ') keyword.remove_prefix(1);
+    while (!keyword.empty() && keyword.back() == ' ') keyword.remove_suffix(1);
+    bool own = keyword.size() > kPrefix.size();
+    for (size_t k = 0; own && k < kPrefix.size(); ++k)
+      own = std::tolower(static_cast<unsigned char>(keyword[k])) == kPrefix[k];
+    if (!own) {
+      if (!attribute.empty()) {
+        if (!rest.empty()) rest += ';';
+        rest += attribute;
+      }
+      continue;
+    }
+    std::string name(keyword.substr(kPrefix.size()));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string_view value = eq == std::string_view::npos ? std::string_view() : attribute.substr(eq - start + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    if (name == "mode" || !TakeOwnOption(name, value, settings))
+      throw CKvDbException(KVDB_E_CONNECTION, "unknown connection option '" + std::string(keyword) + "'");
   }
   return rest;
 }
@@ -77,9 +146,14 @@ ConnectionSettings ParseConnectionString(const std::string& connectionString) {
       std::string kept = TakeOwnOptions(text.substr(q + 1), settings, true);
       if (!kept.empty()) settings.target += "?" + kept;
     }
+  } else if (StartsWith(text, "odbc:")) {
+    settings.engine = ConnectionSettings::Engine::Odbc;
+    settings.target = TakeOwnOdbcAttributes(text.substr(5), settings);
+    if (settings.target.empty())
+      throw CKvDbException(KVDB_E_CONNECTION, "connection string names no ODBC data source or driver");
   } else {
     throw CKvDbException(KVDB_E_CONNECTION,
-                         "connection string must begin with sqlite: or postgresql://");
+                         "connection string must begin with sqlite: or postgresql://, or odbc: for an ODBC data source");
   }
   return settings;
 }

@@ -1,7 +1,14 @@
-// Connection strings: "sqlite:PATH", "sqlite::memory:" or a libpq URI
-// ("postgresql://..." / "postgres://..."). Options after '?' that belong to
-// the layer (servertype, busytimeout, statementcache, and for SQLite mode)
-// are taken out here; a PostgreSQL URI keeps the rest for libpq.
+// Connection strings: "sqlite:PATH", "sqlite::memory:", a libpq URI
+// ("postgresql://..." / "postgres://...") or "odbc:" and an ODBC connection
+// string. Options after '?' that belong to the layer (servertype,
+// busytimeout, statementcache, and for SQLite mode) are taken out here; a
+// PostgreSQL URI keeps the rest for libpq.
+//
+// An ODBC string may hold '?' and '&' in any value (a password), so there
+// the layer's options are attributes of the string itself whose keywords
+// begin with "kvdbal." (kvdbal.servertype=2): no driver keyword does, and a
+// value is read by the ODBC grammar ({braced} values included), never
+// searched for options. The rest goes to the driver manager unchanged.
 //
 // An SQLite file must exist unless the string asks for it to be made
 // (mode=rwc): a mistyped path is an error, not a new empty database.
@@ -13,9 +20,9 @@
 namespace kvdbal {
 
 struct ConnectionSettings {
-  enum class Engine { SQLite, Postgres };
+  enum class Engine { SQLite, Postgres, Odbc };
   Engine engine = Engine::SQLite;
-  std::string target;              // SQLite file path / ":memory:", or the libpq URI
+  std::string target;              // SQLite file path / ":memory:", the libpq URI or the ODBC string
   std::optional<int> serverType;   // what GetDbType reports instead of the engine's own
   int busyTimeoutMs = 250;         // how long an SQLite writer waits for the write lock
   int statementCacheSize = 128;    // prepared statements kept per handle; 0: none

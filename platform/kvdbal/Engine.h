@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "KvDbal.h"
+#include "SqlText.h"
+#include "StatementObserver.h"
 
 namespace kvdbal {
 
@@ -52,24 +54,67 @@ class Cursor {
   virtual std::string ReadString(int index) = 0;
 };
 
+// The entry points every caller uses pass each statement text to the
+// statement observer and let the engine forget what a schema change makes
+// stale; an engine implements the Do* side, which wrappers forward to.
 class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
  public:
   virtual ~EngineConnection() = default;
 
   // sql is a NUL-terminated text of one statement.
-  virtual std::unique_ptr<Cursor> OpenCursor(const char* sql) = 0;
+  std::unique_ptr<Cursor> OpenCursor(const char* sql) {
+    NotifyStatement(sql);
+    return DoOpenCursor(sql);
+  }
   // Runs every statement of sql; returns the rows they changed.
-  virtual long Execute(const std::string& sql) = 0;
+  long Execute(const std::string& sql) {
+    NotifyStatement(sql);
+    if (ChangesSchema(sql)) SchemaChanged();
+    return DoExecute(sql);
+  }
   // Runs one statement whose placeholders (see Placeholder) take params.
-  virtual long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) = 0;
-  virtual void Begin() = 0;
-  virtual void Commit() = 0;
-  virtual void Rollback() = 0;
+  long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
+    NotifyStatement(sql);
+    return DoExecuteWithParams(sql, params);
+  }
+  void Begin() {
+    NotifyStatement("BEGIN");
+    DoBegin();
+  }
+  void Commit() {
+    NotifyStatement("COMMIT");
+    DoCommit();
+  }
+  // A transaction that has ended already (a failed statement, a lost
+  // connection) is not rolled back again.
+  void Rollback() {
+    if (HasTransactionToRollBack()) NotifyStatement("ROLLBACK");
+    DoRollback();
+  }
+
+  virtual std::unique_ptr<Cursor> DoOpenCursor(const char* sql) = 0;
+  virtual long DoExecute(const std::string& sql) = 0;
+  virtual long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) = 0;
+  virtual void DoBegin() = 0;
+  virtual void DoCommit() = 0;
+  virtual void DoRollback() = 0;
+  virtual bool HasTransactionToRollBack() const = 0;
+  // A CREATE, DROP or ALTER is about to run: facts kept about tables go.
+  virtual void SchemaChanged() = 0;
 
   // The text of the nth (1-based) parameter placeholder.
   virtual std::string Placeholder(int n) const = 0;
-  // The hidden column that identifies a row of any table.
+  // The hidden column that identifies a row of any table; null when the
+  // server has none (UpdateFirstMatch then says how to reach one row).
   virtual const char* RowIdentity() const = 0;
+  // An UPDATE of table that sets assignments on the first row where
+  // matches, for a table without a primary key.
+  virtual std::string UpdateFirstMatch(const std::string& table, const std::string& assignments,
+                                       const std::string& where) const {
+    const std::string id = RowIdentity();
+    return "UPDATE " + table + " SET " + assignments + " WHERE " + id + " = (SELECT " + id + " FROM " +
+           table + " WHERE " + where + " LIMIT 1)";
+  }
   // Primary key columns of table, in key order; empty when it has none.
   virtual const std::vector<std::string>& PrimaryKey(const std::string& table) = 0;
 

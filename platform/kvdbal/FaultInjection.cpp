@@ -52,32 +52,38 @@ class CountedCursor final : public Cursor {
 class CountedConnection final : public EngineConnection {
  public:
   explicit CountedConnection(std::shared_ptr<EngineConnection> inner) : m_inner(std::move(inner)) {}
-  std::unique_ptr<Cursor> OpenCursor(const char* sql) override {
+  std::unique_ptr<Cursor> DoOpenCursor(const char* sql) override {
     Point("prepare");
-    return std::make_unique<CountedCursor>(m_inner->OpenCursor(sql));
+    return std::make_unique<CountedCursor>(m_inner->DoOpenCursor(sql));
   }
-  long Execute(const std::string& sql) override {
+  long DoExecute(const std::string& sql) override {
     Point("execute");
-    return m_inner->Execute(sql);
+    return m_inner->DoExecute(sql);
   }
-  long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override {
+  long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override {
     Point("execute");
-    return m_inner->ExecuteWithParams(sql, params);
+    return m_inner->DoExecuteWithParams(sql, params);
   }
-  void Begin() override {
+  void DoBegin() override {
     Point("begin");
-    m_inner->Begin();
+    m_inner->DoBegin();
   }
-  void Commit() override {
+  void DoCommit() override {
     Point("commit");
-    m_inner->Commit();
+    m_inner->DoCommit();
   }
-  // Both engines end the transaction when a ROLLBACK fails (the server
+  // Every engine ends the transaction when a ROLLBACK fails (a server
   // aborts it with the lost session, SQLite rolls back what it can), so the
   // injected failure comes after the real rollback.
-  void Rollback() override {
-    m_inner->Rollback();
+  void DoRollback() override {
+    m_inner->DoRollback();
     Point("rollback");
+  }
+  bool HasTransactionToRollBack() const override { return m_inner->HasTransactionToRollBack(); }
+  void SchemaChanged() override { m_inner->SchemaChanged(); }
+  std::string UpdateFirstMatch(const std::string& table, const std::string& assignments,
+                               const std::string& where) const override {
+    return m_inner->UpdateFirstMatch(table, assignments, where);
   }
   std::string Placeholder(int n) const override { return m_inner->Placeholder(n); }
   const char* RowIdentity() const override { return m_inner->RowIdentity(); }

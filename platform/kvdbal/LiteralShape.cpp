@@ -1,19 +1,20 @@
 #include "LiteralShape.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
+#include <charconv>
 
 #include "SqlText.h"
 
 namespace kvdbal {
 namespace {
 
-bool IsIdentifierStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsIdentifierChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-}
+// ASCII only, whatever the C locale says: SQL's words are ASCII, and these
+// run for every character of every statement read.
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsIdentifierStart(char c) { return IsAsciiLetter(c) || c == '_'; }
+bool IsIdentifierChar(char c) { return IsAsciiLetter(c) || IsDigit(c) || c == '_' || c == '$'; }
 
 // Reads sql once from left to right, copying what stays and taking out what
 // can be bound. Any construct it does not know for sure ends the reading.
@@ -178,15 +179,14 @@ class ShapeReader {
     }
     // 0x1F, 12abc: not a plain number.
     if (i < m_sql.size() && (IsIdentifierChar(m_sql[i]) || m_sql[i] == '.')) return false;
-    const std::string digits(m_sql.substr(m_pos, i - m_pos));
     bool taken = false;
     // Only integers: a decimal's value and type differ between engines and
     // their text and binary forms.
     if (integral && LiteralMayBeTakenHere()) {
-      errno = 0;
-      char* end = nullptr;
-      const long long value = std::strtoll(digits.c_str(), &end, 10);
-      if (errno == 0 && end && *end == '\0') {
+      long long value = 0;
+      const char* last = m_sql.data() + i;
+      const auto read = std::from_chars(m_sql.data() + m_pos, last, value);
+      if (read.ec == std::errc() && read.ptr == last) {
         Take(ShapeLiteral{ShapeLiteral::Kind::Integer, value, {}}, i);
         taken = true;
       }
@@ -207,7 +207,7 @@ class ShapeReader {
     std::string_view word;
     if (length <= kLongestKeyword) {
       for (size_t k = 0; k < length; ++k)
-        lower[k] = static_cast<char>(std::tolower(static_cast<unsigned char>(m_sql[m_pos + k])));
+        lower[k] = AsciiLower(m_sql[m_pos + k]);
       word = std::string_view(lower, length);
     }
     // Numbers after ORDER BY and GROUP BY are column positions; a LIMIT may

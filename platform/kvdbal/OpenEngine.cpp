@@ -1,6 +1,7 @@
 #include "ConnectionString.h"
 #include "Engine.h"
 #include "FaultInjection.h"
+#include "odbc/OdbcConnection.h"
 #include "postgres/PgConnection.h"
 #include "sqlite/SqliteConnection.h"
 
@@ -12,8 +13,10 @@ std::shared_ptr<EngineConnection> OpenEngine(const std::string& connectionString
   std::shared_ptr<EngineConnection> engine;
   if (settings.engine == ConnectionSettings::Engine::SQLite)
     engine = OpenSqlite(settings);
-  else
+  else if (settings.engine == ConnectionSettings::Engine::Postgres)
     engine = OpenPostgres(settings);
+  else
+    engine = OpenOdbc(settings);
   engine = faults::Wrapped(std::move(engine));
   if (settings.serverType) engine->OverrideServerType(*settings.serverType);
   return engine;

@@ -82,12 +82,12 @@ void InsertRow(EngineConnection& engine, Cursor& cursor, const std::string& tabl
 void UpdateRow(EngineConnection& engine, Cursor& cursor, const std::string& table,
                const std::vector<PendingValue>& pending, bool cursorRowCurrent) {
   std::vector<BoundValue> params;
-  std::string sql = "UPDATE " + table + " SET ";
+  std::string assignments;
   for (int i = 0; i < static_cast<int>(pending.size()); ++i) {
     if (!pending[i].changed) continue;
-    if (!params.empty()) sql += ", ";
+    if (!params.empty()) assignments += ", ";
     params.push_back(BoundFromPending(pending[i], cursor.Column(i).kind));
-    sql += cursor.ColumnName(i) + " = " + engine.Placeholder(static_cast<int>(params.size()));
+    assignments += cursor.ColumnName(i) + " = " + engine.Placeholder(static_cast<int>(params.size()));
   }
   if (params.empty()) return;
 
@@ -112,17 +112,17 @@ void UpdateRow(EngineConnection& engine, Cursor& cursor, const std::string& tabl
       where += cursor.ColumnName(index) + " = " + engine.Placeholder(static_cast<int>(params.size()));
     }
   };
+  std::string sql;
   if (!keyColumns.empty()) {
     for (int index : keyColumns) addCondition(index);
-    sql += " WHERE " + where;
+    sql = "UPDATE " + table + " SET " + assignments + " WHERE " + where;
   } else {
     for (int i = 0; i < cursor.ColumnCount(); ++i)
       if (!cursor.Column(i).isLong) addCondition(i);
     if (where.empty())
       throw CKvDbException(KVDB_E_NOTSUPPORTED,
                            "the row of " + table + " has no key and no column that can identify it");
-    std::string id = engine.RowIdentity();
-    sql += " WHERE " + id + " = (SELECT " + id + " FROM " + table + " WHERE " + where + " LIMIT 1)";
+    sql = engine.UpdateFirstMatch(table, assignments, where);
   }
   if (engine.ExecuteWithParams(sql, params) == 0)
     throw CKvDbException(KVDB_E_COLLISION_CHANGED,

@@ -88,6 +88,54 @@ bool ChangesSchema(std::string_view sql) {
   return false;
 }
 
+std::vector<std::string_view> SplitStatements(std::string_view sql) {
+  std::vector<std::string_view> statements;
+  size_t start = 0, i = 0;
+  const auto take = [&](size_t end) {
+    std::string_view statement = sql.substr(start, end - start);
+    if (statement.find_first_not_of(" \t\r\n") != std::string_view::npos) statements.push_back(statement);
+  };
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`') {
+      const size_t close = sql.find(c, i + 1);  // a doubled quote reopens at once
+      i = close == std::string_view::npos ? sql.size() : close + 1;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (c == ';') {
+      take(i);
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  take(sql.size());
+  return statements;
+}
+
+bool TakesALimit(std::string_view sql) {
+  std::vector<Token> tokens = Tokenize(sql);
+  while (!tokens.empty() && tokens.back().kind == Token::Punct && tokens.back().text == ";") tokens.pop_back();
+  if (tokens.empty() || !(IsWord(tokens[0], "SELECT") || IsWord(tokens[0], "WITH"))) return false;
+  for (const Token& t : tokens) {
+    if (t.depth < 0 || (t.kind == Token::Punct && t.text == ";")) return false;
+    // A comment may hide anything; such a text is left as it is.
+    if (t.kind == Token::Punct && (t.text == "-" || t.text == "/" || t.text == "#")) {
+      const size_t at = static_cast<size_t>(t.text.data() - sql.data());
+      const char next = at + 1 < sql.size() ? sql[at + 1] : '\0';
+      if (t.text == "#" || (t.text == "-" && next == '-') || (t.text == "/" && next == '*')) return false;
+    }
+    if (t.depth > 0) continue;
+    for (std::string_view w : {"LIMIT", "FETCH", "FOR", "INTO", "PROCEDURE", "OFFSET", "LOCK"})
+      if (IsWord(t, w)) return false;
+  }
+  return tokens.back().depth == 0;
+}
+
 std::string SingleTableOf(std::string_view sql) {
   std::vector<Token> tokens = Tokenize(sql);
   if (tokens.empty() || !IsWord(tokens[0], "SELECT")) return {};

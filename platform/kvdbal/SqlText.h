@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvdbal {
 
@@ -14,6 +15,16 @@ std::string SingleTableOf(std::string_view sql);
 // True for CREATE, DROP and ALTER statements, after which cached facts
 // about tables may be stale.
 bool ChangesSchema(std::string_view sql);
+
+// The statements of a text separated by ';', for engines that run one at a
+// time: a ';' inside quotes or a comment separates nothing, and blank
+// statements are left out.
+std::vector<std::string_view> SplitStatements(std::string_view sql);
+
+// True for a query that a LIMIT ... OFFSET ... may follow: one SELECT (or
+// WITH) with no LIMIT, FETCH, FOR, INTO or PROCEDURE clause of its own and
+// nothing after a ';'.
+bool TakesALimit(std::string_view sql);
 
 // Case-insensitive comparison of ASCII names.
 bool SameName(std::string_view a, std::string_view b);

@@ -1,21 +1,9 @@
 #include "KvDataPump.h"
 
-#include <cstdlib>
-#include <ctime>
-
-#include <unistd.h>
-
 #include "../common/Session.h"
 #include "../module/ModuleLock.h"
 
-CKvDataPump::CKvDataPump() {
-  // The collision back-off of SaveFieldValues draws from rand(). Writers that
-  // compete are mostly processes started together, so the seed mixes the
-  // process id into the time: seeded by the second alone they would all wait
-  // the same times and collide again.
-  const auto seconds = static_cast<unsigned>(std::time(nullptr));
-  std::srand(seconds ^ (static_cast<unsigned>(getpid()) * 2654435761u));
-}
+CKvDataPump::CKvDataPump() = default;
 
 CKvDataPump::~CKvDataPump() {
   CleanFieldValues();

@@ -4,7 +4,6 @@
 // same id; the database refuses the second one and the save rolls back,
 // waits a random 0-255 ms (spreading competing writers apart) and tries
 // again with fresh ids.
-#include <cstdlib>
 #include <map>
 #include <unordered_set>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "../common/Session.h"
 #include "../diagnostics/Frames.h"
 #include "../outside/FileServices.h"
+#include "CollisionBackoff.h"
 #include "KvDataPump.h"
 #include "RecordIds.h"
 
@@ -28,8 +28,8 @@ constexpr int kMaxCollisions = 100;
 // Result codes with which the access layer reports a duplicate id or a
 // conflicting concurrent change; only these are worth another attempt.
 bool IsCollision(HRESULT hr) {
-  return hr == MAKE_HRESULT_U(0x8004040C) || hr == MAKE_HRESULT_U(0x8004040D) ||
-         hr == MAKE_HRESULT_U(0x80040E2F) || hr == MAKE_HRESULT_U(0x80040E31);
+  return hr == KVDB_E_COLLISION_CHANGED || hr == KVDB_E_COLLISION_DEADLOCK || hr == KVDB_E_COLLISION_DUPKEY ||
+         hr == KVDB_E_COLLISION_LOCKED;
 }
 
 // An Update the database refused, with the id the row was being written with
@@ -260,7 +260,7 @@ HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
         ++collisions;
         TraceText("Data save collision. ID: %d Retry: %d\n", refused.lRowId, collisions);
         if (collisions >= kMaxCollisions) TraceException(refused.error, kSourceDataPump, tracesite::kSaveRefusedUpdate + 2);
-        Sleep(static_cast<DWORD>(std::rand() & 0xFF));
+        Sleep(CollisionBackoffMs());
         // Giving up is reported by the frame's last handler, as a failure
         // that is not the database's own.
         if (collisions >= kMaxCollisions) throw _com_error(E_FAIL);

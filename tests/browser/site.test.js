@@ -8,14 +8,14 @@
 // not signed in sees only the sign-in page, and a form posted from a page
 // of another local origin changes nothing.
 //
-//   node site.test.js --kvhost PATH --root SITE_DIR --engine sqlite|postgres [--screenshot FILE]
-//   node site.test.js --origin http://HOST:PORT --engine sqlite|postgres
+//   node site.test.js --kvhost PATH --root SITE_DIR --engine sqlite|postgres|mariadb [--screenshot FILE]
+//   node site.test.js --origin http://HOST:PORT --engine sqlite|postgres|mariadb
 //
 // With --origin the road is walked on a site served elsewhere (bench/farm:
 // a balancer in front of several servers) on a fresh demo database.
 //
-// postgres needs KV_TEST_PG (a server URL); without it the test exits 77,
-// which ctest counts as skipped.
+// postgres needs KV_TEST_PG (a server URL), mariadb KV_TEST_MARIADB (an
+// odbc: string); without it the test exits 77, which ctest counts as skipped.
 'use strict';
 
 const { test } = require('node:test');
@@ -41,6 +41,10 @@ if (args.engine === 'postgres' && !process.env.KV_TEST_PG) {
   console.log('skipped: KV_TEST_PG names no PostgreSQL server');
   process.exit(SKIPPED);
 }
+if (args.engine === 'mariadb' && !process.env.KV_TEST_MARIADB) {
+  console.log('skipped: KV_TEST_MARIADB names no MariaDB server');
+  process.exit(SKIPPED);
+}
 
 function freePort() {
   return new Promise((resolve, reject) => {
@@ -57,9 +61,29 @@ function psql(url, sql) {
   execFileSync('psql', [url, '-qAtc', sql], { stdio: ['ignore', 'ignore', 'inherit'] });
 }
 
+// An attribute of an ODBC connection string ('' when absent).
+function odbcAttribute(odbc, keyword) {
+  const found = odbc.split(';').find((a) => a.split('=')[0].trim().toLowerCase() === keyword);
+  return found ? found.slice(found.indexOf('=') + 1) : '';
+}
+
+// A fresh database on the MariaDB server, made with its own client.
+function freshMariaDatabase() {
+  const server = process.env.KV_TEST_MARIADB;
+  const name = `site_${process.pid}_${Date.now() % 100000}`;
+  const client = (sql) => execFileSync('mariadb', ['--no-defaults', `--socket=${odbcAttribute(server, 'socket')}`,
+                                                   `--user=${odbcAttribute(server, 'uid')}`,
+                                                   `--password=${odbcAttribute(server, 'pwd')}`, '-e', sql],
+                                       { stdio: ['ignore', 'ignore', 'inherit'] });
+  client(`CREATE DATABASE ${name} CHARACTER SET utf8mb4 COLLATE utf8mb4_bin`);
+  const rest = server.split(';').filter((a) => !a.trim().toLowerCase().startsWith('database=')).join(';');
+  return { url: `${rest};Database=${name}`, drop() { client(`DROP DATABASE IF EXISTS ${name}`); } };
+}
+
 // A database without repository: the server gives it the demo application.
 function freshDatabase(workDir) {
   if (args.engine === 'sqlite') return { url: `sqlite:${workDir}/site.db?mode=rwc`, drop() {} };
+  if (args.engine === 'mariadb') return freshMariaDatabase();
   const server = process.env.KV_TEST_PG;
   const schema = `site_${process.pid}_${Date.now() % 100000}`;
   psql(server, `CREATE SCHEMA ${schema}`);

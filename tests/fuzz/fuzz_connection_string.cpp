@@ -19,6 +19,11 @@ bool Same(const ConnectionSettings& a, const ConnectionSettings& b) {
 }
 
 std::string WrittenBack(const ConnectionSettings& settings) {
+  if (settings.engine == ConnectionSettings::Engine::Odbc) {
+    std::string text = "odbc:" + settings.target;
+    if (settings.serverType) text += ";kvdbal.servertype=" + std::to_string(*settings.serverType);
+    return text + ";kvdbal.busytimeout=" + std::to_string(settings.busyTimeoutMs);
+  }
   std::string text = settings.engine == ConnectionSettings::Engine::SQLite ? "sqlite:" + settings.target
                                                                            : settings.target;
   char separator = text.find('?') == std::string::npos ? '?' : '&';
@@ -49,13 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (settings.engine == ConnectionSettings::Engine::SQLite) {
     FUZZ_CHECK(text.starts_with("sqlite:"));
     FUZZ_CHECK(!settings.target.empty() && settings.target == head.substr(7));
+  } else if (settings.engine == ConnectionSettings::Engine::Odbc) {
+    FUZZ_CHECK(text.starts_with("odbc:") && !settings.target.empty());
   } else {
     FUZZ_CHECK(text.starts_with("postgresql:") || text.starts_with("postgres:"));
     FUZZ_CHECK(settings.target.starts_with(head));
   }
   // The layer's own options never reach the engine.
   const size_t query = settings.target.find('?');
-  if (query != std::string::npos) {
+  if (query != std::string::npos && settings.engine != ConnectionSettings::Engine::Odbc) {
     const std::string options = "&" + settings.target.substr(query + 1);
     FUZZ_CHECK(options.find("&servertype=") == std::string::npos &&
                options.find("&busytimeout=") == std::string::npos);

@@ -13,12 +13,11 @@ void LayerTest::TearDown() {
 }
 
 std::string LayerTest::ConnectionString(const std::string& options) const {
-  // The strings of both engines carry options after '?' already.
-  return m_database->ConnectionString() + (options.empty() ? "" : "&" + options);
+  return TestDatabase::WithOptions(m_database->ConnectionString(), options);
 }
 
 std::string LayerTest::SqlitePath() const {
-  if (IsPostgres()) return "";
+  if (!IsSQLite()) return "";
   const std::string& text = m_database->ConnectionString();
   return text.substr(7, text.find('?') - 7);  // after "sqlite:"
 }

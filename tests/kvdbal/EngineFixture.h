@@ -22,8 +22,11 @@ class LayerTest : public EngineTest {
   std::unique_ptr<CKvDbConnection> Connect(const std::string& options = "") const;
   // The SQLite database file ("" on PostgreSQL).
   std::string SqlitePath() const;
-  // The binary column type of the engine.
-  const char* BinaryType() const { return IsPostgres() ? "BYTEA" : "BLOB"; }
+  // The binary and long text column types of the engine.
+  const char* BinaryType() const {
+    return IsMariaDB() ? "LONGBLOB" : IsServer() ? "BYTEA" : "BLOB";
+  }
+  const char* LongTextType() const { return IsMariaDB() ? "LONGTEXT" : "TEXT"; }
 
   void Exec(const std::string& sql) const;
   long QueryLong(const std::string& sql) const;

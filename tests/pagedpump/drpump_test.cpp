@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <string_view>
 #include "src/common/Format.h"
 #include "src/pagedpump/KvDRPump.h"
 #include "tests/recordpump/pump_fixtures.h"
@@ -56,6 +58,10 @@ TEST_P(PagedPumpTest, CountsMatchTheRowsOfEveryQueryShape) {
        3},
   };
   for (const auto& c : cases) {
+    if (IsMariaDB() && std::string_view(c.query).find("IN (SELECT") != std::string_view::npos) {
+      std::printf("[ SKIPPED  ] %s: MariaDB does not take LIMIT in an IN subquery\n", c.query);
+      continue;
+    }
     LONG count = 0;
     EXPECT_EQ(Init(c.query, "", 0, false, &count), S_OK) << c.query;
     EXPECT_EQ(count, c.rows) << c.query;
@@ -130,6 +136,9 @@ TEST_P(PagedPumpTest, NavigationAndValues) {
 TEST_P(PagedPumpTest, DatabaseFailureWhileMovingIsReportedAndReturned) {
   if (GetParam() == TestDatabase::Engine::Postgres)
     GTEST_SKIP() << "PostgreSQL fetches rows ahead, so the failure would surface in Init";
+  if (IsOdbc())
+    GTEST_SKIP() << "the ODBC drivers take rows ahead (MariaDB's the whole result, PostgreSQL's a batch), "
+                    "so the failure would surface in Init";
   AddOrders(5);
   // Row 4 overflows while it is computed, so stepping onto it fails.
   ASSERT_EQ(Init("SELECT lid, CASE WHEN lid=4 THEN abs(lid - lid - 9223372036854775807 - 1) ELSE lid END AS x "

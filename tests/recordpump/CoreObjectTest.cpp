@@ -1,41 +1,33 @@
-// The pump as a component: back-off draws that differ between processes,
+// The pump as a component: back-off draws that differ between threads,
 // values it cannot copy, and pooling without a transaction server.
-#include <sys/wait.h>
-#include <unistd.h>
+#include <cstdlib>
+#include <thread>
 
 #include "pump_fixtures.h"
+#include "src/recordpump/CollisionBackoff.h"
 
 namespace {
 
-TEST(CoreObject, PumpsOfProcessesStartedTogetherDrawDifferentBackOffs) {
-  // Each child makes a pump and reports its first eight back-off draws.
-  std::vector<std::string> draws;
-  for (int child = 0; child < 3; ++child) {
-    int fds[2];
-    ASSERT_EQ(0, pipe(fds));
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(fds[0]);
-      ComPtr<IKvDataPump> pump;
-      if (FAILED(CKvDataPump::CreateInstance(IKvDataPump::kIid, pump.ReleaseAndGetVoidAddress()))) _exit(1);
-      std::string text;
-      for (int i = 0; i < 8; ++i) text += std::to_string(std::rand() & 0xFF) + " ";
-      _exit(write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    char buffer[128] = {};
-    const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    draws.emplace_back(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-  }
-  // Started within one second, yet no two draw the same waits.
+TEST(CoreObject, BackOffsDifferBetweenThreadsAndPumpsLeaveRandAlone) {
+  // Each thread reports its first eight back-off draws, all started at once.
+  std::vector<std::string> draws(3);
+  std::vector<std::thread> threads;
+  for (std::string& text : draws)
+    threads.emplace_back([&text] {
+      for (int i = 0; i < 8; ++i) text += std::to_string(CollisionBackoffMs()) + " ";
+    });
+  for (std::thread& thread : threads) thread.join();
   EXPECT_NE(draws[0], draws[1]);
   EXPECT_NE(draws[1], draws[2]);
   EXPECT_NE(draws[0], draws[2]);
+
+  // Making a pump does not reseed the process's generator under the host.
+  std::srand(7);
+  const int expected = std::rand();
+  std::srand(7);
+  ComPtr<IKvDataPump> pump = NewDataPump();
+  ASSERT_TRUE(pump);
+  EXPECT_EQ(std::rand(), expected);
 }
 
 // Values it cannot copy are refused and reported; pooling is allowed, but

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "JScriptEngine.h"
 #include "KvHostProcess.h"
 #include "Options.h"
-#include "PageRunner.h"
 #include "platform/host/HostSession.h"
 #include "tests/fixture/TestDatabase.h"
 
@@ -30,9 +30,10 @@ class PageSignIn : public ::testing::Test {
     PageContext page;
     page.session = &m_session;
     page.application = &m_application;
-    PageRunner runner(page);
+    JScriptEngine engine;
     std::string error;
-    if (!runner.Run("page.js", source, &error)) return "error: " + error;
+    auto program = engine.Compile("page.js", source, ScriptSourceMap(), &error);
+    if (!program || !engine.Run(page, *program, &error)) return "error: " + error;
     return page.response.body;
   }
 

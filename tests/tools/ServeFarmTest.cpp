@@ -25,6 +25,9 @@ class ServeFarm : public EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     if (IsSkipped()) return;
+    // The state store keeps to SQLite and PostgreSQL; the state shares the
+    // application's database here.
+    if (IsOdbc()) GTEST_SKIP() << "the state store runs on SQLite and PostgreSQL";
     m_db = TestDatabase::Create(GetParam());
     Page("keep.asp", R"(<% Session("n") = 42; Session("s") = "text ü"; Session("b") = true;
 Session("d") = new Date(2024, 0, 2, 3, 4, 5); Session("a") = [1.5, "x", [true, null]]; Session.SignIn(7); %>kept)");
@@ -178,6 +181,19 @@ TEST_P(ServeFarm, SigtermFinishesThePageInHandWhileTheHealthAddressSays503) {
   page.join();
   EXPECT_EQ(slow, "200 done");
   EXPECT_EQ(a->Wait(), 0);
+}
+
+TEST(ServeFarmState, AStateDatabaseItCannotUseStopsTheServerBeforeItServes) {
+  KvHostWorkspace ws;
+  ws.Write("site/index.asp", "x");
+  KvHostRun odbc = ws.Run({"serve", "--root", ws.Dir() + "/site", "--port", "0", "--state", "odbc:DSN=x"});
+  EXPECT_EQ(odbc.status, 2);
+  EXPECT_NE(odbc.err.find("--state takes an SQLite"), std::string::npos) << odbc.err;
+  KvHostRun missing = ws.Run({"serve", "--root", ws.Dir() + "/site", "--port", "0", "--db",
+                              "sqlite:" + ws.Dir() + "/app.db?mode=rwc", "--state",
+                              "sqlite:" + ws.Dir() + "/no/such/dir/state.db"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot open the state database"), std::string::npos) << missing.err;
 }
 
 }  // namespace

@@ -120,10 +120,13 @@ bool AspTranslator::Translate(const std::string& virtualPath, TranslatedPage* pa
 bool AspTranslator::TranslateFile(const std::string& virtualPath, int depth, TranslatedPage* page,
                                   std::string* error) const {
   std::string path, text;
-  if (!FileInsideRoot(m_root, virtualPath, &path) || !ReadWholeFile(path, &text)) {
+  FileStamp stamp;
+  if (!FileStamp::Take(m_root + virtualPath, &stamp) || !FileInsideRoot(m_root, virtualPath, &path) ||
+      !ReadWholeFile(path, &text)) {
     *error = "cannot read " + virtualPath;
     return false;
   }
+  page->files.push_back(std::move(stamp));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   static const std::regex kInclude(R"re(^<!--\s*#include\s+(file|virtual)\s*=\s*"([^"]*)"\s*-->)re",
                                    std::regex::icase);

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "FileStamp.h"
 #include "ScriptSourceMap.h"
 
 struct TranslatedPage {
   std::string script;
   ScriptSourceMap map;
+  // Every file the script was made from, stamped before it was read.
+  std::vector<FileStamp> files;
 };
 
 // Reads files below the site root.

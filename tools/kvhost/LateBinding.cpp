@@ -9,7 +9,7 @@
 namespace {
 
 uint32_t ObjectIdOf(duk_context* ctx, duk_idx_t idx) {
-  duk_get_prop_string(ctx, idx, KV_KEY_OBJECT_ID);
+  duk_get_prop_literal(ctx, idx, KV_KEY_OBJECT_ID);
   uint32_t id = duk_get_uint(ctx, -1);
   duk_pop(ctx);
   return id;
@@ -131,11 +131,11 @@ bool WriteMember(duk_context* ctx) {
 bool InvokeMember(duk_context* ctx) {
   duk_idx_t argCount = duk_get_top(ctx);
   duk_push_current_function(ctx);
-  duk_get_prop_string(ctx, -1, KV_KEY_TARGET);
+  duk_get_prop_literal(ctx, -1, KV_KEY_TARGET);
   uint32_t id = ObjectIdOf(ctx, -1);
-  duk_get_prop_string(ctx, -2, KV_KEY_DISPID);
+  duk_get_prop_literal(ctx, -2, KV_KEY_DISPID);
   DISPID dispid = duk_get_int(ctx, -1);
-  duk_get_prop_string(ctx, -3, KV_KEY_MEMBER);
+  duk_get_prop_literal(ctx, -3, KV_KEY_MEMBER);
   duk_size_t length = 0;
   const char* member = duk_get_lstring(ctx, -1, &length);
   std::string name(member ? member : "", length);
@@ -162,11 +162,11 @@ void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const
   target = duk_normalize_index(ctx, target);
   duk_push_c_function(ctx, CallMemberFunction, DUK_VARARGS);
   duk_dup(ctx, target);
-  duk_put_prop_string(ctx, -2, KV_KEY_TARGET);
+  duk_put_prop_literal(ctx, -2, KV_KEY_TARGET);
   duk_push_int(ctx, dispid);
-  duk_put_prop_string(ctx, -2, KV_KEY_DISPID);
+  duk_put_prop_literal(ctx, -2, KV_KEY_DISPID);
   duk_push_lstring(ctx, name.data(), name.size());
-  duk_put_prop_string(ctx, -2, KV_KEY_MEMBER);
+  duk_put_prop_literal(ctx, -2, KV_KEY_MEMBER);
 }
 
 bool IsMemberName(duk_context* ctx, duk_idx_t key) {
@@ -220,7 +220,7 @@ void InstallLateBinding(duk_context* ctx) {
 void PushLateBoundObject(duk_context* ctx, uint32_t id) {
   duk_push_object(ctx);
   duk_push_uint(ctx, id);
-  duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
+  duk_put_prop_literal(ctx, -2, KV_KEY_OBJECT_ID);
   duk_push_c_function(ctx, FinalizeTarget, 2);
   duk_set_finalizer(ctx, -2);
   duk_push_global_stash(ctx);

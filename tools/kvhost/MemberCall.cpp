@@ -84,6 +84,11 @@ bool CallMember(IDispatch* object, const std::string& label, const std::string& 
   HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
                               &info, &argErr);
   if (SUCCEEDED(hr)) return true;
+  failure->hr = hr;
+  // Reading a member without arguments is how a page's object.Name finds
+  // out whether Name is a plain property; for a method the answer is no
+  // failure of the page, and its message would never be seen.
+  if (flags == DISPATCH_PROPERTYGET && args.Count() == 0 && IsNotAPlainProperty(hr)) return false;
   std::string detail;
   if (hr == DISP_E_EXCEPTION) {
     hr = TakeExceptionInfo(info, &detail);

@@ -49,7 +49,9 @@ bool FindMember(IDispatch* object, const std::string& label, const std::string& 
                 DISPID* dispid, ComFailure* failure);
 
 // Invokes the member. On failure the message names label.name and, where
-// the object raised an exception, its description.
+// the object raised an exception, its description; a property get without
+// arguments that the member refuses as no plain property (see
+// IsNotAPlainProperty) sets only failure->hr.
 bool CallMember(IDispatch* object, const std::string& label, const std::string& name,
                 DISPID dispid, WORD flags, DispArgs& args, VARIANT* result, ComFailure* failure);
 

@@ -148,6 +148,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   // in. --user is for trying a site out on one's own machine.
   o.userId = o.serve && line.user->count() == 0 ? 0 : static_cast<LONG>(line.userId);
   if (o.serve) {
+    // Shared state needs an engine whose upserts and locking it knows.
+    const std::string& state = o.serveOptions.stateUrl;
+    if (!state.empty() && state.rfind("sqlite:", 0) != 0 && state.rfind("postgresql:", 0) != 0 &&
+        state.rfind("postgres:", 0) != 0) {
+      result.error = "--state takes an SQLite (sqlite:PATH) or PostgreSQL (postgresql://...) database: " + state;
+      return result;
+    }
     if (!line.pages.empty()) {
       result.error = "serve runs a site, not a page: " + line.pages.front();
       return result;

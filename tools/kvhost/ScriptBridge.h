@@ -1,6 +1,7 @@
 // What the script engine's native functions share: the page's COM objects
-// and the page's context (request, response, session). Stored in the engine's stash so that every native
-// function can reach it from its context.
+// and the page's context (request, response, session). It is the heap's
+// user data, so that every native function, and a finalizer run by the
+// engine on a thread of its own, can reach it from its context.
 //
 // A rule for every native function of the bridge: the engine reports script
 // errors by unwinding with longjmp, which skips C++ destructors. So a call
@@ -11,7 +12,7 @@
 // or after the C++ work has returned and left an error object on the stack.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 
 #include <duktape.h>
 
@@ -21,7 +22,11 @@ struct PageContext;
 
 struct ScriptBridge {
   ObjectTable objects;
+  // The page running, null between pages.
   PageContext* page = nullptr;
+  // The heap's allocation budget (0: none) and what the heap holds of it.
+  size_t heapLimit = 0;
+  size_t heapBytes = 0;
 };
 
 // Hidden keys: script code cannot name them, and on late-bound objects they
@@ -34,8 +39,7 @@ struct ScriptBridge {
 // ends normally.
 #define KV_KEY_PAGE_END DUK_HIDDEN_SYMBOL("kvPageEnd")
 
-// Binds the bridge to the heap; it must outlive the heap.
-void AttachScriptBridge(duk_context* ctx, ScriptBridge* bridge);
+// The bridge given as user data when the heap was made.
 ScriptBridge& GetScriptBridge(duk_context* ctx);
 
 // Errors raised for the page name the page line that made the call as

@@ -18,14 +18,13 @@
 #include <microhttpd.h>
 
 #include "AccessLog.h"
-#include "AspTranslator.h"
 #include "ConnectionDeadlines.h"
 #include "ConnectionPool.h"
 #include "CrossSite.h"
 #include "HttpPageRequest.h"
 #include "KernelRandom.h"
 #include "MhdResponses.h"
-#include "PageRunner.h"
+#include "PageExecutor.h"
 #include "PageWorkers.h"
 #include "ServerUtilities.h"
 #include "SiteFiles.h"
@@ -126,7 +125,7 @@ class SiteServer {
   SiteServer(const KvHostOptions& options, const HostEnvironment& host)
       : m_options(options.serveOptions),
         m_files(options.serveOptions.root),
-        m_translator(m_files.Root()),
+        m_pages(m_files.Root()),
         m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
         m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
@@ -189,7 +188,7 @@ class SiteServer {
 
   KvServeOptions m_options;
   SiteFiles m_files;
-  AspTranslator m_translator;
+  PageExecutor m_pages;
   ConnectionPool m_pool;
   ServerState m_state;
   ConnectionDeadlines m_deadlines;
@@ -200,9 +199,9 @@ class SiteServer {
   std::atomic<bool> m_closing{false};
   // Set once a stop was asked for: the health address answers 503 and
   // every answer closes its connection, so a balancer moves on while the
-  // pages in hand finish. m_pages counts those queued or running.
+  // pages in hand finish. m_pagesInHand counts those queued or running.
   std::atomic<bool> m_draining{false};
-  std::atomic<int> m_pages{0};
+  std::atomic<int> m_pagesInHand{0};
   std::mutex m_stopMutex;
   std::condition_variable m_stopWake;
   bool m_stopRequested = false;
@@ -397,7 +396,7 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   }
   MHD_suspend_connection(connection);
   RequestState* running = &state;
-  ++m_pages;
+  ++m_pagesInHand;
   Dispatch(session, [this, connection, running, session, made, page = std::move(page)](bool run) mutable {
     // However the page ends, the session's next request may run after it,
     // and the connection is resumed (without an answer queued the event
@@ -412,7 +411,7 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
       MHD_Connection* connection;
       ~Resume() {
         MHD_resume_connection(connection);
-        --server.m_pages;
+        --server.m_pagesInHand;
       }
     } resume{*this, connection};
     HttpAnswer answer = run ? RunPage(*running, std::move(page), session, made)
@@ -522,10 +521,7 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
 }
 
 bool SiteServer::ExecutePage(PageContext& page, const SiteTarget& target, std::string* error) {
-  TranslatedPage translated;
-  if (!m_translator.Translate(target.virtualPath, &translated, error)) return false;
-  PageRunner runner(page);
-  return runner.Run(target.virtualPath, translated.script, error, &translated.map);
+  return m_pages.Execute(page, target.virtualPath, error);
 }
 
 HttpAnswer SiteServer::ForgedAnswer() {
@@ -611,7 +607,7 @@ void SiteServer::Drain() {
   const auto latest = start + grace + Seconds(m_options.scriptTimeoutSeconds);
   while (true) {
     const auto now = std::chrono::steady_clock::now();
-    if (now >= latest || (now >= start + grace && m_pages.load() == 0)) return;
+    if (now >= latest || (now >= start + grace && m_pagesInHand.load() == 0)) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
@@ -653,7 +649,16 @@ int ServeSite(const KvHostOptions& options, const HostEnvironment& host) {
   sigaddset(&stopSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  WebServer server(options, host);
+  std::unique_ptr<WebServer> made;
+  try {
+    made = std::make_unique<WebServer>(options, host);
+  } catch (const CException& e) {
+    // The state database is reached, and its tables made, before serving.
+    std::fprintf(stderr, "kvhost: cannot open the state database %s: %s\n", options.serveOptions.stateUrl.c_str(),
+                 e.Message().c_str());
+    return kExitSetupFailed;
+  }
+  WebServer& server = *made;
   const KvServeOptions& serve = options.serveOptions;
   int port = server.Bind();
   if (port < 0) {

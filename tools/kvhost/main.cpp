@@ -9,7 +9,7 @@
 #include "FileText.h"
 #include "HostEnvironment.h"
 #include "Options.h"
-#include "PageRunner.h"
+#include "JScriptEngine.h"
 #include "ProjectPaths.h"
 #include "WebServer.h"
 
@@ -52,8 +52,9 @@ int RunPageOrServe(const KvHostOptions& options) {
     std::filesystem::path pagePath = std::filesystem::absolute(options.page);
     page.rootDirectory = pagePath.parent_path().string();
     page.scriptName = std::string(1, '/').append(pagePath.filename().string());
-    PageRunner runner(page);
-    ran = runner.Run(options.page, source, &error);
+    JScriptEngine engine;
+    auto program = engine.Compile(options.page, source, ScriptSourceMap(), &error);
+    ran = program && engine.Run(page, *program, &error);
   }
   std::fflush(stdout);
   return ran ? kExitPageRan : Fail(kExitScriptError, error);
@@ -72,5 +73,9 @@ int main(int argc, char** argv) {
     std::fputs(command.text.c_str(), stdout);
     return kExitPageRan;
   }
-  return RunPageOrServe(command.options);
+  try {
+    return RunPageOrServe(command.options);
+  } catch (const std::exception& e) {
+    return Fail(kExitScriptError, e.what());
+  }
 }

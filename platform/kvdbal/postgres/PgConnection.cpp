@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "../SqlText.h"
-#include "../StatementObserver.h"
 #include "../ValueText.h"
 #include "PgCursor.h"
 
@@ -218,15 +217,12 @@ void PgConnection::EndCursorTransaction() {
   PQclear(PQexec(m_conn, "COMMIT"));
 }
 
-std::unique_ptr<Cursor> PgConnection::OpenCursor(const char* sql) {
-  NotifyStatement(sql);
+std::unique_ptr<Cursor> PgConnection::DoOpenCursor(const char* sql) {
   auto self = std::static_pointer_cast<PgConnection>(shared_from_this());
   return std::make_unique<PgCursor>(std::move(self), sql);
 }
 
-long PgConnection::Execute(const std::string& sql) {
-  NotifyStatement(sql);
-  if (ChangesSchema(sql)) m_primaryKeys.Clear();
+long PgConnection::DoExecute(const std::string& sql) {
   return RunEvery(sql, true);
 }
 
@@ -255,8 +251,7 @@ long PgConnection::RunEvery(const std::string& sql, bool withPendingCloses) {
   return affected;
 }
 
-long PgConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
-  NotifyStatement(sql);
+long PgConnection::DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
   std::vector<ParamText> texts;
   texts.reserve(params.size());
   for (const BoundValue& p : params) texts.push_back(ParamFrom(p));
@@ -311,16 +306,14 @@ std::string PgConnection::Placeholder(int n) const {
   return mark;
 }
 
-void PgConnection::Begin() {
-  NotifyStatement("BEGIN");
+void PgConnection::DoBegin() {
   // Pending CLOSEs in front of BEGIN would join the transaction and come
   // back with its rollback; they wait until it has ended.
   Run("BEGIN", false);
   m_transactionOpen = true;
 }
 
-void PgConnection::Commit() {
-  NotifyStatement("COMMIT");
+void PgConnection::DoCommit() {
   // A failed transaction ends in a rollback whatever is sent; otherwise the
   // pending CLOSEs follow the COMMIT in its text, each its own statement.
   const bool failedAlready = PQtransactionStatus(m_conn) == PQTRANS_INERROR;
@@ -353,14 +346,17 @@ void PgConnection::Commit() {
                          "the transaction was rolled back because a statement in it failed");
 }
 
-void PgConnection::Rollback() {
+// On a lost connection the server has rolled back already.
+bool PgConnection::HasTransactionToRollBack() const {
+  return PQstatus(m_conn) != CONNECTION_BAD && InTransaction();
+}
+
+void PgConnection::DoRollback() {
   m_transactionOpen = false;
-  // On a lost connection the server has rolled back already.
-  if (PQstatus(m_conn) == CONNECTION_BAD || !InTransaction()) {
+  if (!HasTransactionToRollBack()) {
     EndTransaction(false);
     return;
   }
-  NotifyStatement("ROLLBACK");
   PgResult result(PQexec(m_conn, "ROLLBACK"));
   EndTransaction(false);
   if (PgFailed(result.get())) Raise(result.get());

@@ -42,12 +42,14 @@ class PgConnection final : public EngineConnection {
   explicit PgConnection(const ConnectionSettings& settings);
   ~PgConnection() override;
 
-  std::unique_ptr<Cursor> OpenCursor(const char* sql) override;
-  long Execute(const std::string& sql) override;
-  long ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
-  void Begin() override;
-  void Commit() override;
-  void Rollback() override;
+  std::unique_ptr<Cursor> DoOpenCursor(const char* sql) override;
+  long DoExecute(const std::string& sql) override;
+  long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
+  void DoBegin() override;
+  void DoCommit() override;
+  void DoRollback() override;
+  bool HasTransactionToRollBack() const override;
+  void SchemaChanged() override { m_primaryKeys.Clear(); }
   std::string Placeholder(int n) const override;
   const char* RowIdentity() const override { return "ctid"; }
   const std::vector<std::string>& PrimaryKey(const std::string& table) override;

@@ -13,7 +13,6 @@
 
 #include "../LiteralShape.h"
 #include "../SqlText.h"
-#include "../StatementObserver.h"
 #include "../ValueText.h"
 #include "SqliteCursor.h"
 
@@ -208,8 +207,7 @@ void SqliteConnection::RunSimple(const char* sql) {
   if (rc != SQLITE_OK) Raise(rc);
 }
 
-std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
-  NotifyStatement(sql);
+std::unique_ptr<Cursor> SqliteConnection::DoOpenCursor(const char* sql) {
   // Inside a transaction a query must see the transaction's own writes.
   bool useReader = m_readersShareData && sqlite3_get_autocommit(m_db);
   sqlite3* db = useReader ? AcquireReader() : m_db;
@@ -246,13 +244,13 @@ std::unique_ptr<Cursor> SqliteConnection::OpenCursor(const char* sql) {
   return cursor;
 }
 
-long SqliteConnection::Execute(const std::string& sql) {
-  NotifyStatement(sql);
+void SqliteConnection::SchemaChanged() {
+  m_primaryKeys.Clear();
+  for (auto& entry : m_caches) entry.second->Clear();
+}
+
+long SqliteConnection::DoExecute(const std::string& sql) {
   CheckFileIdentity();
-  if (ChangesSchema(sql)) {
-    m_primaryKeys.Clear();
-    for (auto& entry : m_caches) entry.second->Clear();
-  }
   std::string key;
   if (sqlite3_stmt* shaped = ShapedStatement(m_db, sql.c_str(), key)) {
     CachedStatementGuard guard{CacheOf(m_db), key, shaped};
@@ -337,8 +335,7 @@ void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& val
   if (rc != SQLITE_OK) Raise(rc);
 }
 
-long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
-  NotifyStatement(sql);
+long SqliteConnection::DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
   CheckFileIdentity();
   // The layer's own statements with parameters repeat as they are: the text
   // is the key.
@@ -363,22 +360,21 @@ long SqliteConnection::ExecuteWithParams(const std::string& sql, const std::vect
 
 std::string SqliteConnection::Placeholder(int n) const { return SqliteMark(n); }
 
-void SqliteConnection::Begin() {
-  NotifyStatement("BEGIN");
+void SqliteConnection::DoBegin() {
   CheckFileIdentity();
   RunSimple("BEGIN");
 }
 
-void SqliteConnection::Commit() {
-  NotifyStatement("COMMIT");
+void SqliteConnection::DoCommit() {
   RunSimple("COMMIT");
 }
 
-void SqliteConnection::Rollback() {
-  // A failed statement may already have ended the transaction; then there
-  // is nothing left to roll back.
-  if (sqlite3_get_autocommit(m_db)) return;
-  NotifyStatement("ROLLBACK");
+// A failed statement may already have ended the transaction; then there
+// is nothing left to roll back.
+bool SqliteConnection::HasTransactionToRollBack() const { return !sqlite3_get_autocommit(m_db); }
+
+void SqliteConnection::DoRollback() {
+  if (!HasTransactionToRollBack()) return;
   RunSimple("ROLLBACK");
 }
 

@@ -1,0 +1,179 @@
+// Pages run in-process through the executor the server uses: engines are
+// reused from page to page, compiled pages are kept until their files
+// change, and nothing of one page reaches the next.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "JScriptEngine.h"
+#include "PageExecutor.h"
+#include "platform/host/HostSession.h"
+#include "tests/fixture/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PageExecutorTest : public ::testing::Test {
+ protected:
+  PageExecutorTest() : m_executor(fs::canonical(m_site.Path()).string()) {}
+
+  // Writes a site file dated an hour back, as a page deployed earlier is.
+  void Deployed(const std::string& name, const std::string& content) {
+    fs::last_write_time(m_site.Write(name, content), fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+
+  // The page's body, or "error: ..." when it failed.
+  std::string Serve(const std::string& virtualPath, PageSession* session = nullptr) {
+    PageContext page;
+    page.session = session;
+    page.application = &m_application;
+    page.deadline = m_deadline;
+    std::string error;
+    return m_executor.Execute(page, virtualPath, &error) ? page.response.body : "error: " + error;
+  }
+
+  TempDir m_site;
+  PageExecutor m_executor;
+  MemoryApplication m_application;
+  std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
+};
+
+TEST_F(PageExecutorTest, APageThatTampersWithBuiltInsLeavesNothingForTheNext) {
+  Deployed("check.asp",
+           "<%= [typeof leftBehind, typeof declared, ({}).x, [].push(7), typeof ''.trim, Math.max(1, 2),\n"
+           "     JSON.stringify([1]), [].fixed, Object.isFrozen(Object.prototype), typeof Response.End,\n"
+           "     Server.HTMLEncode('<')].join() %>");
+  Deployed("tamper.asp",
+           "<% Array.prototype.push = function () { return 'tampered'; };\n"
+           "   Object.prototype.x = 1; String.prototype.trim = null; Math.max = null; JSON.stringify = null;\n"
+           "   Object.defineProperty(Array.prototype, 'fixed', { value: 1, configurable: false });\n"
+           "   Object.freeze(Object.prototype); leftBehind = 'global'; var declared = 2;\n"
+           "   Response.End = null; Server.HTMLEncode = function () { return 'x'; }; %>"
+           "<%= [].push(1) %>");
+  const std::string pristine =
+      "undefined,undefined,,1,function,2,[1],,false,function,&lt;";
+  EXPECT_EQ(Serve("/check.asp"), pristine);
+  // The page's changes hold within the page itself...
+  EXPECT_EQ(Serve("/tamper.asp"), "tampered");
+  // ...and are gone for the next page on the same engine.
+  EXPECT_EQ(Serve("/check.asp"), pristine);
+  EXPECT_EQ(m_executor.IdleEngines(), 1u) << "one engine ran every page";
+}
+
+TEST_F(PageExecutorTest, APageIsCompiledAgainWhenItOrAnIncludeChanges) {
+  Deployed("page.asp", "<!-- #include file=\"inc.inc\" -->[<%= v %>]<% if (fail) nosuch(); %>");
+  Deployed("inc.inc", "<% var fail = false;\n   var v = 'one'; %>");
+  EXPECT_EQ(Serve("/page.asp"), "[one]");
+  EXPECT_EQ(m_executor.CachedPages(), 1u);
+
+  // Same size, same inode: the modification time tells.
+  m_site.Write("inc.inc", "<% var fail = false;\n   var v = 'two'; %>");
+  EXPECT_EQ(Serve("/page.asp"), "[two]");
+
+  // A page replaced by rename, as deployments do, with a file just written:
+  // compiled for each request until it settles, and right every time.
+  m_site.Write("page.new", "<!-- #include file=\"inc.inc\" -->(<%= v %>)<% if (fail) nosuch(); %>");
+  fs::rename(m_site / "page.new", m_site / "page.asp");
+  EXPECT_EQ(Serve("/page.asp"), "(two)");
+  EXPECT_EQ(Serve("/page.asp"), "(two)");
+
+  // Errors name the page file and line, whether compiled now or kept.
+  Deployed("inc.inc", "<% var fail = true;\n   var v = 'six'; %>");
+  for (int run = 0; run < 2; ++run) {
+    std::string body = Serve("/page.asp");
+    EXPECT_EQ(body.rfind("error: /page.asp:1: ReferenceError", 0), 0u) << body;
+  }
+  fs::remove(m_site / "inc.inc");
+  EXPECT_EQ(Serve("/page.asp"), "error: cannot read /inc.inc");
+}
+
+TEST_F(PageExecutorTest, APageLetsGoOfItsObjectsAndLocksHoweverItEnds) {
+  KvHostSessionConfig config;
+  PageSession session;
+  ASSERT_EQ(KvCreateHostSession(config, session.host.ReleaseAndGetAddressOf()), S_OK);
+  auto references = [&] {
+    session.host->AddRef();
+    return session.host->Release();
+  };
+  // The page keeps the session's object in a cycle that only the collector
+  // could break, takes the application lock and fails.
+  Deployed("hold.asp", "<% var keep = [Session]; keep.push(keep); Application.Lock(); nosuch(); %>");
+  Deployed("loop.asp", "<% Application.Lock(); while (true) {} %>");
+  Deployed("ok.asp", "<% Application.Lock(); %>ok");
+
+  EXPECT_EQ(Serve("/hold.asp", &session).rfind("error: /hold.asp:1: ReferenceError", 0), 0u);
+  EXPECT_EQ(references(), 1u) << "only the session itself holds its host object";
+  EXPECT_TRUE(m_application.Lock(std::chrono::steady_clock::now()).owns_lock())
+      << "the page's application lock was let go";
+
+  // A page past its deadline is stopped, and the engine serves the next one.
+  m_deadline = std::chrono::steady_clock::now();
+  EXPECT_NE(Serve("/loop.asp").find("RangeError"), std::string::npos);
+  m_deadline = std::chrono::steady_clock::time_point::max();
+  EXPECT_EQ(Serve("/ok.asp", &session), "ok");
+  EXPECT_TRUE(m_application.Lock(std::chrono::steady_clock::now()).owns_lock());
+}
+
+// Runs source on engine; the page's body, or "error: ...".
+std::string RunScript(JScriptEngine& engine, const std::string& source) {
+  PageContext page;
+  std::string error;
+  auto program = engine.Compile("page.js", source, ScriptSourceMap(), &error);
+  return program && engine.Run(page, *program, &error) ? page.response.body : "error: " + error;
+}
+
+TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
+  JScriptEngine engine;
+  const std::string probe =
+      "Response.Write([Object.keys(Object.prototype).length, [].push(1), typeof Math.max,\n"
+      "  Object.isExtensible(JSON), Object.getPrototypeOf(Math) === Object.prototype, [].length,\n"
+      "  typeof Array.prototype.push.marked, typeof leftBehind, globalThis === this].join());";
+  const std::string pristine = "0,1,function,true,true,0,undefined,undefined,true";
+  // Pages that only use the built-ins, however heavily, keep the heap.
+  const std::string busy =
+      "var a = [3, 1, 2].sort().concat([4]).join(); var o = JSON.parse(JSON.stringify({d: new Date(0)}));\n"
+      "/x(y)/g.exec('xy'); try { null.x; } catch (e) { String(e); } leftBehind = Math.random();\n"
+      "Object.keys(this); for (var k in Math) {} Response.Write('busy');";
+  EXPECT_EQ(RunScript(engine, busy), "busy");
+  EXPECT_EQ(RunScript(engine, probe), pristine);
+  EXPECT_EQ(engine.Renewals(), 0u);
+
+  const char* const tampering[] = {
+      "Object.prototype.x = 1;",
+      "delete Array.prototype.push;",
+      "Math.max = null;",
+      "Object.preventExtensions(JSON);",
+      "Object.setPrototypeOf(Math, null);",
+      "Array.prototype.length = 3;",
+      "Array.prototype.push.marked = 1;",
+      "Object.defineProperty(Array.prototype, 'push', { get: function () { return 1; } });",
+      "globalThis.Object.prototype.y = 2;",
+  };
+  size_t renewals = 0;
+  for (const char* tamper : tampering) {
+    RunScript(engine, tamper);
+    EXPECT_EQ(RunScript(engine, probe), pristine) << tamper;
+    EXPECT_EQ(engine.Renewals(), ++renewals) << tamper;
+  }
+}
+
+TEST(JScriptEngine, AHeapItCannotMakeIsAnErrorAndAPageOutOfMemoryOnlyFailsItself) {
+  EXPECT_THROW(JScriptEngine(4096), std::runtime_error);
+
+  JScriptEngine engine(16 * 1024 * 1024);
+  PageContext page;
+  std::string error;
+  auto hungry = engine.Compile("hungry.js", "var s = 'x'; while (true) s += s;", ScriptSourceMap(), &error);
+  ASSERT_TRUE(hungry) << error;
+  EXPECT_FALSE(engine.Run(page, *hungry, &error));
+  EXPECT_NE(error.find("hungry.js:1"), std::string::npos) << error;
+
+  auto fine = engine.Compile("fine.js", "Response.Write(typeof s);", ScriptSourceMap(), &error);
+  ASSERT_TRUE(fine) << error;
+  EXPECT_TRUE(engine.Run(page, *fine, &error)) << error;
+  EXPECT_EQ(page.response.body, "undefined");
+}
+
+}  // namespace
