@@ -4,11 +4,14 @@
 #                             server listening only on a unix socket in DIR,
 #                             creates the database kvtest and prints its URI
 #                             (postgresql:///kvtest?host=DIR&port=PORT&user=postgres)
+#   pg-cluster.sh restart DIR stops the server as an administrator's fast
+#                             restart does (every session ended at once) and
+#                             starts it again on the same socket
 #   pg-cluster.sh stop DIR    stops the server
 # Run as root, the server runs as the user postgres, who then owns DIR.
 set -euo pipefail
 
-usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+usage() { echo "usage: $0 start|restart|stop DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage
 command=$1
 mkdir -p "$2"
@@ -74,6 +77,12 @@ case $command in
       as_server "$bindir/createdb" -h "$home" -p "$port" -U postgres kvtest
     fi
     echo "postgresql:///kvtest?host=$home&port=$port&user=postgres"
+    ;;
+  restart)
+    running || { echo "pg-cluster: no server running in $dir" >&2; exit 1; }
+    # pg_ctl starts it with the options of the last start.
+    as_server "$bindir/pg_ctl" -D "$data" -l "$home/server.log" -m fast -w -t 60 restart >/dev/null ||
+      { cat "$home/server.log" >&2; exit 1; }
     ;;
   stop)
     if [ -f "$data/PG_VERSION" ] && running; then

@@ -29,6 +29,8 @@ bool TakeOwnOption(std::string_view name, std::string_view value, ConnectionSett
     settings.serverType = ParseInt(name, value);
   } else if (name == "busytimeout") {
     settings.busyTimeoutMs = ParseInt(name, value);
+  } else if (name == "reconnectwait") {
+    settings.reconnectWaitMs = ParseInt(name, value);
   } else if (name == "statementcache") {
     settings.statementCacheSize = ParseInt(name, value);
     if (settings.statementCacheSize < 0)

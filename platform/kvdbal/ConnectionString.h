@@ -1,8 +1,8 @@
 // Connection strings: "sqlite:PATH", "sqlite::memory:", a libpq URI
 // ("postgresql://..." / "postgres://...") or "odbc:" and an ODBC connection
 // string. Options after '?' that belong to the layer (servertype,
-// busytimeout, statementcache, and for SQLite mode) are taken out here; a
-// PostgreSQL URI keeps the rest for libpq.
+// busytimeout, reconnectwait, statementcache, and for SQLite mode) are
+// taken out here; a PostgreSQL URI keeps the rest for libpq.
 //
 // An ODBC string may hold '?' and '&' in any value (a password), so there
 // the layer's options are attributes of the string itself whose keywords
@@ -25,6 +25,7 @@ struct ConnectionSettings {
   std::string target;              // SQLite file path / ":memory:", the libpq URI or the ODBC string
   std::optional<int> serverType;   // what GetDbType reports instead of the engine's own
   int busyTimeoutMs = 250;         // how long an SQLite writer waits for the write lock
+  int reconnectWaitMs = 5000;      // how long a lost PostgreSQL session is tried to be made again
   int statementCacheSize = 128;    // prepared statements kept per handle; 0: none
   bool createIfMissing = false;    // SQLite mode=rwc (mode=rw, the default, opens existing files only)
 };

@@ -1,8 +1,10 @@
 #include "PgConnection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdio>
+#include <thread>
 
 #include "../SqlText.h"
 #include "../ValueText.h"
@@ -105,6 +107,7 @@ PgConnection::PgConnection(const ConnectionSettings& settings) {
   // A writer waiting for a row lock gives up after the busy timeout with a
   // collision, as on SQLite; dates and bytes come in the forms we read.
   m_preparedLimit = static_cast<size_t>(std::max(0, settings.statementCacheSize));
+  m_reconnectWaitMs = std::max(0, settings.reconnectWaitMs);
   m_sessionSetup = "SET lock_timeout = " + std::to_string(settings.busyTimeoutMs) +
                    "; SET DateStyle = 'ISO, YMD'; SET bytea_output = 'hex'; SET client_encoding = 'UTF8'";
   try {
@@ -132,12 +135,25 @@ void PgConnection::ReadyForStatement() {
 }
 
 void PgConnection::ReconnectIfLost() {
-  if (PQstatus(m_conn) != CONNECTION_BAD || m_transactionOpen) return;
-  PQreset(m_conn);
-  if (PQstatus(m_conn) != CONNECTION_OK)
-    throw CKvDbException(KVDB_E_CONNECTION,
-                         "the connection to PostgreSQL was lost and cannot be made again: " +
-                             Trimmed(PQerrorMessage(m_conn)));
+  if (m_transactionOpen) return;
+  // A server that ends an idle session says so and closes the socket; libpq
+  // learns of it only when it reads there. Reading what waits (twice: the
+  // farewell message, then the end of the stream) finds it before the
+  // statement is sent, without a round trip.
+  if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) == PQTRANS_IDLE)
+    for (int i = 0; i < 2 && PQconsumeInput(m_conn); ++i) {
+    }
+  if (PQstatus(m_conn) != CONNECTION_BAD) return;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_reconnectWaitMs);
+  // A restarting server refuses connections until it is up again.
+  for (PQreset(m_conn); PQstatus(m_conn) != CONNECTION_OK; PQreset(m_conn)) {
+    if (Clock::now() >= deadline)
+      throw CKvDbException(KVDB_E_CONNECTION,
+                           "the connection to PostgreSQL was lost and cannot be made again: " +
+                               Trimmed(PQerrorMessage(m_conn)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   // Cursors, prepared statements and session settings died with the old
   // server session.
   m_pendingCloses.clear();
@@ -309,7 +325,7 @@ std::string PgConnection::Placeholder(int n) const {
 void PgConnection::DoBegin() {
   // Pending CLOSEs in front of BEGIN would join the transaction and come
   // back with its rollback; they wait until it has ended.
-  Run("BEGIN", false);
+  Reading([this] { return Run("BEGIN", false); });
   m_transactionOpen = true;
 }
 

@@ -74,6 +74,21 @@ class PgConnection final : public EngineConnection {
   // The caller's transaction (not a cursor's own) is open.
   bool InTransaction() const;
 
+  // Runs read, which changes nothing on the server. When the session turns
+  // out lost on the way, outside the caller's transaction, nothing was
+  // under way that could be lost with it: read runs once more on a new one.
+  template <typename Read>
+  auto Reading(Read&& read) -> decltype(read()) {
+    if (m_transactionOpen) return read();
+    try {
+      return read();
+    } catch (const CKvDbException&) {
+      if (m_transactionOpen || PQstatus(m_conn) != CONNECTION_BAD) throw;
+      ReconnectIfLost();
+      return read();
+    }
+  }
+
   // Cursors declared inside a transaction die with its rollback; the
   // connection tells them, so that they do not try to close themselves.
   void RegisterTransactionCursor(PgCursor* cursor);
@@ -100,8 +115,10 @@ class PgConnection final : public EngineConnection {
   PgCursor* m_cursorTransactionOwner = nullptr;
   // A connection the server dropped (a restart, an administrator) is made
   // again on its next use, but never inside a transaction: the work of that
-  // transaction is gone and the caller must hear of it.
+  // transaction is gone and the caller must hear of it. A server that is
+  // coming back is waited for, up to the connection's reconnect wait.
   void ReconnectIfLost();
+  int m_reconnectWaitMs = 0;
   // What every statement needs first: a live connection, and no cursor's
   // own transaction around it.
   void ReadyForStatement();

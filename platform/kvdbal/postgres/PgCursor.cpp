@@ -67,7 +67,7 @@ PgCursor::PgCursor(std::shared_ptr<PgConnection> connection, std::string sql)
     : m_connection(std::move(connection)), m_sql(WithoutTrailingSemicolons(std::move(sql))) {
   m_isQuery = IsQuery(m_sql);
   if (m_isQuery) {
-    Open();
+    m_connection->Reading([this] { Open(); });
   } else {
     TakeBatch(m_connection->Run(m_sql));
     m_exhausted = true;
