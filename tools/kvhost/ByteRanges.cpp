@@ -21,28 +21,28 @@ std::optional<uint64_t> Offset(std::string_view text) {
   return value;
 }
 
-enum class Spec { Bad, Outside, Inside };
+enum class RangeFit { Bad, Outside, Inside };
 
 // One "first-last", "first-" or "-suffix"; clipped to the file.
-Spec ReadSpec(std::string_view text, uint64_t size, ByteRange* range) {
+RangeFit ReadOneRange(std::string_view text, uint64_t size, ByteRange* range) {
   size_t dash = text.find('-');
-  if (dash == std::string_view::npos) return Spec::Bad;
+  if (dash == std::string_view::npos) return RangeFit::Bad;
   std::string_view before = Trimmed(text.substr(0, dash)), after = Trimmed(text.substr(dash + 1));
   if (before.empty()) {
     std::optional<uint64_t> suffix = Offset(after);
-    if (!suffix) return Spec::Bad;
-    if (*suffix == 0 || size == 0) return Spec::Outside;
+    if (!suffix) return RangeFit::Bad;
+    if (*suffix == 0 || size == 0) return RangeFit::Outside;
     range->first = size - std::min(*suffix, size);
     range->last = size - 1;
-    return Spec::Inside;
+    return RangeFit::Inside;
   }
   std::optional<uint64_t> first = Offset(before);
   std::optional<uint64_t> last = after.empty() ? std::optional<uint64_t>(UINT64_MAX) : Offset(after);
-  if (!first || !last || *last < *first) return Spec::Bad;
-  if (*first >= size) return Spec::Outside;
+  if (!first || !last || *last < *first) return RangeFit::Bad;
+  if (*first >= size) return RangeFit::Outside;
   range->first = *first;
   range->last = std::min(*last, size - 1);
-  return Spec::Inside;
+  return RangeFit::Inside;
 }
 
 bool Overlap(std::vector<ByteRange> ranges) {
@@ -61,18 +61,18 @@ RangeAnswer AnswerRange(std::string_view header, uint64_t fileSize) {
   if (header.size() < kUnit.size() || header.substr(0, kUnit.size()) != kUnit) return answer;
   header.remove_prefix(kUnit.size());
   std::vector<ByteRange> ranges;
-  size_t specs = 0;
+  size_t count = 0;
   while (true) {
     size_t comma = header.find(',');
-    std::string_view spec = Trimmed(header.substr(0, comma));
+    std::string_view item = Trimmed(header.substr(0, comma));
     // Stop reading at once: a header of thousands of ranges is refused
     // without being read to its end.
-    if (++specs > kMaxByteRanges) return RangeAnswer{};
+    if (++count > kMaxByteRanges) return RangeAnswer{};
     ByteRange range;
-    switch (ReadSpec(spec, fileSize, &range)) {
-      case Spec::Bad: return RangeAnswer{};
-      case Spec::Outside: break;
-      case Spec::Inside: ranges.push_back(range); break;
+    switch (ReadOneRange(item, fileSize, &range)) {
+      case RangeFit::Bad: return RangeAnswer{};
+      case RangeFit::Outside: break;
+      case RangeFit::Inside: ranges.push_back(range); break;
     }
     if (comma == std::string_view::npos) break;
     header.remove_prefix(comma + 1);
