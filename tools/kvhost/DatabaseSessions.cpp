@@ -78,26 +78,8 @@ int64_t TimeoutMs(const PageSession& page) { return int64_t{page.timeoutMinutes.
 
 DatabaseSessions::DatabaseSessions(StateDatabase& database, std::function<ComPtr<IDispatch>()> makeHost,
                                    long developmentUser, std::chrono::steady_clock::duration sweepEvery)
-    : m_database(database), m_makeHost(std::move(makeHost)), m_developmentUser(developmentUser) {
-  if (sweepEvery <= std::chrono::steady_clock::duration::zero()) return;
-  m_sweeper = std::thread([this, sweepEvery] {
-    std::unique_lock<std::mutex> lock(m_sweepMutex);
-    while (!m_sweepWake.wait_for(lock, sweepEvery, [this] { return m_stopping; })) {
-      lock.unlock();
-      Sweep();
-      lock.lock();
-    }
-  });
-}
-
-DatabaseSessions::~DatabaseSessions() {
-  {
-    std::lock_guard<std::mutex> lock(m_sweepMutex);
-    m_stopping = true;
-  }
-  m_sweepWake.notify_all();
-  if (m_sweeper.joinable()) m_sweeper.join();
-}
+    : m_database(database), m_makeHost(std::move(makeHost)), m_developmentUser(developmentUser),
+      m_sweeper(sweepEvery, [this] { Sweep(); }) {}
 
 void DatabaseSessions::Sweep() {
   const std::string now = std::to_string(StateDatabase::NowMs());

@@ -6,12 +6,11 @@
 // runs apart from requests.
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 
+#include "PeriodicTask.h"
 #include "SessionStore.h"
 #include "StateDatabase.h"
 
@@ -21,7 +20,7 @@ class DatabaseSessions final : public SessionStore {
   // the user a new session starts with (0: nobody).
   DatabaseSessions(StateDatabase& database, std::function<ComPtr<IDispatch>()> makeHost, long developmentUser,
                    std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
-  ~DatabaseSessions() override;
+  ~DatabaseSessions() override = default;
 
   std::shared_ptr<WebSession> Find(const std::string& id) override;
   std::shared_ptr<WebSession> Make() override;
@@ -48,8 +47,6 @@ class DatabaseSessions final : public SessionStore {
   std::unordered_map<std::string, std::weak_ptr<WebSession>> m_live;
   size_t m_pruneAt = 1024;
 
-  std::mutex m_sweepMutex;
-  std::condition_variable m_sweepWake;
-  bool m_stopping = false;
-  std::thread m_sweeper;
+  // Last, so it stops before the members its sweeps use go.
+  PeriodicTask m_sweeper;
 };

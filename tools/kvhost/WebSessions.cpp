@@ -16,26 +16,8 @@ bool Expired(const WebSession& session, WebSessions::Clock::time_point now) {
 std::string NewSessionId() { return RandomHex(16); }
 
 WebSessions::WebSessions(std::function<ComPtr<IDispatch>()> makeHost, size_t limit, Clock::duration sweepEvery)
-    : m_makeHost(std::move(makeHost)), m_limit(limit) {
-  if (sweepEvery <= Clock::duration::zero()) return;
-  m_sweeper = std::thread([this, sweepEvery] {
-    std::unique_lock<std::mutex> lock(m_sweepMutex);
-    while (!m_sweepWake.wait_for(lock, sweepEvery, [this] { return m_stopping; })) {
-      lock.unlock();
-      Sweep();
-      lock.lock();
-    }
-  });
-}
-
-WebSessions::~WebSessions() {
-  {
-    std::lock_guard<std::mutex> lock(m_sweepMutex);
-    m_stopping = true;
-  }
-  m_sweepWake.notify_all();
-  if (m_sweeper.joinable()) m_sweeper.join();
-}
+    : m_makeHost(std::move(makeHost)), m_limit(limit),
+      m_sweeper(sweepEvery, [this] { Sweep(); }) {}
 
 std::shared_ptr<WebSession> WebSessions::FindLive(const std::string& id, Clock::time_point now) {
   if (id.empty()) return nullptr;

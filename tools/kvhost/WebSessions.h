@@ -9,16 +9,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 
 #include "PageContext.h"
+#include "PeriodicTask.h"
 
 constexpr const char* kSessionCookie = "KVSESSIONID";
 
@@ -46,7 +45,7 @@ class WebSessions {
   // dropped (zero: only when Sweep is called).
   WebSessions(std::function<ComPtr<IDispatch>()> makeHost, size_t limit,
               Clock::duration sweepEvery = std::chrono::seconds(5));
-  ~WebSessions();
+  ~WebSessions() = default;
   WebSessions(const WebSessions&) = delete;
   WebSessions& operator=(const WebSessions&) = delete;
 
@@ -75,10 +74,8 @@ class WebSessions {
   std::mutex m_mutex;
   std::unordered_map<std::string, std::shared_ptr<WebSession>> m_sessions;
 
-  std::mutex m_sweepMutex;
-  std::condition_variable m_sweepWake;
-  bool m_stopping = false;
-  std::thread m_sweeper;
+  // Last, so it stops before the members its sweeps use go.
+  PeriodicTask m_sweeper;
 };
 
 // 32 hex digits of kernel randomness.
