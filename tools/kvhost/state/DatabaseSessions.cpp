@@ -204,8 +204,11 @@ std::string DatabaseSessions::End(const std::shared_ptr<WebSession>& session, bo
   const std::string expires = std::to_string(now + TimeoutMs(page));
   if (fresh || renew) {
     const std::string newId = fresh ? page.id : NewSessionId();
+    // The id is new and random: a row already there is this insert's own,
+    // run a second time.
     m_database.Execute("INSERT INTO kvhost_sessions (id, expires_ms, kept) VALUES (" + StateDatabase::Quoted(newId) +
-                       ", " + expires + ", " + StateDatabase::Quoted(form) + ")");
+                       ", " + expires + ", " + StateDatabase::Quoted(form) +
+                       ") ON CONFLICT (id) DO UPDATE SET expires_ms = excluded.expires_ms, kept = excluded.kept");
     if (renew && !fresh) {
       m_database.Execute("DELETE FROM kvhost_sessions WHERE id = " + id);
       Rekey(session, newId);
