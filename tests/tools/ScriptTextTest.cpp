@@ -34,7 +34,8 @@ TEST(ScriptText, EveryUnitIsEncodedOnItsOwnAtTheBoundariesOfEachLength) {
   // Every unit comes back as it went.
   for (char32_t u = 0; u <= 0xFFFF; ++u) {
     const char16_t unit = static_cast<char16_t>(u);
-    ASSERT_EQ(ScriptTextToUtf16(ScriptText(std::u16string_view(&unit, 1))), std::u16string(1, unit)) << static_cast<uint32_t>(u);
+    ASSERT_EQ(ScriptTextToUtf16(ScriptText(std::u16string_view(&unit, 1))), std::u16string(1, unit))
+        << static_cast<uint32_t>(u);
   }
 }
 
