@@ -130,12 +130,7 @@ TEST_F(KvServeSafety, RangesAreServedForFilesOnlyAndOnlyAFewNonOverlappingOnes) 
   EXPECT_NE(two->body.find("Content-Range: bytes 990-999/1000\r\n\r\n" + content.substr(990) + "\r\n"),
             std::string::npos);
 
-  std::string flood = "bytes=0-";
-  for (int i = 0; i < 1000; ++i) flood += ",0-";
-  auto whole = client->Get("/style.css", {{"Range", flood}});
-  ASSERT_TRUE(whole);
-  EXPECT_EQ(whole->status, 200);
-  EXPECT_EQ(whole->body, content);
+  // Which ranges are served (none of a thousand, say) is ByteRanges' table.
   auto beyond = client->Get("/style.css", {{"Range", "bytes=5000-"}});
   ASSERT_TRUE(beyond);
   EXPECT_EQ(beyond->status, 416);
