@@ -200,7 +200,7 @@ duk_ret_t SetTrap(duk_context* ctx) {
 }  // namespace
 
 void InstallLateBinding(duk_context* ctx) {
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_global_string(ctx, "Date");
   duk_get_prop_string(ctx, -1, "prototype");
   duk_get_prop_string(ctx, -1, "getTime");
@@ -223,7 +223,7 @@ void PushLateBoundObject(duk_context* ctx, uint32_t id) {
   duk_put_prop_literal(ctx, -2, KV_KEY_OBJECT_ID);
   duk_push_c_function(ctx, FinalizeTarget, 2);
   duk_set_finalizer(ctx, -2);
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_prop_string(ctx, -1, kStashHandler);
   duk_remove(ctx, -2);
   duk_push_proxy(ctx, 0);
