@@ -50,9 +50,14 @@ bool FindTarget(duk_context* ctx, uint32_t id, std::string name, MemberTarget* t
 bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) {
   duk_size_t length = 0;
   const char* key = duk_get_lstring(ctx, 1, &length);
-  return FindTarget(ctx, ObjectIdOf(ctx, 0), ScriptTextToUtf8(std::string_view(key, length)),
-                    target, failure) &&
-         FindMember(target->object, target->label, target->name, &target->dispid, failure);
+  const std::string_view scriptName(key, length);
+  const uint32_t id = ObjectIdOf(ctx, 0);
+  if (!FindTarget(ctx, id, ScriptTextToUtf8(scriptName), target, failure)) return false;
+  ObjectTable& objects = GetScriptBridge(ctx).objects;
+  if (objects.KnownMember(id, scriptName, &target->dispid)) return true;
+  if (!FindMember(target->object, target->label, target->name, &target->dispid, failure)) return false;
+  objects.RememberMember(id, scriptName, target->dispid);
+  return true;
 }
 
 // The one way into a member: pushes its result on success.

@@ -18,6 +18,23 @@ std::string ObjectTable::Label(uint32_t id) const {
   return it == m_entries.end() ? std::string("object") : it->second.label;
 }
 
+bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid) const {
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return false;
+  for (const auto& [known, knownId] : it->second.members) {
+    if (known == name) {
+      *dispid = knownId;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ObjectTable::RememberMember(uint32_t id, std::string_view name, DISPID dispid) {
+  auto it = m_entries.find(id);
+  if (it != m_entries.end()) it->second.members.emplace_back(name, dispid);
+}
+
 void ObjectTable::Remove(uint32_t id) {
   auto it = m_entries.find(id);
   if (it == m_entries.end()) return;
