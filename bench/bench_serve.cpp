@@ -188,10 +188,10 @@ void ReadPageAgainstCalls(const KvHostOptions& options, const HostEnvironment& h
 }
 
 void CookielessDrift(const KvHostOptions& options, const HostEnvironment& host) {
-  // Each thousand is timed as five rounds of 200 and counts its best round:
+  // Each thousand is timed as ten rounds of 100 and counts its best round:
   // a round that other work on the machine slowed down says nothing about
   // what the requests left behind.
-  constexpr int kRounds = 5, kRound = 200, kBetween = 18000;
+  constexpr int kRounds = 10, kRound = 100, kBetween = 18000;
   Server server(options, host);
   auto client = server.Client();
   auto requests = [&](int count) {
