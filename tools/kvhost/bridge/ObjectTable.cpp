@@ -4,7 +4,7 @@
 
 uint32_t ObjectTable::Add(ComPtr<IDispatch> object, std::string label) {
   uint32_t id = m_nextId++;
-  m_entries.emplace(id, Entry{std::move(object), std::move(label)});
+  m_entries.emplace(id, Entry{std::move(object), std::move(label), {}});
   return id;
 }
 
