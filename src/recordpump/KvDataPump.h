@@ -15,7 +15,7 @@
 
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
-#include "../module/Dispatch.h"
+#include "../module/DualInterface.h"
 #include "../outside/KvDbal.h"
 #include "IKvDataPump.h"
 
