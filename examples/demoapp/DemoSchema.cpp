@@ -1,7 +1,8 @@
 #include "DemoSchema.h"
 
-#include <cctype>
 #include <vector>
+
+#include "platform/com/AsciiCase.h"
 
 namespace kvdemo {
 
@@ -203,8 +204,7 @@ void FillOfficeOrders(CKvDbConnection& connection) {
 SqlDialect DialectOf(const std::string& connectionString) {
   if (connectionString.rfind("postgres", 0) == 0) return SqlDialect::PostgreSQL;
   if (connectionString.rfind("odbc:", 0) != 0) return SqlDialect::SQLite;
-  std::string lower = connectionString;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = LowerAscii(connectionString);
   if (lower.find("postgres") != std::string::npos) return SqlDialect::PostgreSQL;
   return SqlDialect::MariaDB;
 }

@@ -17,21 +17,11 @@
 #include <new>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "ComPtr.h"
 #include "OleAuto.h"
 
 namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string NameFrom(LPOLESTR name) {
   if (!name) return std::string();
@@ -45,7 +35,7 @@ HRESULT MatchNames(const KvDispMembers& members, LPOLESTR* rgszNames, UINT cName
   const std::string name = NameFrom(rgszNames[0]);
   const KvDispMember* found = nullptr;
   for (const auto& m : members) {
-    if (EqualsIgnoringCase(m->name, name)) {
+    if (EqualsIgnoringAsciiCase(m->name, name)) {
       found = m.get();
       break;
     }
@@ -57,7 +47,7 @@ HRESULT MatchNames(const KvDispMembers& members, LPOLESTR* rgszNames, UINT cName
     const std::string param = NameFrom(rgszNames[i]);
     bool matched = false;
     for (size_t p = 0; p < found->paramNames.size(); ++p) {
-      if (EqualsIgnoringCase(found->paramNames[p], param)) {
+      if (EqualsIgnoringAsciiCase(found->paramNames[p], param)) {
         pMemId[i] = static_cast<MEMBERID>(p);
         matched = true;
         break;

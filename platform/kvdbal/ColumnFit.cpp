@@ -38,7 +38,7 @@ bool IsNumberText(std::string_view text, double* out) {
 bool IsBooleanText(std::string_view text) {
   text = Trimmed(text);
   for (std::string_view word : {"0", "1", "true", "false", "t", "f", "yes", "no", "on", "off"})
-    if (SameName(text, word)) return true;
+    if (EqualsIgnoringAsciiCase(text, word)) return true;
   return false;
 }
 

@@ -1,9 +1,9 @@
 #include "ConnectionString.h"
 
-#include <cctype>
 #include <charconv>
 #include <string_view>
 
+#include "../com/AsciiCase.h"
 #include "KvDbal.h"
 
 namespace kvdbal {
@@ -106,9 +106,7 @@ std::string TakeOwnOdbcAttributes(std::string_view text, ConnectionSettings& set
     std::string_view keyword = attribute.substr(0, eq == std::string_view::npos ? attribute.size() : eq - start);
     while (!keyword.empty() && keyword.front() == ' ') keyword.remove_prefix(1);
     while (!keyword.empty() && keyword.back() == ' ') keyword.remove_suffix(1);
-    bool own = keyword.size() > kPrefix.size();
-    for (size_t k = 0; own && k < kPrefix.size(); ++k)
-      own = std::tolower(static_cast<unsigned char>(keyword[k])) == kPrefix[k];
+    const bool own = keyword.size() > kPrefix.size() && StartsWithIgnoringAsciiCase(keyword, kPrefix);
     if (!own) {
       if (!attribute.empty()) {
         if (!rest.empty()) rest += ';';
@@ -116,8 +114,7 @@ std::string TakeOwnOdbcAttributes(std::string_view text, ConnectionSettings& set
       }
       continue;
     }
-    std::string name(keyword.substr(kPrefix.size()));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = LowerAscii(keyword.substr(kPrefix.size()));
     std::string_view value = eq == std::string_view::npos ? std::string_view() : attribute.substr(eq - start + 1);
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
