@@ -30,11 +30,11 @@
 #include <httplib.h>
 
 #include "BenchUtil.h"
-#include "ConnectionPool.h"
-#include "HostEnvironment.h"
-#include "MemberCall.h"
-#include "WebServer.h"
+#include "bridge/MemberCall.h"
+#include "http/WebServer.h"
 #include "platform/host/HostSession.h"
+#include "setup/HostEnvironment.h"
+#include "state/ConnectionPool.h"
 
 namespace fs = std::filesystem;
 

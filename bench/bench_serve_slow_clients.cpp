@@ -19,8 +19,8 @@
 #include <httplib.h>
 
 #include "BenchUtil.h"
-#include "HostEnvironment.h"
-#include "WebServer.h"
+#include "http/WebServer.h"
+#include "setup/HostEnvironment.h"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 // The splitting of the SQL files kvhost runs before a page.
 #include <gtest/gtest.h>
 
-#include "SqlScript.h"
+#include "setup/SqlScript.h"
 
 TEST(SqlScript, SplitsAtSemicolonsOutsideQuotesAndComments) {
   EXPECT_EQ(SplitSqlStatements("-- set-up\n"

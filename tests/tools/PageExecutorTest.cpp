@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "JScriptEngine.h"
-#include "PageExecutor.h"
+#include "engine/JScriptEngine.h"
+#include "engine/PageExecutor.h"
 #include "platform/host/HostSession.h"
 #include "tests/fixture/TempDir.h"
 

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "JScriptEngine.h"
 #include "KvHostProcess.h"
 #include "Options.h"
+#include "engine/JScriptEngine.h"
 #include "platform/host/HostSession.h"
 #include "tests/fixture/TestDatabase.h"
 

@@ -15,7 +15,7 @@
 #include <httplib.h>
 
 #include "KvServeProcess.h"
-#include "VariantCodec.h"
+#include "state/VariantCodec.h"
 #include "tests/fixture/Engines.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ByteRanges.h"
-#include "CrossSite.h"
-#include "PageWorkers.h"
-#include "WebSessions.h"
+#include "http/ByteRanges.h"
+#include "http/CrossSite.h"
+#include "http/PageWorkers.h"
+#include "state/WebSessions.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "VariantCodec.h"
 #include "platform/com/ComPtr.h"
+#include "state/VariantCodec.h"
 
 namespace {
 

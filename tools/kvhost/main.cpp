@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "FileText.h"
-#include "HostEnvironment.h"
 #include "Options.h"
-#include "JScriptEngine.h"
-#include "ProjectPaths.h"
-#include "WebServer.h"
+#include "base/FileText.h"
+#include "engine/JScriptEngine.h"
+#include "http/WebServer.h"
+#include "setup/HostEnvironment.h"
+#include "setup/ProjectPaths.h"
 
 namespace {
 

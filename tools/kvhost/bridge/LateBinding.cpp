@@ -1,0 +1,240 @@
+#include "bridge/LateBinding.h"
+
+#include <utility>
+
+#include "bridge/ScriptBridge.h"
+#include "bridge/ScriptText.h"
+#include "bridge/ScriptValues.h"
+
+namespace {
+
+uint32_t ObjectIdOf(duk_context* ctx, duk_idx_t idx) {
+  duk_get_prop_literal(ctx, idx, KV_KEY_OBJECT_ID);
+  uint32_t id = duk_get_uint(ctx, -1);
+  duk_pop(ctx);
+  return id;
+}
+
+// Releases the COM object when the script engine lets go of the object
+// (garbage, or the end of the page).
+duk_ret_t FinalizeTarget(duk_context* ctx) {
+  uint32_t id = ObjectIdOf(ctx, 0);
+  GetScriptBridge(ctx).objects.Remove(id);
+  return 0;
+}
+
+void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const std::string& name);
+
+// A member of a COM object as a script names it.
+struct MemberTarget {
+  IDispatch* object = nullptr;
+  std::string label;
+  std::string name;
+  DISPID dispid = DISPID_UNKNOWN;
+};
+
+// The live object of the table entry id, or a failure when the page still
+// holds a script object whose COM object has already been released.
+bool FindTarget(duk_context* ctx, uint32_t id, std::string name, MemberTarget* target,
+                ComFailure* failure) {
+  ScriptBridge& bridge = GetScriptBridge(ctx);
+  target->label = bridge.objects.Label(id);
+  target->object = bridge.objects.Find(id);
+  target->name = std::move(name);
+  if (target->object) return true;
+  *failure = ComFailure{E_POINTER, target->label + " has already been released"};
+  return false;
+}
+
+// The object at stack position 0 and its member named by the string at 1.
+bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) {
+  duk_size_t length = 0;
+  const char* key = duk_get_lstring(ctx, 1, &length);
+  return FindTarget(ctx, ObjectIdOf(ctx, 0), ScriptTextToUtf8(std::string_view(key, length)),
+                    target, failure) &&
+         FindMember(target->object, target->label, target->name, &target->dispid, failure);
+}
+
+// The one way into a member: pushes its result on success.
+bool CallTarget(duk_context* ctx, const MemberTarget& target, WORD flags, DispArgs& args,
+                ComFailure* failure) {
+  CComVariant result;
+  if (!CallMember(target.object, target.label, target.name, target.dispid, flags, args, &result,
+                  failure))
+    return false;
+  PushVariantValue(ctx, result);
+  return true;
+}
+
+// Calls the member with the script values on the stack top as its
+// arguments (as many as args holds); pushes the result or the error.
+bool CallWithScriptArguments(duk_context* ctx, const MemberTarget& target, WORD flags,
+                             DispArgs& args) {
+  if (!ReadScriptArguments(ctx, args)) return false;
+  ComFailure failure;
+  if (CallTarget(ctx, target, flags, args, &failure)) return true;
+  PushComError(ctx, failure);
+  return false;
+}
+
+// Conversions and the like ask for toString, valueOf, constructor...: those
+// the COM object lacks come from the plain object behind the proxy (at stack
+// position 0, the name at 1). Pushes the value when the plain object has it.
+bool PushPlainProperty(duk_context* ctx) {
+  duk_dup(ctx, 1);
+  if (!duk_has_prop(ctx, 0)) return false;
+  duk_dup(ctx, 1);
+  duk_get_prop(ctx, 0);
+  return true;
+}
+
+// The member of the object at stack position 0 named by the string at 1.
+// Leaves the value, or an error object, on the stack top.
+bool ReadMember(duk_context* ctx) {
+  MemberTarget target;
+  ComFailure failure;
+  if (ResolveMember(ctx, &target, &failure)) {
+    DispArgs none(0);
+    if (CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
+    // A member that needs arguments, or is a method, is handed out as a
+    // function to call.
+    if (IsNotAPlainProperty(failure.hr)) {
+      PushMemberFunction(ctx, 0, target.dispid, target.name);
+      return true;
+    }
+  } else if (target.object && PushPlainProperty(ctx)) {
+    return true;
+  }
+  PushComError(ctx, failure);
+  return false;
+}
+
+// Puts the value at stack position 2 into the member named by the string at 1.
+bool WriteMember(duk_context* ctx) {
+  MemberTarget target;
+  ComFailure failure;
+  if (!ResolveMember(ctx, &target, &failure)) {
+    PushComError(ctx, failure);
+    return false;
+  }
+  DispArgs args(1);
+  duk_dup(ctx, 2);
+  if (!CallWithScriptArguments(ctx, target, DISPATCH_PROPERTYPUT, args)) return false;
+  // A set trap reports success, not the put's (empty) result.
+  duk_pop(ctx);
+  duk_push_true(ctx);
+  return true;
+}
+
+// Invokes the member that the running member function stands for with the
+// call's arguments.
+bool InvokeMember(duk_context* ctx) {
+  duk_idx_t argCount = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  duk_get_prop_literal(ctx, -1, KV_KEY_TARGET);
+  uint32_t id = ObjectIdOf(ctx, -1);
+  duk_get_prop_literal(ctx, -2, KV_KEY_DISPID);
+  DISPID dispid = duk_get_int(ctx, -1);
+  duk_get_prop_literal(ctx, -3, KV_KEY_MEMBER);
+  duk_size_t length = 0;
+  const char* member = duk_get_lstring(ctx, -1, &length);
+  std::string name(member ? member : "", length);
+  // The function itself keeps the target, and so the COM object, alive.
+  duk_pop_n(ctx, 4);
+
+  MemberTarget target;
+  ComFailure failure;
+  if (!FindTarget(ctx, id, std::move(name), &target, &failure)) {
+    PushComError(ctx, failure);
+    return false;
+  }
+  target.dispid = dispid;
+  DispArgs args(static_cast<size_t>(argCount));
+  return CallWithScriptArguments(ctx, target, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
+}
+
+duk_ret_t CallMemberFunction(duk_context* ctx) {
+  if (!InvokeMember(ctx)) return duk_throw(ctx);
+  return 1;
+}
+
+void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const std::string& name) {
+  target = duk_normalize_index(ctx, target);
+  duk_push_c_function(ctx, CallMemberFunction, DUK_VARARGS);
+  duk_dup(ctx, target);
+  duk_put_prop_literal(ctx, -2, KV_KEY_TARGET);
+  duk_push_int(ctx, dispid);
+  duk_put_prop_literal(ctx, -2, KV_KEY_DISPID);
+  duk_push_lstring(ctx, name.data(), name.size());
+  duk_put_prop_literal(ctx, -2, KV_KEY_MEMBER);
+}
+
+bool IsMemberName(duk_context* ctx, duk_idx_t key) {
+  return duk_is_string(ctx, key) && !duk_is_symbol(ctx, key);
+}
+
+// get(target, key, receiver)
+duk_ret_t GetTrap(duk_context* ctx) {
+  if (!IsMemberName(ctx, 1)) {
+    duk_dup(ctx, 1);
+    duk_get_prop(ctx, 0);
+    return 1;
+  }
+  if (!ReadMember(ctx)) return duk_throw(ctx);
+  return 1;
+}
+
+// set(target, key, value, receiver)
+duk_ret_t SetTrap(duk_context* ctx) {
+  if (!IsMemberName(ctx, 1)) {
+    duk_dup(ctx, 1);
+    duk_dup(ctx, 2);
+    duk_put_prop(ctx, 0);
+    duk_push_true(ctx);
+    return 1;
+  }
+  if (!WriteMember(ctx)) return duk_throw(ctx);
+  return 1;
+}
+
+}  // namespace
+
+void InstallLateBinding(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_get_global_string(ctx, "Date");
+  duk_get_prop_string(ctx, -1, "prototype");
+  duk_get_prop_string(ctx, -1, "getTime");
+  duk_put_prop_string(ctx, -4, kStashGetTime);
+  duk_pop(ctx);
+  duk_put_prop_string(ctx, -2, kStashDate);
+
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, GetTrap, 3);
+  duk_put_prop_string(ctx, -2, "get");
+  duk_push_c_function(ctx, SetTrap, 4);
+  duk_put_prop_string(ctx, -2, "set");
+  duk_put_prop_string(ctx, -2, kStashHandler);
+  duk_pop(ctx);
+}
+
+void PushLateBoundObject(duk_context* ctx, uint32_t id) {
+  duk_push_object(ctx);
+  duk_push_uint(ctx, id);
+  duk_put_prop_literal(ctx, -2, KV_KEY_OBJECT_ID);
+  duk_push_c_function(ctx, FinalizeTarget, 2);
+  duk_set_finalizer(ctx, -2);
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, kStashHandler);
+  duk_remove(ctx, -2);
+  duk_push_proxy(ctx, 0);
+}
+
+void PushComError(duk_context* ctx, const ComFailure& failure) {
+  std::u16string wide = Utf8ToUtf16(failure.message);
+  std::string message = Utf16ToScriptText(wide.data(), wide.size());
+  duk_push_error_object(ctx, DUK_ERR_ERROR | kBlamePageLine, "%s", message.c_str());
+  duk_push_int(ctx, failure.hr);
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_string(ctx, message.c_str());
+  duk_put_prop_string(ctx, -2, "description");
+}

@@ -1,0 +1,32 @@
+#include "bridge/ObjectTable.h"
+
+#include <utility>
+
+uint32_t ObjectTable::Add(ComPtr<IDispatch> object, std::string label) {
+  uint32_t id = m_nextId++;
+  m_entries.emplace(id, Entry{std::move(object), std::move(label)});
+  return id;
+}
+
+IDispatch* ObjectTable::Find(uint32_t id) const {
+  auto it = m_entries.find(id);
+  return it == m_entries.end() ? nullptr : it->second.object.Get();
+}
+
+std::string ObjectTable::Label(uint32_t id) const {
+  auto it = m_entries.find(id);
+  return it == m_entries.end() ? std::string("object") : it->second.label;
+}
+
+void ObjectTable::Remove(uint32_t id) {
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return;
+  // Take the entry out before releasing: a destructor that calls back into
+  // the host must find the table consistent.
+  Entry entry = std::move(it->second);
+  m_entries.erase(it);
+}
+
+void ObjectTable::Clear() {
+  while (!m_entries.empty()) Remove(std::prev(m_entries.end())->first);
+}

@@ -1,0 +1,52 @@
+// Page engines kept for reuse: a page takes one that is idle (or a new one
+// when none is) and gives it back when it ends, so that engines are made
+// about as often as pages run at the same time, not once per page.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/PageEngine.h"
+
+class EnginePool {
+ public:
+  using Factory = std::function<std::unique_ptr<PageEngine>()>;
+  explicit EnginePool(Factory make) : m_make(std::move(make)) {}
+  EnginePool(const EnginePool&) = delete;
+  EnginePool& operator=(const EnginePool&) = delete;
+
+  // One engine for one page at a time. Given back when the lease ends,
+  // unless an exception is passing through: an engine a failure left
+  // half-way is not trusted with another page.
+  class Lease {
+   public:
+    Lease(EnginePool& pool, std::unique_ptr<PageEngine> engine)
+        : m_pool(pool), m_engine(std::move(engine)), m_exceptions(std::uncaught_exceptions()) {}
+    ~Lease() {
+      if (std::uncaught_exceptions() == m_exceptions) m_pool.GiveBack(std::move(m_engine));
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    PageEngine& operator*() const { return *m_engine; }
+    PageEngine* operator->() const { return m_engine.get(); }
+
+   private:
+    EnginePool& m_pool;
+    std::unique_ptr<PageEngine> m_engine;
+    int m_exceptions;
+  };
+
+  // Throws what the factory throws when a new engine cannot be made.
+  Lease Take();
+  size_t Idle() const;
+
+ private:
+  void GiveBack(std::unique_ptr<PageEngine> engine);
+
+  Factory m_make;
+  mutable std::mutex m_mutex;
+  std::vector<std::unique_ptr<PageEngine>> m_idle;
+};

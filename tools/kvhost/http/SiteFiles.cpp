@@ -1,0 +1,120 @@
+#include "http/SiteFiles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <utility>
+
+#include "base/VirtualPaths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string ExtensionOf(std::string_view path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return "";
+  return Lower(path.substr(dot + 1));
+}
+
+// Every segment of a '/'-separated path; false when one is empty (but the
+// last), starts with '.' (".", "..", dot-files) or holds a separator or NUL.
+bool SegmentsAreSafe(std::string_view path) {
+  if (path.empty() || path[0] != '/') return false;
+  size_t start = 1;
+  while (start < path.size()) {
+    size_t slash = path.find('/', start);
+    std::string_view segment = path.substr(start, slash == std::string_view::npos ? path.npos : slash - start);
+    if (segment.empty() || segment[0] == '.' || segment.find_first_of(std::string_view("\\\0:", 3)) != segment.npos)
+      return false;
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  return true;
+}
+
+// Encoded '/', '\' and NUL would let a name carry a separator past the checks.
+bool HasEncodedSeparator(std::string_view rawPath) {
+  std::string lower = Lower(rawPath);
+  return lower.find("%2f") != std::string::npos || lower.find("%5c") != std::string::npos ||
+         lower.find("%00") != std::string::npos;
+}
+
+bool NeverSentRaw(std::string_view path) {
+  const std::string extension = ExtensionOf(path);
+  return extension == "inc" || extension == "asa";
+}
+
+}  // namespace
+
+SiteFiles::SiteFiles(const std::string& root) : m_root(fs::canonical(root).string()) {}
+
+SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decodedPath) const {
+  SiteTarget target;
+  if (HasEncodedSeparator(rawPath) || !SegmentsAreSafe(decodedPath)) {
+    target.kind = SiteTarget::Forbidden;
+    return target;
+  }
+  fs::path resolved;
+  std::error_code ec;
+  if (!ResolveInsideRoot(m_root, decodedPath, &resolved)) {
+    // Missing (404), or there through a symlink that leads out (403).
+    if (fs::exists(m_root + std::string(decodedPath), ec)) target.kind = SiteTarget::Forbidden;
+    return target;
+  }
+  const std::string& resolvedText = resolved.native();
+  std::string inside =
+      resolvedText.size() > m_root.size() ? resolvedText.substr(m_root.size()) : std::string(1, '/');
+  if (!SegmentsAreSafe(inside)) {
+    target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
+    return target;
+  }
+  std::string virtualPath(decodedPath);
+  if (fs::is_directory(resolved, ec)) {
+    if (virtualPath.back() != '/') {
+      target.kind = SiteTarget::AddSlash;
+      target.virtualPath = virtualPath + "/";
+      return target;
+    }
+    for (const char* index : {"default.asp", "index.html"}) {
+      if (fs::is_regular_file(resolved / index, ec)) return Resolve(std::string(rawPath) + index, virtualPath + index);
+    }
+    return target;
+  }
+  if (!fs::is_regular_file(resolved, ec)) return target;
+  target.virtualPath = virtualPath;
+  if (ExtensionOf(virtualPath) == "asp") {
+    target.kind = SiteTarget::Page;
+  } else if (NeverSentRaw(virtualPath) || NeverSentRaw(inside) || ExtensionOf(inside) == "asp") {
+    target.kind = SiteTarget::Forbidden;
+  } else {
+    target.kind = SiteTarget::File;
+    target.filePath = resolvedText;
+  }
+  return target;
+}
+
+std::string ContentTypeOf(std::string_view path) {
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {"html", "text/html; charset=utf-8"}, {"htm", "text/html; charset=utf-8"},
+      {"css", "text/css; charset=utf-8"},   {"js", "text/javascript; charset=utf-8"},
+      {"json", "application/json"},         {"txt", "text/plain; charset=utf-8"},
+      {"xml", "application/xml"},           {"svg", "image/svg+xml"},
+      {"png", "image/png"},                 {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},               {"gif", "image/gif"},
+      {"webp", "image/webp"},               {"ico", "image/x-icon"},
+      {"pdf", "application/pdf"},           {"woff", "font/woff"},
+      {"woff2", "font/woff2"},              {"csv", "text/csv; charset=utf-8"},
+  };
+  const std::string extension = ExtensionOf(path);
+  for (const auto& [ext, type] : kTypes)
+    if (extension == ext) return type;
+  return "application/octet-stream";
+}

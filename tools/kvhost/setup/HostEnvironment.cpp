@@ -1,0 +1,166 @@
+#include "setup/HostEnvironment.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "bridge/MemberCall.h"
+#include "platform/com/ComError.h"
+#include "platform/com/ObjBase.h"
+#include "platform/host/HostComponents.h"
+#include "platform/host/HostSession.h"
+#include "platform/host/TraceSinks.h"
+#include "platform/kvdbal/KvDbal.h"
+#include "platform/win32/Win32.h"
+#include "setup/ComponentRegistration.h"
+#include "setup/DemoDatabase.h"
+#include "setup/ProjectPaths.h"
+#include "setup/SqlScript.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A connection wrapper on the session's connection, as the component builds one.
+std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
+  ComPtr<IHostSession> host;
+  ThrowIfFailed(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress()));
+  ComPtr<IDispatch> connection;
+  // The session says why the database could not be opened (the engine's
+  // own message) through its error information.
+  if (HRESULT hr = host->get_Connection(connection.ReleaseAndGetAddressOf()); FAILED(hr))
+    ThrowComFailure(hr, host.Get(), IHostSession::kIid);
+  if (!connection) throw _com_error(E_POINTER);
+  return std::make_unique<CKvDbConnection>(connection.Get(), true);
+}
+
+std::string ComFailureText(const _com_error& e) {
+  if (BSTR description = e.Description(); description && SysStringLen(description) > 0)
+    return Utf8FromBstr(description);
+  return HresultText(e.Error());
+}
+
+}  // namespace
+
+HostEnvironment::~HostEnvironment() {
+  m_session.Reset();
+  for (DWORD cookie : m_classCookies) CoRevokeClassObject(cookie);
+  for (DWORD cookie : m_traceCookies) KvRevokeTraceSink(cookie);
+  if (m_comInitialized) {
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+}
+
+bool HostEnvironment::Prepare(const KvHostOptions& options, const std::vector<SqlFile>& sqlFiles,
+                              std::string* error) {
+  // The registry path is read from the environment on every access, so
+  // setting it here covers the registration check and every creation.
+  if (!options.registryFile.empty()) {
+    std::error_code ec;
+    fs::path registry = fs::absolute(options.registryFile, ec);
+    setenv("KVCOM_REGISTRY", (ec ? fs::path(options.registryFile) : registry).c_str(), 1);
+  }
+  if (FAILED(CoInitialize(nullptr))) {
+    *error = "cannot initialise the component runtime";
+    return false;
+  }
+  m_comInitialized = true;
+  if (!RegisterHostClasses(options, error)) return false;
+  const std::string module = ComponentModulePath();
+  for (const std::string& warning : ForeignRegistrationWarnings(module))
+    std::fprintf(stderr, "kvhost: %s\n", warning.c_str());
+  if (!EnsureComponentRegistered(module, error)) return false;
+  if (!OpenSession(options, error)) return false;
+  return RunSqlFiles(sqlFiles, error);
+}
+
+bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::string* error) {
+  // The host always keeps a sink: a failed component call is reported with
+  // the last line it traced. --trace sends every line on to its file too.
+  {
+    DWORD cookie = 0;
+    HRESULT hr = KvRegisterCallTraceSink(options.traceFile, &cookie);
+    if (FAILED(hr)) {
+      *error = "cannot set up the trace sink" + (options.traceFile.empty() ? "" : " on " + options.traceFile) +
+               ": " + HresultText(hr);
+      return false;
+    }
+    m_traceCookies.push_back(cookie);
+  }
+  // The component creates these by class id: cascade deletes walk the data
+  // pack tree, clones copy stored files.
+  bool registered = true;
+  for (DWORD cookie : {KvRegisterHostDataPack(), KvRegisterHostFileCopier()}) {
+    if (cookie != 0) m_classCookies.push_back(cookie);
+    registered = registered && cookie != 0;
+  }
+  if (!registered) *error = "cannot register the host data pack and file copier components";
+  return registered;
+}
+
+bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* error) {
+  const bool demo = options.dbUrl.empty();
+  std::string url = demo ? DemoDatabaseUrl() : options.dbUrl;
+  std::string baseDir = options.basePath.empty() ? DemoFilesDirectory() : options.basePath;
+  if (demo || options.basePath.empty()) {
+    std::error_code ec;
+    fs::create_directories(baseDir, ec);
+  }
+  std::string basePath = DirectoryBasePath(baseDir);
+  if (basePath.empty()) {
+    *error = "the base directory " + baseDir + " does not exist";
+    return false;
+  }
+  // The component deletes and copies stored files only below the base path.
+  KvSetFileRoots({basePath});
+
+  KvHostSessionConfig config;
+  config.connectionString = url;
+  config.userId = options.userId;
+  config.basePath = basePath;
+  config.valid = options.sessionValid;
+  m_sessionConfig = config;
+  HRESULT hr = KvCreateHostSession(config, m_session.ReleaseAndGetAddressOf());
+  if (FAILED(hr) || !m_session) {
+    *error = "cannot create the host session: " + HresultText(FAILED(hr) ? hr : E_POINTER);
+    return false;
+  }
+  try {
+    std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
+    if (PrepareDemoDatabase(*connection, url) || demo) WriteDemoFiles(basePath);
+  } catch (const CKvDbException& e) {
+    *error = "cannot open the database " + url + ": " + e.Message();
+    return false;
+  } catch (const _com_error& e) {
+    *error = "cannot open the database " + url + ": " + ComFailureText(e);
+    return false;
+  }
+  return true;
+}
+
+bool HostEnvironment::RunSqlFiles(const std::vector<SqlFile>& sqlFiles, std::string* error) {
+  if (sqlFiles.empty()) return true;
+  try {
+    std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
+    for (const SqlFile& file : sqlFiles) {
+      std::vector<std::string> statements = SplitSqlStatements(file.text);
+      for (size_t i = 0; i < statements.size(); ++i) {
+        try {
+          connection->Execute(statements[i].c_str(), nullptr, 1);
+        } catch (const CKvDbException& e) {
+          *error = file.name + ": statement " + std::to_string(i + 1) + " failed: " + e.Message();
+          return false;
+        }
+      }
+    }
+  } catch (const CKvDbException& e) {
+    *error = "cannot open the database: " + e.Message();
+    return false;
+  } catch (const _com_error& e) {
+    *error = "cannot open the database: " + ComFailureText(e);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,52 @@
+// Sessions kept in the shared state database. A request reads its session
+// when it starts and writes it back when it ends, and only when it changed
+// (or its expiry is due to move on); meanwhile it holds the session's lock
+// row, so the requests of one session run one at a time in every process.
+// Rows past their expiry are never read and are deleted by a sweep that
+// runs apart from requests.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <unordered_map>
+
+#include "base/PeriodicTask.h"
+#include "state/SessionStore.h"
+#include "state/StateDatabase.h"
+
+class DatabaseSessions final : public SessionStore {
+ public:
+  // makeHost: a host session for each session object; developmentUser:
+  // the user a new session starts with (0: nobody).
+  DatabaseSessions(StateDatabase& database, std::function<ComPtr<IDispatch>()> makeHost, long developmentUser,
+                   std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
+  ~DatabaseSessions() override = default;
+
+  std::shared_ptr<WebSession> Find(const std::string& id) override;
+  std::shared_ptr<WebSession> Make() override;
+  bool Begin(WebSession& session, bool made, bool* fresh, std::chrono::steady_clock::time_point deadline) override;
+  std::string End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) override;
+
+  // Deletes the rows past their expiry.
+  void Sweep();
+
+ private:
+  // Gives a session object a new id (and its place in the map under it).
+  void Rekey(const std::shared_ptr<WebSession>& session, const std::string& id);
+  void StartOver(WebSession& session);
+  void Remember(const std::shared_ptr<WebSession>& session);
+
+  StateDatabase& m_database;
+  std::function<ComPtr<IDispatch>()> m_makeHost;
+  const long m_developmentUser;
+
+  // The session objects of the requests this process runs or queues now,
+  // so that requests of one session meet in one queue; the objects go with
+  // their last request.
+  std::mutex m_mutex;
+  std::unordered_map<std::string, std::weak_ptr<WebSession>> m_live;
+  size_t m_pruneAt = 1024;
+
+  // Last, so it stops before the members its sweeps use go.
+  PeriodicTask m_sweeper;
+};

@@ -1,0 +1,30 @@
+// Where the server's sessions live between requests: in this process
+// (the default), or in a database that several serve processes share. The
+// server asks the same four things of either around every page.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "state/WebSessions.h"
+
+class SessionStore {
+ public:
+  virtual ~SessionStore() = default;
+
+  // On the event loop: the session the cookie's id names, whose requests
+  // in this process queue behind one another; null when there is none.
+  virtual std::shared_ptr<WebSession> Find(const std::string& id) = 0;
+  // A new session, not yet kept; null when no more may be kept.
+  virtual std::shared_ptr<WebSession> Make() = 0;
+  // On a worker, before the page: takes the session's turn (no other
+  // request of it runs anywhere until End) and reads what was kept.
+  // *fresh: the session is new (made is true) or is no longer kept; false
+  // when the turn did not come before deadline.
+  virtual bool Begin(WebSession& session, bool made, bool* fresh, std::chrono::steady_clock::time_point deadline) = 0;
+  // After the page (ran: it ran to its end): keeps what changed, drops an
+  // abandoned session, gives a signed-in one its new id, and ends the turn.
+  // The id the client's cookie must now carry, or "" when it stays.
+  virtual std::string End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) = 0;
+};
