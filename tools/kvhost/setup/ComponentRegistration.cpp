@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "bridge/MemberCall.h"
 #include "platform/com/ClassRegistry.h"
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/ServerModules.h"
 
@@ -66,7 +66,7 @@ bool EnsureComponentRegistered(const std::string& modulePath, std::string* error
   HRESULT hr = KvServerRegisterModule(modulePath, false, &detail);
   if (FAILED(hr)) {
     *error = "cannot register the component module " + modulePath + ": " +
-             (detail.empty() ? HresultText(hr) : detail);
+             (detail.empty() ? ComErrorText(hr) : detail);
     return false;
   }
   if (!AllClassesAvailable()) {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "bridge/MemberCall.h"
 #include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/host/HostComponents.h"
@@ -38,7 +37,7 @@ std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
 std::string ComFailureText(const _com_error& e) {
   if (BSTR description = e.Description(); description && SysStringLen(description) > 0)
     return Utf8FromBstr(description);
-  return HresultText(e.Error());
+  return ComErrorText(e.Error());
 }
 
 }  // namespace
@@ -84,7 +83,7 @@ bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::str
     HRESULT hr = KvRegisterCallTraceSink(options.traceFile, &cookie);
     if (FAILED(hr)) {
       *error = "cannot set up the trace sink" + (options.traceFile.empty() ? "" : " on " + options.traceFile) +
-               ": " + HresultText(hr);
+               ": " + ComErrorText(hr);
       return false;
     }
     m_traceCookies.push_back(cookie);
@@ -124,7 +123,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   m_sessionConfig = config;
   HRESULT hr = KvCreateHostSession(config, m_session.ReleaseAndGetAddressOf());
   if (FAILED(hr) || !m_session) {
-    *error = "cannot create the host session: " + HresultText(FAILED(hr) ? hr : E_POINTER);
+    *error = "cannot create the host session: " + ComErrorText(FAILED(hr) ? hr : E_POINTER);
     return false;
   }
   try {
