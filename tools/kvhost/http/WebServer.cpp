@@ -27,8 +27,8 @@
 #include "http/PageWorkers.h"
 #include "http/SiteFiles.h"
 #include "page/FormCoding.h"
+#include "platform/com/AsciiCase.h"
 #include "platform/kvdbal/KvDbal.h"
-#include "src/common/AsciiCase.h"
 #include "state/ConnectionPool.h"
 #include "state/ServerState.h"
 
