@@ -76,11 +76,8 @@ void CheckInteger(const VARIANT& value, double low, double high, const std::stri
 
 void CheckValueFitsColumn(const VARIANT& given, ValueKind kind, const std::string& column) {
   CComVariant deref;
-  const VARIANT* v = &given;
-  if (given.vt & VT_BYREF) {
-    if (FAILED(VariantCopyInd(&deref, &given))) Refuse(DISP_E_TYPEMISMATCH, column, "this reference");
-    v = &deref;
-  }
+  const VARIANT* v = TryDereference(given, &deref);
+  if (!v) Refuse(DISP_E_TYPEMISMATCH, column, "this reference");
   if (v->vt == VT_EMPTY || v->vt == VT_NULL) return;
   if (v->vt == VT_ERROR || v->vt == VT_DISPATCH || v->vt == VT_UNKNOWN ||
       ((v->vt & VT_ARRAY) && v->vt != (VT_ARRAY | VT_UI1)))

@@ -225,9 +225,7 @@ long PgCursor::ReadLong(int index) {
   ValueKind kind = m_columns[index].kind;
   long long value = 0;
   if ((kind == ValueKind::Integer || kind == ValueKind::SmallInt) && ParseInteger(Text(index), &value)) {
-    if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
-      throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(value) + " does not fit a long");
-    return static_cast<long>(value);
+    return LongFromInteger(value);
   }
   CComVariant v;
   ReadValue(index, &v);
