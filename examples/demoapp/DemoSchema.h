@@ -23,7 +23,8 @@ namespace kvdemo {
 enum class SqlDialect { SQLite, PostgreSQL, MariaDB };
 
 // The dialect of the engine a connection string names (for an odbc: string,
-// of the server its driver reaches).
+// of the server its driver reaches). Raises CKvDbException for a string the
+// access layer cannot read.
 SqlDialect DialectOf(const std::string& connectionString);
 
 constexpr LONG kAppId = 1;

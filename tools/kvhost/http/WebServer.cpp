@@ -48,13 +48,6 @@ constexpr const char* kHealthPath = "/.kvhost/health";
 constexpr const char* kPageMethods = "GET, HEAD, POST, PUT, PATCH, DELETE";
 constexpr const char* kFileMethods = "GET, HEAD";
 
-// SQLite writers of other workers and processes wait for the lock this
-// long before a save sees a collision (and retries).
-std::string WithBusyTimeout(const std::string& url) {
-  if (url.rfind("sqlite:", 0) != 0 || url.find("busytimeout=") != std::string::npos) return url;
-  return url + (url.find('?') == std::string::npos ? "?" : "&") + "busytimeout=10000";
-}
-
 std::string WithCharset(const std::string& type) {
   if (type.rfind("text/", 0) != 0 || type.find("charset") != std::string::npos) return type;
   return type + "; charset=utf-8";
@@ -126,7 +119,7 @@ class SiteServer {
       : m_options(options.serveOptions),
         m_files(options.serveOptions.root),
         m_pages(m_files.Root()),
-        m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
+        m_pool(host.SessionConfig().connectionString),
         m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
         m_workers(Workers()) {}
