@@ -7,6 +7,7 @@
 
 #include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
+#include "platform/com/Registry.h"
 #include "platform/host/HostComponents.h"
 #include "platform/host/HostSession.h"
 #include "platform/host/TraceSinks.h"
@@ -54,12 +55,12 @@ HostEnvironment::~HostEnvironment() {
 
 bool HostEnvironment::Prepare(const KvHostOptions& options, const std::vector<SqlFile>& sqlFiles,
                               std::string* error) {
-  // The registry path is read from the environment on every access, so
-  // setting it here covers the registration check and every creation.
+  // Chosen before anything asks the registry, so the registration check
+  // and every creation use it.
   if (!options.registryFile.empty()) {
     std::error_code ec;
     fs::path registry = fs::absolute(options.registryFile, ec);
-    setenv("KVCOM_REGISTRY", (ec ? fs::path(options.registryFile) : registry).c_str(), 1);
+    KvRegistryUseFile((ec ? fs::path(options.registryFile) : registry).string());
   }
   if (FAILED(CoInitialize(nullptr))) {
     *error = "cannot initialise the component runtime";
