@@ -1,3 +1,8 @@
+// The server's side of libmicrohttpd: its callbacks gather each request
+// (OnUri, Receive, Finish), hand a page to the workers behind the earlier
+// requests of its session (StartPage, Dispatch, NextOfSession) or answer a
+// site file at once, and queue what comes back (Answer). ServeSite runs it
+// for `kvhost serve` until a stop signal, then lets the pages in hand end.
 #include "http/WebServer.h"
 
 #include <arpa/inet.h>
@@ -373,7 +378,7 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   PageRequest page = MakePageRequest(r, state.target.virtualPath);
   auto cookie = page.cookies.find(kSessionCookie);
   std::shared_ptr<WebSession> session =
-      m_state.sessions->Find(cookie == page.cookies.end() ? "" : cookie->second);
+      m_state.sessions->Open(cookie == page.cookies.end() ? "" : cookie->second);
   // An unsafe request needs a session whose token it carries; without one
   // it is refused here, with one the token is checked once the session
   // is read.

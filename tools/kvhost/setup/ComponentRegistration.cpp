@@ -28,10 +28,10 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-// A registry entry for one of the ProgIDs that leads to a module other
-// than ours: a stale registration left by another checkout or install.
 }  // namespace
 
+// A registry entry for one of the ProgIDs that leads to a module other
+// than ours is a stale registration left by another checkout or install.
 std::vector<std::string> ForeignRegistrationWarnings(const std::string& ownModule) {
   std::vector<std::string> warnings;
   for (const char* progId : kProgIds) {

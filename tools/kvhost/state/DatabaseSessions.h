@@ -22,7 +22,7 @@ class DatabaseSessions final : public SessionStore {
                    std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
   ~DatabaseSessions() override = default;
 
-  std::shared_ptr<WebSession> Find(const std::string& id) override;
+  std::shared_ptr<WebSession> Open(const std::string& id) override;
   std::shared_ptr<WebSession> Make() override;
   bool Begin(WebSession& session, bool made, bool* fresh, std::chrono::steady_clock::time_point deadline) override;
   std::string End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) override;
