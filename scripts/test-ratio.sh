@@ -9,7 +9,9 @@ command -v cloc >/dev/null || KV_EXTRA_PACKAGES=cloc KV_SETUP_ONLY=1 bash script
 
 langs="C,C++,C/C++ Header,JavaScript"
 count() {
-  cloc --quiet --csv --include-lang="$langs" --fullpath \
+  # --timeout 0: on a busy machine cloc would otherwise skip a file it
+  # finds slow to read, and the count would change from run to run.
+  cloc --quiet --csv --timeout 0 --include-lang="$langs" --fullpath \
        --not-match-d='(node_modules|tools/kvhost/duktape)' "$@" |
     awk -F, '$2 == "SUM" { print $5 }'
 }

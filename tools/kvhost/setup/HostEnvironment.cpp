@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 
 #include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
@@ -20,31 +19,9 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A connection wrapper on the session's connection, as the component builds one.
-std::unique_ptr<CKvDbConnection> SessionConnection(IDispatch* session) {
-  ComPtr<IHostSession> host;
-  ThrowIfFailed(session->QueryInterface(IHostSession::kIid, host.ReleaseAndGetVoidAddress()));
-  ComPtr<IDispatch> connection;
-  // The session says why the database could not be opened (the engine's
-  // own message) through its error information.
-  if (HRESULT hr = host->get_Connection(connection.ReleaseAndGetAddressOf()); FAILED(hr))
-    ThrowComFailure(hr, host.Get(), IHostSession::kIid);
-  if (!connection) throw _com_error(E_POINTER);
-  return std::make_unique<CKvDbConnection>(connection.Get(), true);
-}
-
-std::string ComFailureText(const _com_error& e) {
-  if (BSTR description = e.Description(); description && SysStringLen(description) > 0)
-    return Utf8FromBstr(description);
-  return ComErrorText(e.Error());
-}
-
-}  // namespace
-
 HostEnvironment::~HostEnvironment() {
   m_session.Reset();
+  m_connection.Reset();
   for (DWORD cookie : m_classCookies) CoRevokeClassObject(cookie);
   for (DWORD cookie : m_traceCookies) KvRevokeTraceSink(cookie);
   if (m_comInitialized) {
@@ -127,14 +104,19 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
     *error = "cannot create the host session: " + ComErrorText(FAILED(hr) ? hr : E_POINTER);
     return false;
   }
+  // The page's connection is opened here and lent to the session, as the
+  // server's pool lends one for each request: the demo database and the SQL
+  // files are then prepared on the very connection the page uses (the same
+  // database even for sqlite::memory:).
   try {
-    std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
-    if (PrepareDemoDatabase(*connection, url) || demo) WriteDemoFiles(basePath);
+    IDispatch* opened = nullptr;
+    KvDbOpenSessionConnection(url, &opened);
+    m_connection = ComPtr<IDispatch>::Attach(opened);
+    KvSetHostSessionConnection(m_session.Get(), m_connection.Get());
+    CKvDbConnection connection(m_connection.Get(), true);
+    if (PrepareDemoDatabase(connection, url) || demo) WriteDemoFiles(basePath);
   } catch (const CKvDbException& e) {
     *error = "cannot open the database " + url + ": " + e.Message();
-    return false;
-  } catch (const _com_error& e) {
-    *error = "cannot open the database " + url + ": " + ComFailureText(e);
     return false;
   }
   return true;
@@ -142,25 +124,17 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
 
 bool HostEnvironment::RunSqlFiles(const std::vector<SqlFile>& sqlFiles, std::string* error) {
   if (sqlFiles.empty()) return true;
-  try {
-    std::unique_ptr<CKvDbConnection> connection = SessionConnection(m_session.Get());
-    for (const SqlFile& file : sqlFiles) {
-      std::vector<std::string> statements = SplitSqlStatements(file.text);
-      for (size_t i = 0; i < statements.size(); ++i) {
-        try {
-          connection->Execute(statements[i].c_str(), nullptr, 1);
-        } catch (const CKvDbException& e) {
-          *error = file.name + ": statement " + std::to_string(i + 1) + " failed: " + e.Message();
-          return false;
-        }
+  CKvDbConnection connection(m_connection.Get(), true);
+  for (const SqlFile& file : sqlFiles) {
+    std::vector<std::string> statements = SplitSqlStatements(file.text);
+    for (size_t i = 0; i < statements.size(); ++i) {
+      try {
+        connection.Execute(statements[i].c_str(), nullptr, 1);
+      } catch (const CKvDbException& e) {
+        *error = file.name + ": statement " + std::to_string(i + 1) + " failed: " + e.Message();
+        return false;
       }
     }
-  } catch (const CKvDbException& e) {
-    *error = "cannot open the database: " + e.Message();
-    return false;
-  } catch (const _com_error& e) {
-    *error = "cannot open the database: " + ComFailureText(e);
-    return false;
   }
   return true;
 }

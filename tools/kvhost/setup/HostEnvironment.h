@@ -41,5 +41,7 @@ class HostEnvironment {
   std::vector<DWORD> m_traceCookies;
   std::vector<DWORD> m_classCookies;
   ComPtr<IDispatch> m_session;
+  // The session's database connection, opened by the host and lent to it.
+  ComPtr<IDispatch> m_connection;
   KvHostSessionConfig m_sessionConfig;
 };

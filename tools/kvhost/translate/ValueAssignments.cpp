@@ -18,8 +18,9 @@ size_t SkipString(std::string_view code, size_t i) {
 
 // From i, skipping string literals and nested brackets, the index of the
 // first bracket that closes a bracket opened before i, or with
-// statementEnds also of a ';' or line break outside nested brackets; npos
-// when the code ends first.
+// statementEnds also of a ';', a line break or a line comment outside
+// nested brackets (the call's ')' must not end up inside the comment);
+// npos when the code ends first.
 size_t ScanToEnd(std::string_view code, size_t i, bool statementEnds) {
   int depth = 0;
   while (i < code.size()) {
@@ -33,7 +34,7 @@ size_t ScanToEnd(std::string_view code, size_t i, bool statementEnds) {
       if (depth == 0) return i;
       --depth;
     }
-    if (statementEnds && depth == 0 && (c == ';' || c == '\n')) return i;
+    if (statementEnds && depth == 0 && (c == ';' || c == '\n' || code.substr(i, 2) == "//")) return i;
     ++i;
   }
   return std::string_view::npos;
