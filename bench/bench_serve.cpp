@@ -189,15 +189,26 @@ void ReadPageAgainstCalls(const KvHostOptions& options, const HostEnvironment& h
 }
 
 void CookielessDrift(const KvHostOptions& options, const HostEnvironment& host) {
-  constexpr int kMeasured = 1000, kBetween = 18000;
+  // Each thousand is timed as ten rounds of 100 and counts its best round:
+  // a round that other work on the machine slowed down says nothing about
+  // what the requests left behind.
+  constexpr int kRounds = 10, kRound = 100, kBetween = 18000;
   Server server(options, host);
   auto client = server.Client();
   auto requests = [&](int count) {
     for (int i = 0; i < count; ++i) Get(*client);
   };
-  double first = ProcessSeconds([&] { requests(kMeasured); });
+  auto bestRound = [&] {
+    double best = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      double seconds = ProcessSeconds([&] { requests(kRound); });
+      if (round == 0 || seconds < best) best = seconds;
+    }
+    return best;
+  };
+  double first = bestRound();
   requests(kBetween);
-  double later = ProcessSeconds([&] { requests(kMeasured); });
+  double later = bestRound();
   bench::PrintRatio("serve_cookieless_drift", later / first, 1.15);
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A kvhost serve farm under load: serve processes sharing their state in one
 database, HAProxy round-robin in front (bench/farm-files/haproxy.cfg), 8
-keep-alive clients x 500 mixed requests. Run by bench/farm; prints counts and
-exits non-zero when one is off. Every process it starts it also stops.
+keep-alive clients x 500 mixed requests while a serve process is killed, a
+serve process is stopped and, on PostgreSQL, the database server restarts.
+Run by bench/farm; prints counts and exits non-zero when one is off. Every
+process it starts it also stops.
 
   farm.py KVHOST ENGINE WORKDIR      ENGINE: postgres (KV_TEST_PG names the
                                      cluster; 3 processes) or sqlite (2)
@@ -21,6 +23,7 @@ CLIENTS = int(os.environ.get("KV_FARM_CLIENTS", "8"))
 REQUESTS = int(os.environ.get("KV_FARM_REQUESTS", "500"))
 INCREMENTS = int(os.environ.get("KV_FARM_INCREMENTS", "1000"))
 HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
 
 PAGES = {
     "token.asp": "<%= Session.Token %>",
@@ -51,6 +54,9 @@ list.Init(Session, "SELECT lid, strno FROM krorder WHERE strno LIKE 'F%'", "ORDE
 while (!list.IsEOF) { %><%= list.Value("strno") %>
 <% list.MoveNext(); } list.Close(); %>""",
 }
+
+
+PAGE_OF_KIND = ("list.asp", "read.asp", "save.asp", "bump.asp")
 
 
 def free_port():
@@ -166,6 +172,9 @@ class Client(threading.Thread):
         super().__init__()
         self.farm, self.number, self.run_name, self.progress = farm, number, run, progress
         self.ok = self.server_errors = self.transport_errors = self.other = 0
+        # (started, ended, page) of every request answered with a server
+        # error or lost on the way, on the clock of time.monotonic().
+        self.failures = []
         self.saves = []
         self.bumps_ok = self.bumps_failed = 0
         self.final = ""
@@ -193,6 +202,7 @@ class Client(threading.Thread):
         headers = {"Cookie": cookie}
         for i in range(REQUESTS):
             kind = i % 4
+            started = time.monotonic()
             try:
                 if kind == 0:
                     status, text, _ = self.request("GET", "/list.asp", headers=headers)
@@ -216,10 +226,12 @@ class Client(threading.Thread):
                     self.ok += 1
                 elif status >= 500:
                     self.server_errors += 1
+                    self.failures.append((started, time.monotonic(), PAGE_OF_KIND[kind]))
                 else:
                     self.other += 1
             except (OSError, http.client.HTTPException):
                 self.transport_errors += 1
+                self.failures.append((started, time.monotonic(), PAGE_OF_KIND[kind]))
                 if kind == 3:
                     self.bumps_failed += 1
             self.progress()
@@ -279,10 +291,11 @@ def load(farm, run, event):
                   (c.number, c.final, c.bumps_ok, c.bumps_failed), flush=True)
     print("%s %s: %d requests: %d ok, %d server errors, %d transport errors, %d other; %d saves reported, "
           "%d missing, %d doubled; sessions intact %d/%d" %
-          (farm.engine, {"K": "one process SIGKILLed and restarted", "T": "one process SIGTERMed and restarted"}[run[0]],
+          (farm.engine, {"K": "one process SIGKILLed and restarted", "T": "one process SIGTERMed and restarted",
+                         "D": "the database restarted (pg_ctl restart -m fast)"}[run[0]],
            CLIENTS * REQUESTS, total["ok"], total["server_errors"], total["transport_errors"],
            total["other"], len(reported), missing, doubled, intact, CLIENTS), flush=True)
-    return total, missing, doubled, intact
+    return total, missing, doubled, intact, [f for c in clients for f in c.failures]
 
 
 def kill_and_restart(farm):
@@ -299,6 +312,61 @@ def terminate_and_restart(farm):
     if code != 0:
         print("%s: the stopped process exited %s" % (victim.name, code), flush=True)
     victim.start()
+
+
+def cluster_dir():
+    """The throwaway cluster's directory: the socket directory KV_TEST_PG names."""
+    query = urllib.parse.urlparse(os.environ["KV_TEST_PG"]).query
+    return urllib.parse.parse_qs(query)["host"][0]
+
+
+class SessionWatch(threading.Thread):
+    """A server session of its own that asks the server something every 10
+    ms; ended holds when it saw the session end, which is when the server
+    ended every session."""
+
+    def __init__(self):
+        super().__init__()
+        self.psql = subprocess.Popen(["psql", os.environ["KV_TEST_PG"], "-qAtX"], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        self.ready = threading.Event()
+        self.ended = None
+
+    def run(self):
+        try:
+            while True:
+                self.psql.stdin.write("SELECT 1;\n")
+                self.psql.stdin.flush()
+                if self.psql.stdout.readline().strip() != "1":
+                    break
+                self.ready.set()
+                time.sleep(0.01)
+        except OSError:
+            pass
+        self.ended = time.monotonic()
+        self.ready.set()
+        self.psql.kill()
+        self.psql.wait()
+
+
+def restart_database(farm):
+    """pg_ctl restart -m fast: every server session ends at once, then the
+    server starts again on the same socket. farm.restarted holds when the
+    sessions ended and when the server took connections again."""
+    watch = SessionWatch()
+    watch.start()
+    watch.ready.wait()
+    subprocess.run(["bash", os.path.join(REPO, "scripts", "pg-cluster.sh"), "restart", cluster_dir()], check=True)
+    back = time.monotonic()
+    watch.join()
+    farm.restarted = (watch.ended, back)
+
+
+def under_way_at(failures, moment):
+    """The failures of requests that had started before moment and were
+    still running then, and those of the others."""
+    during = [f for f in failures if f[0] <= moment < f[1]]
+    return during, [f for f in failures if not f[0] <= moment < f[1]]
 
 
 def counter(port):
@@ -340,7 +408,7 @@ def road(kvhost, engine, work, repo):
 
 def main():
     kvhost, engine, work = sys.argv[1:4]
-    repo = os.path.dirname(os.path.dirname(HERE))
+    repo = REPO
     failures = []
     if os.environ.get("KV_FARM_ROAD", "1") == "1" and not road(kvhost, engine, os.path.join(work, "road"), repo):
         failures.append("browser road")
@@ -349,14 +417,29 @@ def main():
         farm.start()
         # Run names keep the saves of earlier runs on the same database apart.
         stamp = "%x" % int(time.time())
-        total, missing, doubled, intact = load(farm, "K" + stamp, kill_and_restart)
+        total, missing, doubled, intact, _ = load(farm, "K" + stamp, kill_and_restart)
         # Errors are allowed for what was in flight on the killed process
         # (a page runs at most 4 at a time there, one per worker).
         if missing or doubled or intact != CLIENTS or total["server_errors"] + total["transport_errors"] > 4 * CLIENTS:
             failures.append("SIGKILL run")
-        total, missing, doubled, intact = load(farm, "T" + stamp, terminate_and_restart)
+        total, missing, doubled, intact, _ = load(farm, "T" + stamp, terminate_and_restart)
         if missing or doubled or intact != CLIENTS or total["server_errors"] or total["transport_errors"] or total["other"]:
             failures.append("SIGTERM run")
+        if engine == "postgres":
+            # A request may fail only when its work was under way on the
+            # server the moment the restart ended every session; one that
+            # began later waits for the server and runs.
+            total, missing, doubled, intact, failed = load(farm, "D" + stamp, restart_database)
+            during, others = under_way_at(failed, farm.restarted[0])
+            print("%s: %d requests failed that were under way when the restart ended the server's sessions (%s), "
+                  "%d that began later; the server took connections again %.1f s after" %
+                  (engine, len(during), ", ".join(sorted(f[2] for f in during)) or "none", len(others),
+                   farm.restarted[1] - farm.restarted[0]), flush=True)
+            for f in others:
+                print("  %s began %.2f s after the sessions ended, failed after %.2f s" %
+                      (f[2], f[0] - farm.restarted[0], f[1] - f[0]), flush=True)
+            if missing or doubled or intact != CLIENTS or others or total["other"] or len(during) > CLIENTS:
+                failures.append("database restart run")
         # Two pages on two processes, each incrementing under the lock.
         a, b = farm.serves[0], farm.serves[1]
         start = counter(a.port)

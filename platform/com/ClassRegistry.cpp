@@ -10,9 +10,11 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <list>
 #include <mutex>
+#include <vector>
 
 #include "ObjBase.h"
 #include "Registry.h"
@@ -24,6 +26,10 @@ using PFN_DllSelfRegister = HRESULT (*)();
 
 struct LoadedModule {
   std::string path;  // canonical
+  // The paths registries named it by. Finding a loaded module by the name
+  // the registry gives spares resolving every link of that path again on
+  // each creation; a path first seen is resolved once and remembered here.
+  std::vector<std::string> namedAs;
   void* handle = nullptr;
   PFN_DllGetClassObject getClassObject = nullptr;
   PFN_DllCanUnloadNow canUnloadNow = nullptr;
@@ -50,6 +56,12 @@ bool CanonicalPath(const std::string& path, std::string* out) {
 // Finds or loads the module; the caller holds the table's lock.
 HRESULT Acquire(ModuleTable& table, const std::string& path, LoadedModule** out,
                 std::string* error) {
+  for (LoadedModule& m : table.modules) {
+    if (std::find(m.namedAs.begin(), m.namedAs.end(), path) != m.namedAs.end()) {
+      *out = &m;
+      return S_OK;
+    }
+  }
   std::string canonical;
   if (!CanonicalPath(path, &canonical)) {
     if (error) *error = "cannot find module " + path;
@@ -57,6 +69,7 @@ HRESULT Acquire(ModuleTable& table, const std::string& path, LoadedModule** out,
   }
   for (LoadedModule& m : table.modules) {
     if (m.path == canonical) {
+      m.namedAs.push_back(path);
       *out = &m;
       return S_OK;
     }
@@ -72,6 +85,7 @@ HRESULT Acquire(ModuleTable& table, const std::string& path, LoadedModule** out,
   }
   LoadedModule m;
   m.path = canonical;
+  m.namedAs.push_back(path);
   m.handle = handle;
   m.getClassObject = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
   m.canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(handle, "DllCanUnloadNow"));

@@ -96,9 +96,15 @@ SnapshotCache& Cache() {
   return cache;
 }
 
-bool Identify(const std::string& path, FileIdentity* id) {
+// False when the file cannot be identified; *missing then tells whether it
+// simply does not exist.
+bool Identify(const std::string& path, FileIdentity* id, bool* missing) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  *missing = false;
+  if (stat(path.c_str(), &st) != 0) {
+    *missing = errno == ENOENT;
+    return false;
+  }
   id->dev = st.st_dev;
   id->ino = st.st_ino;
   id->size = st.st_size;
@@ -163,11 +169,17 @@ std::string KvRegistryFilePath(KvRegistrySource* source) {
 }
 
 std::string KvSystemRegistryFilePath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&KvSystemRegistryFilePath), &info) || !info.dli_fname) return "";
-  std::string library = info.dli_fname;
-  size_t slash = library.find_last_of('/');
-  return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + "/kvcom/registry";
+  // The library stays where it was loaded from, and asking the loader where
+  // that is walks its module list: every creation by ProgID would pay it.
+  static const std::string path = [] {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&KvSystemRegistryFilePath), &info) || !info.dli_fname)
+      return std::string();
+    std::string library = info.dli_fname;
+    size_t slash = library.find_last_of('/');
+    return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + "/kvcom/registry";
+  }();
+  return path;
 }
 
 std::vector<std::string> KvRegistrySearchPath() {
@@ -180,7 +192,15 @@ std::vector<std::string> KvRegistrySearchPath() {
 HRESULT KvRegistryLoadFile(const std::string& path, std::shared_ptr<const KvRegistryTree>* out) {
   out->reset();
   FileIdentity identity;
-  const bool exists = Identify(path, &identity);
+  bool missing = false;
+  const bool exists = Identify(path, &identity, &missing);
+  if (missing) {
+    // A registry not written yet is empty; the system registry of a build
+    // tree never is, and asks nothing more of the file system than this.
+    static const auto empty = std::make_shared<const KvRegistryTree>();
+    *out = empty;
+    return S_OK;
+  }
   SnapshotCache& cache = Cache();
   std::lock_guard<std::mutex> guard(cache.lock);
   auto cached = cache.files.find(path);

@@ -16,6 +16,9 @@ CKvDbConnection::CKvDbConnection(IDispatch* pSessionConnection, bool bAddRef) {
 CKvDbConnection::~CKvDbConnection() = default;
 
 void CKvDbConnection::BeginTrans() { m_engine->Begin(); }
+void CKvDbConnection::BeginTransWriting(const std::vector<std::string>& tablesTakingIds) {
+  m_engine->BeginWriting(tablesTakingIds);
+}
 void CKvDbConnection::CommitTrans() { m_engine->Commit(); }
 void CKvDbConnection::RollbackTrans() { m_engine->Rollback(); }
 

@@ -31,6 +31,11 @@ bool TakeOwnOption(std::string_view name, std::string_view value, ConnectionSett
     settings.busyTimeoutMs = ParseInt(name, value);
   } else if (name == "reconnectwait") {
     settings.reconnectWaitMs = ParseInt(name, value);
+  } else if (name == "savelock") {
+    if (value != "none" && value != "table")
+      throw CKvDbException(KVDB_E_CONNECTION,
+                           "connection option savelock must be none or table, not '" + std::string(value) + "'");
+    settings.saveLock = value == "table" ? ConnectionSettings::SaveLock::Table : ConnectionSettings::SaveLock::None;
   } else if (name == "statementcache") {
     settings.statementCacheSize = ParseInt(name, value);
     if (settings.statementCacheSize < 0)

@@ -1,7 +1,8 @@
 // Connection strings: "sqlite:PATH", "sqlite::memory:", a libpq URI
 // ("postgresql://..." / "postgres://...") or "odbc:" and an ODBC connection
 // string. Options after '?' that belong to the layer (servertype,
-// busytimeout, reconnectwait, statementcache, and for SQLite mode) are
+// busytimeout, reconnectwait, statementcache, savelock, and for SQLite
+// mode) are
 // taken out here; a PostgreSQL URI keeps the rest for libpq.
 //
 // An ODBC string may hold '?' and '&' in any value (a password), so there
@@ -22,12 +23,17 @@ namespace kvdbal {
 
 struct ConnectionSettings {
   enum class Engine { SQLite, Postgres, Odbc };
+  // What a save that takes new ids locks before it reads them: nothing (the
+  // keys refuse a duplicate and the save retries), or the tables it takes
+  // ids in, so that concurrent saves wait for each other instead.
+  enum class SaveLock { None, Table };
   Engine engine = Engine::SQLite;
   std::string target;              // SQLite file path / ":memory:", the libpq URI or the ODBC string
   std::optional<int> serverType;   // what GetDbType reports instead of the engine's own
   int busyTimeoutMs = 250;         // how long an SQLite writer waits for the write lock
   int reconnectWaitMs = 5000;      // how long a lost PostgreSQL session is tried to be made again
   int statementCacheSize = 128;    // prepared statements kept per handle; 0: none
+  SaveLock saveLock = SaveLock::None;  // savelock=none|table
   bool createIfMissing = false;    // SQLite mode=rwc (mode=rw, the default, opens existing files only)
 };
 

@@ -81,6 +81,20 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
     NotifyStatement("BEGIN");
     DoBegin();
   }
+  // Begins a transaction that is going to write, and in which new ids of
+  // tablesTakingIds are read as their MAX(lid)+1. Where the connection was
+  // opened with savelock=table, writers that begin this way wait for each
+  // other until the id is written and committed, so they rarely pick the
+  // same one; a wait that runs out raises a collision code and leaves no
+  // transaction open. Otherwise it is Begin: nothing is locked and the keys
+  // refuse a duplicate id.
+  void BeginWriting(const std::vector<std::string>& tablesTakingIds) {
+    if (m_saveLock) {
+      DoBeginWriting(tablesTakingIds);
+    } else {
+      Begin();
+    }
+  }
   void Commit() {
     NotifyStatement("COMMIT");
     DoCommit();
@@ -96,6 +110,11 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
   virtual long DoExecute(const std::string& sql) = 0;
   virtual long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) = 0;
   virtual void DoBegin() = 0;
+  // An engine with no lock of its own for this begins a plain transaction.
+  virtual void DoBeginWriting(const std::vector<std::string>& tablesTakingIds) {
+    (void)tablesTakingIds;
+    Begin();
+  }
   virtual void DoCommit() = 0;
   virtual void DoRollback() = 0;
   virtual bool HasTransactionToRollBack() const = 0;
@@ -124,9 +143,11 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
                                      : NativeServerType();
   }
   void OverrideServerType(int serverType) { m_serverTypeOverride = serverType; }
+  void LockTablesForSaves(bool on) { m_saveLock = on; }
 
  private:
   int m_serverTypeOverride = -1;
+  bool m_saveLock = false;
 };
 
 // Opens the engine a connection string names; raises CKvDbException.

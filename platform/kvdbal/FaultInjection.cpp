@@ -68,6 +68,10 @@ class CountedConnection final : public EngineConnection {
     Point("begin");
     m_inner->DoBegin();
   }
+  void DoBeginWriting(const std::vector<std::string>& tablesTakingIds) override {
+    Point("begin");
+    m_inner->DoBeginWriting(tablesTakingIds);
+  }
   void DoCommit() override {
     Point("commit");
     m_inner->DoCommit();

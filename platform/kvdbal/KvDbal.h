@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../com/ComPtr.h"
 #include "../com/Exceptions.h"
@@ -114,6 +115,12 @@ class CKvDbConnection {
   CKvDbConnection& operator=(const CKvDbConnection&) = delete;
 
   void BeginTrans();
+  // A transaction that writes, taking new ids as MAX(lid)+1 in
+  // tablesTakingIds. On a connection opened with savelock=table, other
+  // writers that begin the same way wait for it to end before they read
+  // those ids (a collision code when the wait runs out); otherwise it is
+  // BeginTrans.
+  void BeginTransWriting(const std::vector<std::string>& tablesTakingIds);
   void CommitTrans();
   void RollbackTrans();
   // Runs one statement. The returned rowset pointer is always null here (the

@@ -19,6 +19,7 @@ std::shared_ptr<EngineConnection> OpenEngine(const std::string& connectionString
     engine = OpenOdbc(settings);
   engine = faults::Wrapped(std::move(engine));
   if (settings.serverType) engine->OverrideServerType(*settings.serverType);
+  engine->LockTablesForSaves(settings.saveLock == ConnectionSettings::SaveLock::Table);
   return engine;
 }
 

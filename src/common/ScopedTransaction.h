@@ -3,12 +3,20 @@
 // is the one reported; a failing rollback is swallowed then).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "../../platform/kvdbal/KvDbal.h"
 
 class ScopedTransaction {
  public:
   explicit ScopedTransaction(CKvDbConnection& connection) : m_connection(connection) {
     m_connection.BeginTrans();
+  }
+  // A transaction that writes, with new ids read in tablesTakingIds.
+  ScopedTransaction(CKvDbConnection& connection, const std::vector<std::string>& tablesTakingIds)
+      : m_connection(connection) {
+    m_connection.BeginTransWriting(tablesTakingIds);
   }
   ~ScopedTransaction() {
     if (!m_open) return;

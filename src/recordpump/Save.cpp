@@ -3,8 +3,12 @@
 // transaction. New ids are MAX(lid)+1, so concurrent writers may pick the
 // same id; the database refuses the second one and the save rolls back,
 // waits a random 0-255 ms (spreading competing writers apart) and tries
-// again with fresh ids.
+// again with fresh ids. A connection opened with savelock=table makes the
+// transaction wait for other such saves into the same tables before the
+// ids are read, so they rarely collide; a wait that runs out is a
+// collision like the others.
 #include <map>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -33,7 +37,8 @@ bool IsCollision(HRESULT hr) {
 }
 
 // An Update the database refused, with the id the row was being written with
-// (-1 for a language row found by its parent and LCID).
+// (-1 for a language row found by its parent and LCID), or a wait for other
+// writers that ran out before the attempt began (the caller's id or -1).
 struct RefusedUpdate {
   CKvDbException error;
   LONG lRowId;
@@ -152,6 +157,17 @@ class RecordSave {
     }
   }
 
+  // The tables in which this save may read a new id: the data table unless
+  // the caller named the row, the language table unless the caller named
+  // every language row.
+  std::vector<std::string> TablesTakingIds() const {
+    std::vector<std::string> tables;
+    if (m_lCallerMainId <= 0) tables.push_back(m_table);
+    if (!m_langTable.empty() && m_langWithCallerId.size() < m_langFields.size()) tables.push_back(m_langTable);
+    return tables;
+  }
+  LONG CallerMainId() const { return m_lCallerMainId > 0 ? m_lCallerMainId : -1; }
+
   // Writes all rows inside the caller's transaction. Returns false when a
   // row to update does not exist (already traced).
   bool Attempt(LONG& lMainId) {
@@ -229,6 +245,18 @@ class RecordSave {
   std::map<LONG, bool> m_langWithCallerId;
 };
 
+// Begins an attempt's transaction. Running out of time while other writers
+// hold the tables is a collision like any other: the attempt is retried.
+void BeginAttempt(std::optional<ScopedTransaction>& transaction, CKvDbConnection& connection,
+                  const RecordSave& save) {
+  try {
+    transaction.emplace(connection, save.TablesTakingIds());
+  } catch (const CKvDbException& e) {
+    if (!IsCollision(e.GetResult())) throw;
+    throw RefusedUpdate{e, save.CallerMainId()};
+  }
+}
+
 }  // namespace
 
 HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
@@ -240,18 +268,19 @@ HRESULT CKvDataPump::SaveFieldValues(LONG* pVal) {
     RecordSave save(m_arrFields, m_mapLangFields, m_strTable, m_strLangTable, *connection);
     int collisions = 0;
     for (;;) {
-      ScopedTransaction transaction(*connection);
+      std::optional<ScopedTransaction> transaction;
       try {
+        BeginAttempt(transaction, *connection, save);
         LONG lMainId = -1;
         if (!save.Attempt(lMainId)) {
-          transaction.Rollback();
+          transaction->Rollback();
           return S_OK;
         }
-        transaction.Commit();
+        transaction->Commit();
         *pVal = lMainId;
         return S_OK;
       } catch (const RefusedUpdate& refused) {
-        transaction.Rollback();
+        if (transaction) transaction->Rollback();
         const HRESULT hr = refused.error.GetResult();
         if (!IsCollision(hr)) {
           TraceException(refused.error, kSourceDataPump, tracesite::kSaveRefusedUpdate + 1);

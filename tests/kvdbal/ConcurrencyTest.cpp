@@ -35,6 +35,61 @@ TEST_P(ConcurrencyTest, WriteLockHeldByAnotherConnectionIsACollision) {
   EXPECT_EQ(QueryLong("SELECT lqty FROM c WHERE lid = 1"), 4);
 }
 
+// With savelock=table a writing transaction that takes ids in a table makes
+// the next one wait until it ends; a wait that runs out is a collision and
+// leaves no transaction behind. ODBC servers have no such lock here and
+// begin a plain transaction.
+TEST_P(ConcurrencyTest, WritersTakingIdsInOneTableWaitForEachOtherWithTheSaveLock) {
+  Exec("CREATE TABLE c (lid INTEGER PRIMARY KEY)");
+  Exec("CREATE TABLE d (lid INTEGER PRIMARY KEY)");
+  std::unique_ptr<CKvDbConnection> holder = Connect("savelock=table");
+  holder->BeginTransWriting({"c"});
+  holder->Execute("INSERT INTO c (lid) VALUES (1)", nullptr, 1);
+
+  std::unique_ptr<CKvDbConnection> other = Connect("savelock=table&busytimeout=100");
+  if (IsOdbc()) {
+    other->BeginTransWriting({"c"});
+    other->RollbackTrans();
+  } else {
+    // Unquoted names are one name in any case.
+    EXPECT_KVDB_ERROR(other->BeginTransWriting({"d", "C"}), KVDB_E_COLLISION_LOCKED);
+  }
+  if (IsPostgres()) {
+    // The server locks per table; SQLite has one lock for the file.
+    other->BeginTransWriting({"d"});
+    other->Execute("INSERT INTO d (lid) VALUES (1)", nullptr, 1);
+    other->CommitTrans();
+  }
+  holder->CommitTrans();
+
+  other->BeginTransWriting({"c", "d"});
+  CKvDbRowset rs;
+  rs.Open("SELECT MAX(lid) as maxid FROM c", other.get(), -1, -1, 0);
+  EXPECT_EQ(rs.GetField("maxid")->GetLongValue(), 1);
+  rs.Close();
+  other->RollbackTrans();
+}
+
+// Without the option a writing transaction locks nothing: another one
+// begins at once and reads the same maximum.
+TEST_P(ConcurrencyTest, WritersTakingIdsDoNotWaitWithoutTheSaveLock) {
+  Exec("CREATE TABLE c (lid INTEGER PRIMARY KEY)");
+  Exec("INSERT INTO c (lid) VALUES (1)");
+  std::unique_ptr<CKvDbConnection> holder = Connect("savelock=none");
+  std::unique_ptr<CKvDbConnection> other = Connect("busytimeout=100");
+  holder->BeginTransWriting({"c"});
+  other->BeginTransWriting({"c"});
+  for (CKvDbConnection* writer : {holder.get(), other.get()}) {
+    CKvDbRowset rs;
+    rs.Open("SELECT MAX(lid) as maxid FROM c", writer, -1, -1, 0);
+    EXPECT_EQ(rs.GetField("maxid")->GetLongValue(), 1);
+    rs.Close();
+  }
+  other->RollbackTrans();
+  holder->RollbackTrans();
+  EXPECT_KVDB_ERROR(Connect("savelock=rows"), KVDB_E_CONNECTION);
+}
+
 KV_ON_BOTH_ENGINES(ConcurrencyTest);
 
 }  // namespace

@@ -25,7 +25,10 @@ TEST(OdbcConnectionString, LayerOptionsAreAttributesTheDriverNeverSees) {
   s = kvdbal::ParseConnectionString("odbc:DSN=shop;PWD={;kvdbal.servertype=3}");
   EXPECT_EQ(s.target, "DSN=shop;PWD={;kvdbal.servertype=3}");
   EXPECT_FALSE(s.serverType.has_value());
-  for (const char* bad : {"odbc:DSN=x;kvdbal.mode=rwc", "odbc:DSN=x;kvdbal.nosuch=1", "odbc:DSN=x;kvdbal.busytimeout=soon",
+  EXPECT_EQ(s.saveLock, ConnectionSettings::SaveLock::None);
+  s = kvdbal::ParseConnectionString("odbc:DSN=shop;kvdbal.savelock=table");
+  EXPECT_EQ(s.saveLock, ConnectionSettings::SaveLock::Table);
+  for (const char* bad : {"odbc:DSN=x;kvdbal.mode=rwc", "odbc:DSN=x;kvdbal.savelock=row", "odbc:DSN=x;kvdbal.nosuch=1", "odbc:DSN=x;kvdbal.busytimeout=soon",
                           "odbc:DSN=x;PWD={open", "odbc:kvdbal.servertype=2"})
     EXPECT_KVDB_ERROR(kvdbal::ParseConnectionString(bad), KVDB_E_CONNECTION);
 }

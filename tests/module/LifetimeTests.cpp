@@ -1,8 +1,12 @@
 // Object creation, interfaces, aggregation and the module's unload answer.
+#include <unistd.h>
+
 #include <atomic>
 
 #include "ModuleSupport.h"
+#include "platform/com/Registry.h"
 #include "platform/com/ServerModules.h"
+#include "tests/fixture/TempDir.h"
 #include "src/pagedpump/IKvDRPump.h"
 #include "src/recordpump/IKvDataPump.h"
 
@@ -125,6 +129,38 @@ TEST(LifetimeTest, ModuleStaysWhileAnObjectOrAClassObjectIsHeld) {
   ASSERT_TRUE(object);
   EXPECT_EQ(KvServerLoadedModuleCount(), 1u);
   EXPECT_EQ(LateBound(object).Id("IsBOF"), 10);
+}
+
+// A loaded module is found again by the path the registry names it by; what
+// the registry names now decides, whatever name found the module before.
+TEST(LifetimeTest, TheRegistrysPathOfTheMomentFindsTheModule) {
+  const std::string serverKey = "CLSID\\" + StringFromGUID(CLSID_KvDataPump) + "\\InprocServer32";
+  std::string registered;
+  ASSERT_EQ(KvRegQueryValue(serverKey, "", &registered), S_OK);
+  TempDir dir;
+  const std::string link = dir / "pump-module.so";
+  ASSERT_EQ(symlink(registered.c_str(), link.c_str()), 0);
+
+  ComPtr<IDispatch> byFile = CreateByProgId(u"KvHtmlDbTools.KvDataPump");
+  ASSERT_EQ(KvRegSetValue(serverKey, "", link), S_OK);
+  ComPtr<IDispatch> byLink = CreateByProgId(u"KvHtmlDbTools.KvDataPump");
+  EXPECT_TRUE(byFile && byLink);
+  EXPECT_EQ(KvServerLoadedModuleCount(), 1u);  // one file, loaded once
+
+  ASSERT_EQ(KvRegSetValue(serverKey, "", dir / "gone.so"), S_OK);
+  ComPtr<IUnknown> refused;
+  EXPECT_EQ(CoCreateInstance(CLSID_KvDataPump, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             refused.ReleaseAndGetVoidAddress()),
+            CO_E_DLLNOTFOUND);
+
+  // Unloaded and named by the link again: loaded anew through it.
+  byFile.Reset();
+  byLink.Reset();
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(KvServerLoadedModuleCount(), 0u);
+  ASSERT_EQ(KvRegSetValue(serverKey, "", link), S_OK);
+  EXPECT_TRUE(CreateByProgId(u"KvHtmlDbTools.KvDataPump"));
+  ASSERT_EQ(KvRegSetValue(serverKey, "", registered), S_OK);
 }
 
 }  // namespace

@@ -290,4 +290,33 @@ TEST_F(CoreSaveRetryTest, HundredCollisionsGiveUpWithEFail) {
   EXPECT_EQ(0, db->Count("krorder_l"));
 }
 
+// With savelock=table another writer holding the database past the busy
+// timeout is a collision before any row is written: the save waits, then
+// tries again.
+class CoreLockedSaveTest : public CoreSaveTest {
+ protected:
+  void SetUp() override {
+    Open(TestDatabase::Engine::SQLite, "savelock=table");
+    ASSERT_EQ(S_OK, Bind(kOrderEditForm));
+  }
+};
+
+TEST_F(CoreLockedSaveTest, WriterHoldingTheTablesPastTheTimeoutIsACollision) {
+  IDispatch* opened = nullptr;
+  KvDbOpenSessionConnection(db->ConnectionString(), &opened);
+  CKvDbConnection holder(opened, true);
+  opened->Release();
+  holder.BeginTransWriting({"krorder"});
+  std::vector<DWORD> waits;
+  ScopedSleepHook hook([&](DWORD ms) {
+    waits.push_back(ms);
+    holder.CommitTrans();
+  });
+  Set("strno", Str("after the wait"));
+  EXPECT_EQ(1, Save());
+  EXPECT_EQ(1u, waits.size());
+  EXPECT_EQ(1, TraceCount("Data save collision. ID: -1 Retry: 1\n")) << trace.Text();
+  EXPECT_EQ("after the wait", Text("krorder", "strno", 1));
+}
+
 }  // namespace

@@ -79,8 +79,9 @@ struct TraceChecks {
 // A pump and a fresh demo database with a session on it.
 class PumpParts {
  protected:
-  void Open(TestDatabase::Engine engine) {
-    db = TestDatabase::Create(engine);
+  // connectionOptions: the access layer's, as TestDatabase::Create takes them.
+  void Open(TestDatabase::Engine engine, const std::string& connectionOptions = "") {
+    db = TestDatabase::Create(engine, connectionOptions);
     ASSERT_TRUE(db);
     session = db->NewSession();
     pump = NewDataPump();

@@ -129,13 +129,16 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
   const std::string probe =
       "Response.Write([Object.keys(Object.prototype).length, [].push(1), typeof Math.max,\n"
       "  Object.isExtensible(JSON), Object.getPrototypeOf(Math) === Object.prototype, [].length,\n"
-      "  typeof Array.prototype.push.marked, typeof leftBehind, globalThis === this].join());";
-  const std::string pristine = "0,1,function,true,true,0,undefined,undefined,true";
+      "  typeof Array.prototype.push.marked, typeof leftBehind, globalThis === this,\n"
+      "  typeof Request.marked, Object.isFrozen(Server), typeof Application.Lock,\n"
+      "  Object.keys(Response).length].join());";
+  const std::string pristine = "0,1,function,true,true,0,undefined,undefined,true,undefined,false,function,5";
   // Pages that only use the built-ins, however heavily, keep the heap.
   const std::string busy =
       "var a = [3, 1, 2].sort().concat([4]).join(); var o = JSON.parse(JSON.stringify({d: new Date(0)}));\n"
       "/x(y)/g.exec('xy'); try { null.x; } catch (e) { String(e); } leftBehind = Math.random();\n"
-      "Object.keys(this); for (var k in Math) {} Response.Write('busy');";
+      "Object.keys(this); for (var k in Math) {} Response.ContentType = 'text/plain'; Response.Status = '200 OK';\n"
+      "Server.HTMLEncode('<'); Request.QueryString('q'); Response.Write('busy');";
   EXPECT_EQ(RunScript(engine, busy), "busy");
   EXPECT_EQ(RunScript(engine, probe), pristine);
   EXPECT_EQ(engine.Renewals(), 0u);
@@ -150,6 +153,11 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
       "Array.prototype.push.marked = 1;",
       "Object.defineProperty(Array.prototype, 'push', { get: function () { return 1; } });",
       "globalThis.Object.prototype.y = 2;",
+      // The page objects are made once per heap as well.
+      "Request.marked = 1;",
+      "Object.freeze(Server);",
+      "delete Application.Lock;",
+      "Response.Write = function () {};",
   };
   size_t renewals = 0;
   for (const char* tamper : tampering) {

@@ -154,6 +154,27 @@ TEST_P(ServeFarm, AbandonAndExpiryRemoveTheSessionsRow) {
   EXPECT_TRUE(Eventually([&] { return Rows("kvhost_sessions") == 0; }));
 }
 
+// --max-sessions counts the sessions every process keeps: while that many
+// are live a request that would start one is refused on any process, and
+// an expired or abandoned one makes room.
+TEST_P(ServeFarm, MaxSessionsBoundsTheSessionsOfAllProcesses) {
+  auto a = Start("a", {"--max-sessions", "1"}), b = Start("b", {"--max-sessions", "1"});
+  std::string cookie;
+  EXPECT_EQ(Get(*a, "/keep.asp", "", &cookie), "200 kept");
+  const std::string full = Get(*b, "/keep.asp");
+  EXPECT_EQ(full.substr(0, 3), "503") << full;
+  EXPECT_NE(full.find("The server keeps as many sessions as it may (1); try again later."), std::string::npos)
+      << full;
+  EXPECT_EQ(Get(*b, "/bump.asp", cookie), "200 n=43") << "a kept session goes on";
+  EXPECT_EQ(Rows("kvhost_sessions"), 1);
+
+  m_db->Exec("UPDATE kvhost_sessions SET expires_ms = 1");
+  EXPECT_EQ(Get(*b, "/keep.asp", cookie, &cookie), "200 kept") << "an expired session is none";
+  EXPECT_EQ(Get(*a, "/keep.asp").substr(0, 3), "503");
+  EXPECT_EQ(Get(*a, "/abandon.asp", cookie), "200 gone");
+  EXPECT_EQ(Get(*a, "/keep.asp"), "200 kept");
+}
+
 TEST_P(ServeFarm, AProcessKilledWhileHoldingTheApplicationLockDoesNotKeepIt) {
   auto a = Start("a", {"--script-timeout", "300"});
   auto b = Start("b", {"--script-timeout", "60"});

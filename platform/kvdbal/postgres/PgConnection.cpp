@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -77,6 +78,18 @@ bool FailedOnACursorName(const PGresult* result) {
 long AffectedRows(const PGresult* result) {
   const char* tuples = PQcmdTuples(const_cast<PGresult*>(result));
   return tuples && *tuples ? std::atol(tuples) : 0;
+}
+
+// FNV-1a over the name as the server folds an unquoted one: stable across
+// processes, machines and releases, which a hash of the standard library
+// need not be.
+long long IdLockKey(const std::string& table) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : table) {
+    hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+    hash *= 1099511628211ull;
+  }
+  return static_cast<long long>(hash);
 }
 
 }  // namespace
@@ -322,6 +335,32 @@ void PgConnection::DoBegin() {
   // back with its rollback; they wait until it has ended.
   Reading([this] { return Run("BEGIN", false); });
   m_transactionOpen = true;
+}
+
+// Each table's ids are guarded by an advisory lock of the transaction,
+// keyed by its name, which the server releases when the transaction ends,
+// however it ends. Tables are locked in the order of their keys, so two
+// writers never wait for each other crosswise. Different spellings of one
+// table (quoted, with a schema) get different keys and do not wait for each
+// other; the keys then still refuse a duplicate id. A wait beyond the
+// connection's lock_timeout fails with lock_not_available, a collision.
+void PgConnection::DoBeginWriting(const std::vector<std::string>& tablesTakingIds) {
+  Begin();
+  if (tablesTakingIds.empty()) return;
+  std::vector<long long> keys;
+  for (const std::string& table : tablesTakingIds) keys.push_back(IdLockKey(table));
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::string sql;
+  for (long long key : keys)
+    sql += (sql.empty() ? "" : "; ") + std::string("SELECT pg_advisory_xact_lock(") + std::to_string(key) + ")";
+  try {
+    NotifyStatement(sql);
+    RunEvery(sql, false);
+  } catch (const CKvDbException&) {
+    Rollback();
+    throw;
+  }
 }
 
 void PgConnection::DoCommit() {

@@ -46,6 +46,7 @@ class PgConnection final : public EngineConnection {
   long DoExecute(const std::string& sql) override;
   long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
   void DoBegin() override;
+  void DoBeginWriting(const std::vector<std::string>& tablesTakingIds) override;
   void DoCommit() override;
   void DoRollback() override;
   bool HasTransactionToRollBack() const override;

@@ -360,6 +360,16 @@ void SqliteConnection::DoBegin() {
   RunSimple("BEGIN");
 }
 
+// SQLite has one write lock for the whole database. A deferred transaction
+// reads first and asks for the lock at its first write, when another writer
+// may have committed since its reads, which fails at once; taking the lock
+// at the start waits (up to the busy timeout) for the writer before it.
+void SqliteConnection::DoBeginWriting(const std::vector<std::string>& /*tablesTakingIds*/) {
+  NotifyStatement("BEGIN IMMEDIATE");
+  CheckFileIdentity();
+  RunSimple("BEGIN IMMEDIATE");
+}
+
 void SqliteConnection::DoCommit() {
   RunSimple("COMMIT");
 }

@@ -40,6 +40,7 @@ class SqliteConnection final : public EngineConnection {
   long DoExecute(const std::string& sql) override;
   long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) override;
   void DoBegin() override;
+  void DoBeginWriting(const std::vector<std::string>& tablesTakingIds) override;
   void DoCommit() override;
   void DoRollback() override;
   bool HasTransactionToRollBack() const override;

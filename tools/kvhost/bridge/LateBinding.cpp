@@ -50,9 +50,14 @@ bool FindTarget(duk_context* ctx, uint32_t id, std::string name, MemberTarget* t
 bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) {
   duk_size_t length = 0;
   const char* key = duk_get_lstring(ctx, 1, &length);
-  return FindTarget(ctx, ObjectIdOf(ctx, 0), ScriptTextToUtf8(std::string_view(key, length)),
-                    target, failure) &&
-         FindMember(target->object, target->label, target->name, &target->dispid, failure);
+  const std::string_view scriptName(key, length);
+  const uint32_t id = ObjectIdOf(ctx, 0);
+  if (!FindTarget(ctx, id, ScriptTextToUtf8(scriptName), target, failure)) return false;
+  ObjectTable& objects = GetScriptBridge(ctx).objects;
+  if (objects.KnownMember(id, scriptName, &target->dispid)) return true;
+  if (!FindMember(target->object, target->label, target->name, &target->dispid, failure)) return false;
+  objects.RememberMember(id, scriptName, target->dispid);
+  return true;
 }
 
 // The one way into a member: pushes its result on success.
@@ -200,7 +205,7 @@ duk_ret_t SetTrap(duk_context* ctx) {
 }  // namespace
 
 void InstallLateBinding(duk_context* ctx) {
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_global_string(ctx, "Date");
   duk_get_prop_string(ctx, -1, "prototype");
   duk_get_prop_string(ctx, -1, "getTime");
@@ -223,7 +228,7 @@ void PushLateBoundObject(duk_context* ctx, uint32_t id) {
   duk_put_prop_literal(ctx, -2, KV_KEY_OBJECT_ID);
   duk_push_c_function(ctx, FinalizeTarget, 2);
   duk_set_finalizer(ctx, -2);
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_prop_string(ctx, -1, kStashHandler);
   duk_remove(ctx, -2);
   duk_push_proxy(ctx, 0);

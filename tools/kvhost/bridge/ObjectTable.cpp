@@ -4,7 +4,7 @@
 
 uint32_t ObjectTable::Add(ComPtr<IDispatch> object, std::string label) {
   uint32_t id = m_nextId++;
-  m_entries.emplace(id, Entry{std::move(object), std::move(label)});
+  m_entries.emplace(id, Entry{std::move(object), std::move(label), {}});
   return id;
 }
 
@@ -16,6 +16,23 @@ IDispatch* ObjectTable::Find(uint32_t id) const {
 std::string ObjectTable::Label(uint32_t id) const {
   auto it = m_entries.find(id);
   return it == m_entries.end() ? std::string("object") : it->second.label;
+}
+
+bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid) const {
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return false;
+  for (const auto& [known, knownId] : it->second.members) {
+    if (known == name) {
+      *dispid = knownId;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ObjectTable::RememberMember(uint32_t id, std::string_view name, DISPID dispid) {
+  auto it = m_entries.find(id);
+  if (it != m_entries.end()) it->second.members.emplace_back(name, dispid);
 }
 
 void ObjectTable::Remove(uint32_t id) {

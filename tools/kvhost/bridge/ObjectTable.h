@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/com/ComPtr.h"
 
@@ -22,6 +25,12 @@ class ObjectTable {
   IDispatch* Find(uint32_t id) const;
   std::string Label(uint32_t id) const;
   void Remove(uint32_t id);
+  // The member ids found on an object so far, by the name the script used.
+  // An object's ids stay the same while it lives, so each name it is
+  // called by is looked up once; another object, even of the same class,
+  // starts with none.
+  bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid) const;
+  void RememberMember(uint32_t id, std::string_view name, DISPID dispid);
   size_t Count() const { return m_entries.size(); }
   // Releases every object, the most recently created first.
   void Clear();
@@ -30,6 +39,7 @@ class ObjectTable {
   struct Entry {
     ComPtr<IDispatch> object;
     std::string label;
+    std::vector<std::pair<std::string, DISPID>> members;  // a page names a few
   };
   std::map<uint32_t, Entry> m_entries;
   uint32_t m_nextId = 1;

@@ -50,7 +50,9 @@ constexpr duk_errcode_t kBlamePageLine = 1L << 24;
 // Raises a script error of the given kind (DUK_ERR_TYPE_ERROR, ...).
 [[noreturn]] void RaiseScriptError(duk_context* ctx, duk_errcode_t kind, const char* message);
 
-// Stash slots for built-ins captured at start, before a page could replace them.
+// Slots of the heap's stash for built-ins captured at start, before a page
+// could replace them. The heap's stash, not the global object's: a page's
+// global object is a copy of the heap's, and copies leave hidden keys out.
 constexpr const char* kStashDate = "kvDate";
 constexpr const char* kStashGetTime = "kvGetTime";
 constexpr const char* kStashHandler = "kvHandler";

@@ -46,7 +46,7 @@ void ReadScriptArray(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
 }
 
 bool IsScriptDate(duk_context* ctx, duk_idx_t idx) {
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_prop_string(ctx, -1, kStashDate);
   bool isDate = duk_instanceof(ctx, idx, -1);
   duk_pop_2(ctx);
@@ -54,7 +54,7 @@ bool IsScriptDate(duk_context* ctx, duk_idx_t idx) {
 }
 
 void ReadScriptDate(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_prop_string(ctx, -1, kStashGetTime);
   duk_dup(ctx, idx);
   duk_call_method(ctx, 0);  // raises for an object that only pretends to be a date
@@ -129,7 +129,7 @@ duk_ret_t ReadArgumentsUnprotected(duk_context* ctx, void* udata) {
 void PushScriptDate(duk_context* ctx, DATE date) {
   double milliseconds = 0;
   if (!ScriptTimeFromDate(date, &milliseconds)) milliseconds = NAN;
-  duk_push_global_stash(ctx);
+  duk_push_heap_stash(ctx);
   duk_get_prop_string(ctx, -1, kStashDate);
   duk_remove(ctx, -2);
   duk_push_number(ctx, milliseconds);

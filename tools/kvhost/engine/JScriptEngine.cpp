@@ -72,11 +72,15 @@ duk_ret_t CompileToBytecode(duk_context* ctx, void*) {
 
 // Readies the heap's own thread for sharing its built-ins: no way left for a
 // page to register a script finalizer, which would run its code during a
-// later page. [] -> [whether pages can be given copies of its global object]
+// later page, and the page objects that hold nothing of one page made once
+// among them, so the record of the built-ins watches them as well.
+// [] -> [whether pages can be given copies of its global object]
 duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void*) {
   duk_get_global_string(ctx, "Duktape");
   if (duk_is_object(ctx, -1)) duk_del_prop_string(ctx, -1, "fin");
   duk_pop(ctx);
+  InstallLateBinding(ctx);
+  InstallSharedPageObjects(ctx);
   const bool copies = KvPushGlobalCopy(ctx, ctx);
   if (copies) duk_pop(ctx);
   duk_push_boolean(ctx, copies);
@@ -97,11 +101,22 @@ duk_ret_t PushPageThread(duk_context* ctx, void* shared) {
   return 1;
 }
 
+struct PageStart {
+  const JScriptProgram* program;
+  bool sharedBuiltins;  // the page's global object is a copy of the heap's
+};
+
 // Sets up the page's globals and runs the program. [] -> [result]
 duk_ret_t StartPage(duk_context* ctx, void* udata) {
-  const auto* program = static_cast<const JScriptProgram*>(udata);
-  InstallLateBinding(ctx);
-  InstallPageGlobals(ctx);
+  const auto& start = *static_cast<const PageStart*>(udata);
+  const JScriptProgram* program = start.program;
+  if (start.sharedBuiltins) {
+    InstallSessionObject(ctx);
+  } else {
+    // Built-ins of the page's own: late binding must know its Date.
+    InstallLateBinding(ctx);
+    InstallPageGlobals(ctx);
+  }
   void* buffer = duk_push_fixed_buffer(ctx, program->bytecode.size());
   std::memcpy(buffer, program->bytecode.data(), program->bytecode.size());
   duk_load_function(ctx);
@@ -266,7 +281,8 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     throw std::runtime_error("cannot make the page's script environment");
   }
   duk_context* thread = duk_get_context(m_ctx, -1);
-  bool ok = duk_safe_call(thread, StartPage, const_cast<JScriptProgram*>(&program), 0, 1) == DUK_EXEC_SUCCESS;
+  PageStart start{&program, m_builtins != nullptr};
+  bool ok = duk_safe_call(thread, StartPage, &start, 0, 1) == DUK_EXEC_SUCCESS;
   if (ok)
     duk_pop(thread);
   else

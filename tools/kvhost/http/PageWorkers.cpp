@@ -10,13 +10,19 @@ PageWorkers::PageWorkers(size_t count) {
 PageWorkers::~PageWorkers() { Close(); }
 
 void PageWorkers::Submit(Job job) {
+  bool queued = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_closed) {
       m_queue.push_back(std::move(job));
-      m_wake.notify_one();
-      return;
+      queued = true;
     }
+  }
+  if (queued) {
+    // Woken after the lock is let go, a worker finds it free rather than
+    // waking only to wait for it.
+    m_wake.notify_one();
+    return;
   }
   job(false);
 }

@@ -71,7 +71,9 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
     return target;
   }
   std::string virtualPath(decodedPath);
-  if (fs::is_directory(resolved, ec)) {
+  // One look at the file answers both questions below.
+  const fs::file_status status = fs::status(resolved, ec);
+  if (fs::is_directory(status)) {
     if (virtualPath.back() != '/') {
       target.kind = SiteTarget::AddSlash;
       target.virtualPath = virtualPath + "/";
@@ -82,7 +84,7 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
     }
     return target;
   }
-  if (!fs::is_regular_file(resolved, ec)) return target;
+  if (!fs::is_regular_file(status)) return target;
   target.virtualPath = virtualPath;
   if (ExtensionOf(virtualPath) == "asp") {
     target.kind = SiteTarget::Page;

@@ -178,6 +178,7 @@ class SiteServer {
   bool ExecutePage(PageContext& page, const SiteTarget& target, std::string* error);
   HttpAnswer ErrorAnswer(const std::string& error);
   HttpAnswer ForgedAnswer();
+  HttpAnswer SessionsFullAnswer();
   MHD_Result Answer(MHD_Connection* connection, RequestState& state, HttpAnswer answer);
   MHD_Result Queue(MHD_Connection* connection, RequestState& state, unsigned status, MHD_Response* response,
                    size_t bytes);
@@ -386,11 +387,7 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   const bool made = !session;
   if (made) {
     session = m_state.sessions->Make();
-    if (!session)
-      return Answer(connection, state,
-                    AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE,
-                               "The server keeps as many sessions as it may (" +
-                                   std::to_string(m_options.maxSessions) + "); try again later."));
+    if (!session) return Answer(connection, state, SessionsFullAnswer());
   }
   MHD_suspend_connection(connection);
   RequestState* running = &state;
@@ -452,10 +449,12 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
   // as that request's page may run.
   bool fresh = made;
   try {
-    if (!m_state.sessions->Begin(*session, made, &fresh,
-                                 std::chrono::steady_clock::now() + Seconds(m_options.scriptTimeoutSeconds)))
+    const SessionStart start = m_state.sessions->Begin(
+        *session, made, &fresh, std::chrono::steady_clock::now() + Seconds(m_options.scriptTimeoutSeconds));
+    if (start == SessionStart::Busy)
       return AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE,
                         "Another request of this session is still running; try again in a moment.");
+    if (start == SessionStart::Full) return SessionsFullAnswer();
   } catch (const CException& e) {
     std::fprintf(stderr, "kvhost: the session store cannot be reached: %s\n", e.Message().c_str());
     return AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server cannot reach its sessions; try again in a moment.");
@@ -520,6 +519,11 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
 
 bool SiteServer::ExecutePage(PageContext& page, const SiteTarget& target, std::string* error) {
   return m_pages.Execute(page, target.virtualPath, error);
+}
+
+HttpAnswer SiteServer::SessionsFullAnswer() {
+  return AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server keeps as many sessions as it may (" +
+                                                      std::to_string(m_options.maxSessions) + "); try again later.");
 }
 
 HttpAnswer SiteServer::ForgedAnswer() {

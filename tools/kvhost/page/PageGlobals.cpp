@@ -42,10 +42,14 @@ void RequireTextArguments(duk_context* ctx, duk_idx_t count, const char* what) {
   }
 }
 
-void InstallPageGlobals(duk_context* ctx) {
+void InstallSharedPageObjects(duk_context* ctx) {
   InstallServerObject(ctx);
   InstallRequestObject(ctx);
   InstallResponseObject(ctx);
-  InstallSessionObject(ctx);
   InstallApplicationObject(ctx);
+}
+
+void InstallPageGlobals(duk_context* ctx) {
+  InstallSharedPageObjects(ctx);
+  InstallSessionObject(ctx);
 }

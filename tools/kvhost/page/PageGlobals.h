@@ -12,6 +12,11 @@
 // then sees Session as null).
 void InstallPageGlobals(duk_context* ctx);
 
+// Server, Request, Response and Application: they hold nothing of a page
+// and work on whichever page the bridge runs, so a heap whose pages share
+// its built-ins makes them once, among those built-ins.
+void InstallSharedPageObjects(duk_context* ctx);
+
 // ---- shared by the files that build the objects ----
 
 PageContext& CurrentPage(duk_context* ctx);

@@ -77,8 +77,8 @@ int64_t TimeoutMs(const PageSession& page) { return int64_t{page.timeoutMinutes.
 }  // namespace
 
 DatabaseSessions::DatabaseSessions(StateDatabase& database, std::function<ComPtr<IDispatch>()> makeHost,
-                                   long developmentUser, std::chrono::steady_clock::duration sweepEvery)
-    : m_database(database), m_makeHost(std::move(makeHost)), m_developmentUser(developmentUser),
+                                   long developmentUser, size_t limit, std::chrono::steady_clock::duration sweepEvery)
+    : m_database(database), m_makeHost(std::move(makeHost)), m_developmentUser(developmentUser), m_limit(limit),
       m_sweeper(sweepEvery, [this] { Sweep(); }) {}
 
 void DatabaseSessions::Sweep() {
@@ -140,6 +140,14 @@ void DatabaseSessions::StartOver(WebSession& session) {
   session.storedExpiryMs = 0;
 }
 
+bool DatabaseSessions::HasRoom() {
+  // Rows past their expiry wait for the sweep but are no session any more.
+  auto row = m_database.QueryRow("SELECT COUNT(*) FROM kvhost_sessions WHERE expires_ms > " +
+                                 std::to_string(StateDatabase::NowMs()));
+  const long long kept = row && !row->empty() ? std::atoll((*row)[0].c_str()) : 0;
+  return kept >= 0 && static_cast<unsigned long long>(kept) < m_limit;
+}
+
 void DatabaseSessions::Rekey(const std::shared_ptr<WebSession>& session, const std::string& id) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_live.erase(session->page.id);
@@ -147,16 +155,18 @@ void DatabaseSessions::Rekey(const std::shared_ptr<WebSession>& session, const s
   m_live[id] = session;
 }
 
-bool DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh,
-                             std::chrono::steady_clock::time_point deadline) {
+SessionStart DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh,
+                                     std::chrono::steady_clock::time_point deadline) {
   PageSession& page = session.page;
-  // A session made for this request has an id nobody else knows yet.
+  // A session made for this request has an id nobody else knows yet. The
+  // rows are counted here, on a worker, not when it was made on the event
+  // loop; only a request that starts a session pays for it.
   *fresh = made;
-  if (made) return true;
+  if (made) return HasRoom() ? SessionStart::Ready : SessionStart::Full;
   // Held here until the session is read, so that a failed read lets the
   // lock go with it.
   HeldLock turn = m_database.Lock("session:" + page.id, deadline);
-  if (!turn.owns_lock()) return false;
+  if (!turn.owns_lock()) return SessionStart::Busy;
   auto row = m_database.QueryRow("SELECT kept, expires_ms FROM kvhost_sessions WHERE id = " +
                                  StateDatabase::Quoted(page.id) +
                                  " AND expires_ms > " + std::to_string(StateDatabase::NowMs()));
@@ -167,14 +177,14 @@ bool DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh,
     page.renewId = false;
     page.kept = true;
     session.turn = std::move(turn);
-    return true;
+    return SessionStart::Ready;
   }
   // Expired, abandoned or never kept: the visitor starts over under an id
   // of its own, not the one they brought.
   turn.unlock();
   StartOver(session);
   *fresh = true;
-  return true;
+  return HasRoom() ? SessionStart::Ready : SessionStart::Full;
 }
 
 std::string DatabaseSessions::End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) {
@@ -194,8 +204,11 @@ std::string DatabaseSessions::End(const std::shared_ptr<WebSession>& session, bo
   const std::string expires = std::to_string(now + TimeoutMs(page));
   if (fresh || renew) {
     const std::string newId = fresh ? page.id : NewSessionId();
+    // The id is new and random: a row already there is this insert's own,
+    // run a second time.
     m_database.Execute("INSERT INTO kvhost_sessions (id, expires_ms, kept) VALUES (" + StateDatabase::Quoted(newId) +
-                       ", " + expires + ", " + StateDatabase::Quoted(form) + ")");
+                       ", " + expires + ", " + StateDatabase::Quoted(form) +
+                       ") ON CONFLICT (id) DO UPDATE SET expires_ms = excluded.expires_ms, kept = excluded.kept");
     if (renew && !fresh) {
       m_database.Execute("DELETE FROM kvhost_sessions WHERE id = " + id);
       Rekey(session, newId);

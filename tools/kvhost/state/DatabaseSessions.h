@@ -17,14 +17,17 @@
 class DatabaseSessions final : public SessionStore {
  public:
   // makeHost: a host session for each session object; developmentUser:
-  // the user a new session starts with (0: nobody).
+  // the user a new session starts with (0: nobody); limit: the sessions
+  // all processes keep at once, counted in the database whenever a request
+  // would start a new one.
   DatabaseSessions(StateDatabase& database, std::function<ComPtr<IDispatch>()> makeHost, long developmentUser,
-                   std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
+                   size_t limit, std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
   ~DatabaseSessions() override = default;
 
   std::shared_ptr<WebSession> Open(const std::string& id) override;
   std::shared_ptr<WebSession> Make() override;
-  bool Begin(WebSession& session, bool made, bool* fresh, std::chrono::steady_clock::time_point deadline) override;
+  SessionStart Begin(WebSession& session, bool made, bool* fresh,
+                     std::chrono::steady_clock::time_point deadline) override;
   std::string End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) override;
 
   // Deletes the rows past their expiry.
@@ -34,11 +37,15 @@ class DatabaseSessions final : public SessionStore {
   // Gives a session object a new id (and its place in the map under it).
   void Rekey(const std::shared_ptr<WebSession>& session, const std::string& id);
   void StartOver(WebSession& session);
+  // Whether another session may be kept: fewer than the limit are, past
+  // their expiry or not.
+  bool HasRoom();
   void Remember(const std::shared_ptr<WebSession>& session);
 
   StateDatabase& m_database;
   std::function<ComPtr<IDispatch>()> m_makeHost;
   const long m_developmentUser;
+  const size_t m_limit;
 
   // The session objects of the requests this process runs or queues now,
   // so that requests of one session meet in one queue; the objects go with

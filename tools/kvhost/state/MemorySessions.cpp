@@ -6,11 +6,11 @@ std::shared_ptr<WebSession> MemorySessions::Make() {
   return m_sessions.HasRoom() ? m_sessions.MakeSession() : nullptr;
 }
 
-bool MemorySessions::Begin(WebSession&, bool made, bool* fresh, std::chrono::steady_clock::time_point) {
+SessionStart MemorySessions::Begin(WebSession&, bool made, bool* fresh, std::chrono::steady_clock::time_point) {
   // The session's queue in this process is its turn, and its values are
-  // where the page reads them.
+  // where the page reads them; a new one was made only when there was room.
   *fresh = made;
-  return true;
+  return SessionStart::Ready;
 }
 
 std::string MemorySessions::End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) {

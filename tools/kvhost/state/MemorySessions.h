@@ -9,7 +9,7 @@ class MemorySessions final : public SessionStore {
 
   std::shared_ptr<WebSession> Open(const std::string& id) override { return m_sessions.FindLive(id); }
   std::shared_ptr<WebSession> Make() override;
-  bool Begin(WebSession&, bool made, bool* fresh, std::chrono::steady_clock::time_point) override;
+  SessionStart Begin(WebSession&, bool made, bool* fresh, std::chrono::steady_clock::time_point) override;
   std::string End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) override;
 
  private:

@@ -15,7 +15,8 @@ ServerState OpenServerState(const ServerStateSettings& settings) {
   // machine; it stands for twice the longest a page may run, then goes.
   const auto lease = std::chrono::milliseconds(static_cast<int64_t>(settings.scriptTimeoutSeconds * 2000) + 5000);
   state.database = std::make_unique<StateDatabase>(settings.url, lease);
-  state.sessions = std::make_unique<DatabaseSessions>(*state.database, settings.makeHost, settings.developmentUser);
+  state.sessions = std::make_unique<DatabaseSessions>(*state.database, settings.makeHost, settings.developmentUser,
+                                                      settings.maxSessions);
   state.application = std::make_unique<DatabaseApplication>(*state.database);
   return state;
 }

@@ -21,7 +21,7 @@ struct ServerStateSettings {
   std::string url;  // empty: this process's memory
   std::function<ComPtr<IDispatch>()> makeHost;
   long developmentUser = 0;
-  size_t maxSessions = 100000;  // bounds the memory store only
+  size_t maxSessions = 100000;  // sessions kept at once, by all processes of a state database
   double scriptTimeoutSeconds = 30;
 };
 

@@ -9,6 +9,13 @@
 
 #include "state/WebSessions.h"
 
+// How the start of a request's session went.
+enum class SessionStart {
+  Ready,  // the turn is taken and the session read (or new)
+  Busy,   // another request of the session held it past the deadline
+  Full,   // a new session was due, but as many as may be kept are
+};
+
 class SessionStore {
  public:
   virtual ~SessionStore() = default;
@@ -23,9 +30,9 @@ class SessionStore {
   virtual std::shared_ptr<WebSession> Make() = 0;
   // On a worker, before the page: takes the session's turn (no other
   // request of it runs anywhere until End) and reads what was kept.
-  // *fresh: the session is new (made is true) or is no longer kept; false
-  // when the turn did not come before deadline.
-  virtual bool Begin(WebSession& session, bool made, bool* fresh, std::chrono::steady_clock::time_point deadline) = 0;
+  // *fresh: the session is new (made is true) or is no longer kept.
+  virtual SessionStart Begin(WebSession& session, bool made, bool* fresh,
+                             std::chrono::steady_clock::time_point deadline) = 0;
   // After the page (ran: it ran to its end): keeps what changed, drops an
   // abandoned session, gives a signed-in one its new id, and ends the turn.
   // The id the client's cookie must now carry, or "" when it stays.

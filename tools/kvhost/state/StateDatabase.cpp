@@ -79,28 +79,47 @@ void StateDatabase::CreateTables() {
   }
 }
 
-long StateDatabase::Execute(const std::string& sql) {
+// Every statement of the store runs on its own and may run twice with the
+// same outcome. One that fails is run once more on the same connection: a
+// database server that restarts ends its sessions, and with them the
+// statement under way; the connection then makes a new session before the
+// next statement, waiting for the server to come back (the access layer's
+// reconnectwait), where a new connection would be refused at once. Any
+// other failure fails again.
+template <typename Statement>
+auto StateDatabase::Run(Statement&& statement) -> decltype(statement(std::declval<CKvDbConnection&>())) {
   Borrowed borrowed(m_pool);
-  long affected = 0;
-  borrowed.Connection().Execute(sql.c_str(), &affected, 0);
+  try {
+    auto result = statement(borrowed.Connection());
+    borrowed.Healthy();
+    return result;
+  } catch (const CKvDbException&) {
+  }
+  auto result = statement(borrowed.Connection());
   borrowed.Healthy();
-  return affected;
+  return result;
+}
+
+long StateDatabase::Execute(const std::string& sql) {
+  return Run([&sql](CKvDbConnection& connection) {
+    long affected = 0;
+    connection.Execute(sql.c_str(), &affected, 0);
+    return affected;
+  });
 }
 
 std::optional<std::vector<std::string>> StateDatabase::QueryRow(const std::string& sql) {
-  Borrowed borrowed(m_pool);
-  std::optional<std::vector<std::string>> row;
-  {
+  return Run([&sql](CKvDbConnection& connection) {
+    std::optional<std::vector<std::string>> row;
     CKvDbRowset rows;
-    rows.Open(sql.c_str(), &borrowed.Connection(), kvDbOpenStatic, kvDbLockReadOnly, kvDbFetchDefault);
+    rows.Open(sql.c_str(), &connection, kvDbOpenStatic, kvDbLockReadOnly, kvDbFetchDefault);
     if (!rows.IsEOF()) {
       row.emplace();
       for (int i = 0; i < rows.GetFieldCount(); ++i) row->push_back(rows.GetField(i)->GetStringValue());
     }
     rows.Close();
-  }
-  borrowed.Healthy();
-  return row;
+    return row;
+  });
 }
 
 int64_t StateDatabase::NowMs() {
@@ -119,14 +138,15 @@ std::string StateDatabase::Quoted(const std::string& text) {
 
 bool StateDatabase::TryLock(const std::string& name, const std::string& owner) {
   const int64_t now = NowMs();
-  // Inserted when free; taken over when the holder's lease ran out; else
-  // nothing changes and the row count says so.
+  // Inserted when free; taken over when the holder's lease ran out, or
+  // taken again by its owner (the same statement run twice); else nothing
+  // changes and the row count says so.
   return Execute("INSERT INTO kvhost_locks (name, owner, host, pid, until_ms) VALUES (" + Quoted(name) + ", " +
                  Quoted(owner) + ", " + Quoted(m_host) + ", " + std::to_string(getpid()) + ", " +
                  std::to_string(now + m_lease.count()) +
                  ") ON CONFLICT (name) DO UPDATE SET owner = excluded.owner, host = excluded.host, pid = "
                  "excluded.pid, until_ms = excluded.until_ms WHERE kvhost_locks.until_ms < " +
-                 std::to_string(now)) == 1;
+                 std::to_string(now) + " OR kvhost_locks.owner = excluded.owner") == 1;
 }
 
 bool StateDatabase::TakeOverFromTheDead(const std::string& name) {

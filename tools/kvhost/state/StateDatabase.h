@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "page/PageContext.h"
 #include "state/ConnectionPool.h"
+
+class CKvDbConnection;
 
 class StateDatabase {
  public:
@@ -24,7 +27,8 @@ class StateDatabase {
   StateDatabase(const StateDatabase&) = delete;
   StateDatabase& operator=(const StateDatabase&) = delete;
 
-  // Runs a statement; the rows it changed.
+  // Runs a statement; the rows it changed. Each statement given here must
+  // have the same outcome when it runs twice (see Run).
   long Execute(const std::string& sql);
   // The columns of the first row as text; nothing when there is no row.
   std::optional<std::vector<std::string>> QueryRow(const std::string& sql);
@@ -40,6 +44,10 @@ class StateDatabase {
   static std::string Quoted(const std::string& text);
 
  private:
+  // Runs statement(connection) on a pooled connection, once more when it
+  // fails.
+  template <typename Statement>
+  auto Run(Statement&& statement) -> decltype(statement(std::declval<CKvDbConnection&>()));
   bool TryLock(const std::string& name, const std::string& owner);
   // Deletes the lock row of name when its owner was a process of this
   // machine that is gone; true when one was deleted.
