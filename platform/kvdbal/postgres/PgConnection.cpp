@@ -86,7 +86,7 @@ long AffectedRows(const PGresult* result) {
 long long IdLockKey(const std::string& table) {
   uint64_t hash = 14695981039346656037ull;
   for (char c : table) {
-    hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+    hash ^= static_cast<unsigned char>(LowerAsciiChar(c));
     hash *= 1099511628211ull;
   }
   return static_cast<long long>(hash);
