@@ -32,6 +32,7 @@
 #include "BenchUtil.h"
 #include "bridge/MemberCall.h"
 #include "http/WebServer.h"
+#include "platform/com/Registry.h"
 #include "platform/host/HostSession.h"
 #include "setup/HostEnvironment.h"
 #include "state/ConnectionPool.h"
@@ -245,7 +246,7 @@ int main(int argc, char** argv) {
   // Deployed a while ago, as a served page usually is.
   fs::last_write_time(dir + "/site/read.asp", fs::file_time_type::clock::now() - std::chrono::hours(1));
   setenv("KVHOST_DATA_DIR", (dir + "/data").c_str(), 1);
-  setenv("KVCOM_REGISTRY", (dir + "/registry").c_str(), 1);
+  KvRegistryUseFile(dir + "/registry");
 
   KvHostOptions options;
   options.serve = true;

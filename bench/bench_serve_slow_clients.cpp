@@ -20,6 +20,7 @@
 
 #include "BenchUtil.h"
 #include "http/WebServer.h"
+#include "platform/com/Registry.h"
 #include "setup/HostEnvironment.h"
 
 namespace fs = std::filesystem;
@@ -64,7 +65,7 @@ int main() {
   fs::create_directories(dir + "/site");
   std::ofstream(dir + "/site/read.asp") << kPage;
   setenv("KVHOST_DATA_DIR", (dir + "/data").c_str(), 1);
-  setenv("KVCOM_REGISTRY", (dir + "/registry").c_str(), 1);
+  KvRegistryUseFile(dir + "/registry");
 
   KvHostOptions options;
   options.serve = true;

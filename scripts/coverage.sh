@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Line coverage of the component (src/) and of the database access layer
-# (platform/kvdbal) by the whole test suite, PostgreSQL included: builds the
-# tree with gcov instrumentation in its own folder (KV_BUILD_DIR, default
-# build-coverage), runs every test the way scripts/test.sh does and prints
-# gcovr's summary for each of the two parts.
+# Line coverage of the component (src/), of the database access layer
+# (platform/kvdbal) and of the script host (tools/kvhost) by the whole test
+# suite, PostgreSQL included: builds the tree with gcov instrumentation in its
+# own folder (KV_BUILD_DIR, default build-coverage), runs every test the way
+# scripts/test.sh does and prints gcovr's summary for each of the three parts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${KV_BUILD_DIR:-build-coverage}
@@ -29,11 +29,11 @@ done
 # One gcov pass over the build, then a summary per part from its result.
 # Forked test processes can leave gcov a negative branch count; gcovr skips
 # those lines of branch data, which line coverage does not use.
-gcovr --root . --object-directory "$build_dir" --filter 'src/' --filter 'platform/kvdbal/' \
+gcovr --root . --object-directory "$build_dir" --filter 'src/' --filter 'platform/kvdbal/' --filter 'tools/kvhost/' \
       --gcov-ignore-parse-errors --json --output "$build_dir/coverage.json" 2>"$build_dir/gcovr.log" ||
   { cat "$build_dir/gcovr.log" >&2; exit 1; }
 # Each part's file-by-file report lands beside the counts; the summary is printed.
-for part in src platform/kvdbal; do
+for part in src platform/kvdbal tools/kvhost; do
   echo "== line coverage of $part/"
   gcovr --root . --add-tracefile "$build_dir/coverage.json" --filter "$part/" --print-summary \
         --output "$build_dir/coverage-${part//\//-}.txt" | grep -E '^(lines|functions):'

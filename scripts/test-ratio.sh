@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints how many lines of tests the code carries: non-blank, non-comment
 # lines of C, C++ and JavaScript under tests/ against the product's own code
-# (src/, platform/, tools/, examples/, bench/). Vendored sources and installed
+# (src/, platform/, tools/, demoapp/, examples/, bench/). Vendored sources and installed
 # node modules are not ours and are left out. Counting is cloc's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +16,6 @@ count() {
     awk -F, '$2 == "SUM" { print $5 }'
 }
 tests=$(count tests)
-code=$(count src platform tools examples bench)
+code=$(count src platform tools demoapp examples bench)
 awk -v t="${tests:-0}" -v c="${code:-0}" \
   'BEGIN { printf "tests %d lines, code %d lines, ratio %.2f\n", t, c, (c ? t / c : 0) }'

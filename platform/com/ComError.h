@@ -2,6 +2,8 @@
 // value when a COM call fails (see ThrowIfFailed).
 #pragma once
 
+#include <string>
+
 #include "ComPtr.h"
 
 class _com_error {
@@ -23,6 +25,12 @@ class _com_error {
   mutable BSTR m_bstrDescription = nullptr;  // fetched on first use
   mutable bool m_bDescriptionFetched = false;
 };
+
+// The text of hr, as a COM error report names it: the system's message text
+// without its trailing line break, else "IDispatch error #%d" for the codes
+// interfaces define (0x80040201 to 0x8004FFFF), else "Unknown error 0x%0lX".
+// Every report of an HRESULT as text, the trace's and the hosts', uses it.
+std::string ComErrorText(HRESULT hr);
 
 // Raises the COM error for a failed HRESULT (no error information).
 inline void ThrowIfFailed(HRESULT hr) {

@@ -125,9 +125,42 @@ HRESULT ParseFile(const std::string& path, KvRegistryTree* tree) {
 
 }  // namespace
 
-std::string KvRegistryFilePath() {
-  if (const char* explicitPath = std::getenv("KVCOM_REGISTRY"); explicitPath && *explicitPath)
+namespace {
+
+struct ChosenFile {
+  std::mutex lock;
+  std::string path;
+};
+
+ChosenFile& Chosen() {
+  static ChosenFile chosen;
+  return chosen;
+}
+
+}  // namespace
+
+void KvRegistryUseFile(const std::string& path) {
+  ChosenFile& chosen = Chosen();
+  std::lock_guard<std::mutex> guard(chosen.lock);
+  chosen.path = path;
+}
+
+std::string KvRegistryFilePath(KvRegistrySource* source) {
+  KvRegistrySource ignored;
+  if (!source) source = &ignored;
+  {
+    ChosenFile& chosen = Chosen();
+    std::lock_guard<std::mutex> guard(chosen.lock);
+    if (!chosen.path.empty()) {
+      *source = KvRegistrySource::Chosen;
+      return chosen.path;
+    }
+  }
+  if (const char* explicitPath = std::getenv("KVCOM_REGISTRY"); explicitPath && *explicitPath) {
+    *source = KvRegistrySource::Environment;
     return explicitPath;
+  }
+  *source = KvRegistrySource::PerUser;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
     return std::string(xdg) + "/kvcom/registry";
   if (const char* home = std::getenv("HOME"); home && *home)

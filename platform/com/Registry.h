@@ -1,7 +1,8 @@
 // The file-backed class registry: the keys below HKEY_CLASSES_ROOT, kept in
 // text files. Lookups ask, in this order:
-//   1. the user's registry: the file KVCOM_REGISTRY names, else the per-user
-//      file ($XDG_CONFIG_HOME/kvcom/registry or ~/.config/kvcom/registry);
+//   1. the user's registry: the file the process chose (KvRegistryUseFile),
+//      else the file KVCOM_REGISTRY names, else the per-user file
+//      ($XDG_CONFIG_HOME/kvcom/registry or ~/.config/kvcom/registry);
 //   2. the system registry of the installation: kvcom/registry in the folder
 //      of the platform library itself (<prefix>/lib/kvcom/registry), written
 //      when the package is installed.
@@ -29,9 +30,19 @@
 #include "ComTypes.h"
 #include "RegistryTree.h"
 
-// KVCOM_REGISTRY when set, else $XDG_CONFIG_HOME/kvcom/registry, else
-// $HOME/.config/kvcom/registry. Read anew on every access.
-std::string KvRegistryFilePath();
+// Makes path the user's registry of this process, for every lookup, write
+// and module registration from now on; an empty path gives the choice back
+// to KVCOM_REGISTRY and the per-user default. A host or tool with its own
+// registry option calls this; the environment variable is how a process
+// tells the processes it starts.
+void KvRegistryUseFile(const std::string& path);
+
+enum class KvRegistrySource { Chosen, Environment, PerUser };
+
+// The file KvRegistryUseFile chose, else KVCOM_REGISTRY when set, else
+// $XDG_CONFIG_HOME/kvcom/registry, else $HOME/.config/kvcom/registry. Read
+// anew on every access. *source, when given, says which of them it is.
+std::string KvRegistryFilePath(KvRegistrySource* source = nullptr);
 // kvcom/registry beside the platform library (see above).
 std::string KvSystemRegistryFilePath();
 // The files lookups ask, in their order (the system registry is left out

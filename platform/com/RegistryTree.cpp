@@ -6,8 +6,6 @@ namespace {
 
 constexpr std::string_view kHeader = "KVCOM REGISTRY 1";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool HasControlCharacter(std::string_view s) {
   return std::any_of(s.begin(), s.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
@@ -74,11 +72,6 @@ void SerializeKey(const KvRegistryTree::Key& key, const std::string& path, std::
 }
 
 }  // namespace
-
-bool KvCaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
-}
 
 KvRegistryTree::KvRegistryTree() : m_root(std::make_unique<Key>()) {}
 

@@ -14,17 +14,15 @@
 #include <string_view>
 #include <vector>
 
-struct KvCaseInsensitiveLess {
-  bool operator()(const std::string& a, const std::string& b) const;
-};
+#include "AsciiCase.h"
 
 class KvRegistryTree {
  public:
   struct Key {
     std::string name;                          // as first created
     std::optional<std::string> defaultValue;   // unset: the key has no default value
-    std::map<std::string, std::string, KvCaseInsensitiveLess> values;  // named values
-    std::map<std::string, std::unique_ptr<Key>, KvCaseInsensitiveLess> subkeys;
+    std::map<std::string, std::string, AsciiCaseLess> values;  // named values
+    std::map<std::string, std::unique_ptr<Key>, AsciiCaseLess> subkeys;
   };
 
   KvRegistryTree();

@@ -7,29 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "DispatchCall.h"
+#include "Dispatch.h"
 #include "OleAuto.h"
 #include "TypeInfo.h"
 
 namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string NameFrom(LPOLESTR name) {
-  if (!name) return std::string();
-  size_t n = 0;
-  while (name[n]) ++n;
-  return Utf16ToUtf8(name, n);
-}
 
 // Sets *out to a new BSTR of text when out is given; false when memory runs out.
 bool GiveText(BSTR* out, const std::string& text) {
@@ -37,15 +19,6 @@ bool GiveText(BSTR* out, const std::string& text) {
   *out = BstrFromUtf8(text);
   return *out != nullptr;
 }
-
-struct Member {
-  std::string name;
-  std::string help;
-  std::vector<std::string> paramNames;
-  std::vector<ELEMDESC> params;
-  FUNCDESC desc{};
-  KvMethodCall call = nullptr;
-};
 
 class CTypeLib;
 
@@ -82,8 +55,7 @@ class CTypeInfo final : public ITypeInfo {
   const TYPEATTR& Attr() const { return m_attr; }
 
  private:
-  HRESULT MatchNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) const;
-  const Member* FindByMemid(MEMBERID memid) const {
+  const KvDispMember* FindByMemid(MEMBERID memid) const {
     for (const auto& m : m_members)
       if (m->desc.memid == memid) return m.get();
     return nullptr;
@@ -94,7 +66,7 @@ class CTypeInfo final : public ITypeInfo {
   TYPEATTR m_attr{};
   std::string m_name;
   std::string m_help;
-  std::vector<std::unique_ptr<Member>> m_members;
+  KvDispMembers m_members;
 };
 
 class CTypeLib final : public ITypeLib {
@@ -211,7 +183,7 @@ bool CTypeInfo::BuildInterface(const KvInterfaceData& data) {
   for (UINT i = 0; i < data.cMembers; ++i) {
     const KvMethodData& md = data.pmethdata[i];
     if (!md.szName || !md.pfnCall || (md.cArgs && !md.ppdata)) return false;
-    auto member = std::make_unique<Member>();
+    auto member = std::make_unique<KvDispMember>();
     member->name = md.szName;
     member->help = md.szHelpString ? md.szHelpString : "";
     member->call = md.pfnCall;
@@ -259,7 +231,7 @@ void CTypeInfo::BuildCoClass(const KvCoClassData& data) {
 HRESULT CTypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
   if (!rgBstrNames || !pcNames) return E_POINTER;
   *pcNames = 0;
-  const Member* m = FindByMemid(memid);
+  const KvDispMember* m = FindByMemid(memid);
   if (!m) return TYPE_E_ELEMENTNOTFOUND;
   std::vector<const std::string*> names{&m->name};
   for (const auto& p : m->paramNames) names.push_back(&p);
@@ -279,57 +251,13 @@ HRESULT CTypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, U
 }
 
 HRESULT CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) {
-  if (!rgszNames || !pMemId) return E_POINTER;
-  if (cNames == 0) return E_INVALIDARG;
-  for (UINT i = 0; i < cNames; ++i) pMemId[i] = DISPID_UNKNOWN;
-  try {
-    return MatchNames(rgszNames, cNames, pMemId);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
-HRESULT CTypeInfo::MatchNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) const {
-  const std::string name = NameFrom(rgszNames[0]);
-  const Member* found = nullptr;
-  for (const auto& m : m_members) {
-    if (EqualsIgnoringCase(m->name, name)) {
-      found = m.get();
-      break;
-    }
-  }
-  if (!found) return DISP_E_UNKNOWNNAME;
-  pMemId[0] = found->desc.memid;
-  HRESULT hr = S_OK;
-  for (UINT i = 1; i < cNames; ++i) {
-    const std::string param = NameFrom(rgszNames[i]);
-    bool matched = false;
-    for (size_t p = 0; p < found->paramNames.size(); ++p) {
-      if (EqualsIgnoringCase(found->paramNames[p], param)) {
-        pMemId[i] = static_cast<MEMBERID>(p);
-        matched = true;
-        break;
-      }
-    }
-    if (!matched) hr = DISP_E_UNKNOWNNAME;
-  }
-  return hr;
+  return KvDispMatchNames(m_members, rgszNames, cNames, pMemId);
 }
 
 HRESULT CTypeInfo::Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
                           VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-  if (!pvInstance) return E_INVALIDARG;
-  for (const auto& m : m_members) {
-    if (m->desc.memid == memid && (m->desc.invkind & wFlags)) {
-      try {
-        return KvCallMember(m->desc, m->call, pvInstance, pDispParams, pVarResult, pExcepInfo,
-                            puArgErr);
-      } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-      }
-    }
-  }
-  return DISP_E_MEMBERNOTFOUND;
+  return KvDispInvokeMember(m_members, pvInstance, memid, wFlags, pDispParams, pVarResult,
+                            pExcepInfo, puArgErr);
 }
 
 HRESULT CTypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
@@ -337,7 +265,7 @@ HRESULT CTypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstr
   const std::string* name = &m_name;
   const std::string* help = &m_help;
   if (memid != MEMBERID_NIL) {
-    const Member* m = FindByMemid(memid);
+    const KvDispMember* m = FindByMemid(memid);
     if (!m) return TYPE_E_ELEMENTNOTFOUND;
     name = &m->name;
     help = &m->help;
@@ -385,17 +313,4 @@ HRESULT CreateTypeLibFromData(const KvTypeLibData& data, ITypeLib** pptlib) {
   }
   *pptlib = lib;
   return S_OK;
-}
-
-HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames, DISPID* rgdispid) {
-  if (!ptinfo) return E_INVALIDARG;
-  return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
-}
-
-HRESULT DispInvoke(void* pvInstance, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
-                   DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
-                   UINT* puArgErr) {
-  if (!ptinfo) return E_INVALIDARG;
-  return ptinfo->Invoke(pvInstance, dispidMember, wFlags, pparams, pvarResult, pexcepinfo,
-                        puArgErr);
 }

@@ -30,9 +30,7 @@ std::string LibraryKey(const std::string& libid) { return "TypeLib\\" + libid; }
 
 // The keys of the version key that describe it rather than name a locale.
 bool IsDescriptionKey(const std::string& name) {
-  KvCaseInsensitiveLess less;
-  auto same = [&](const char* s) { return !less(name, s) && !less(s, name); };
-  return same("FLAGS") || same("HELPDIR");
+  return EqualsIgnoringAsciiCase(name, "FLAGS") || EqualsIgnoringAsciiCase(name, "HELPDIR");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "AsciiCase.h"
 #include "OleAuto.h"
 #include "TextForms.h"
 #include "VarTypeInfo.h"
@@ -177,18 +178,10 @@ HRESULT ToBool(const VARIANT& v, VARIANT* out) {
   if (v.vt == VT_BSTR) {
     const std::string text = Utf8FromBstr(v.bstrVal);
     const std::string_view word = kvcom::TrimBlanks(text);
-    auto equalsNoCase = [&](std::string_view w) {
-      if (word.size() != w.size()) return false;
-      for (size_t i = 0; i < w.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != w[i]) return false;
-      }
-      return true;
-    };
-    if (equalsNoCase("true") || equalsNoCase("false")) {
+    const bool isTrue = EqualsIgnoringAsciiCase(word, "true");
+    if (isTrue || EqualsIgnoringAsciiCase(word, "false")) {
       out->vt = VT_BOOL;
-      out->boolVal = equalsNoCase("true") ? VARIANT_TRUE : VARIANT_FALSE;
+      out->boolVal = isTrue ? VARIANT_TRUE : VARIANT_FALSE;
       return S_OK;
     }
   }

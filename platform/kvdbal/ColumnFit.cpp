@@ -38,7 +38,7 @@ bool IsNumberText(std::string_view text, double* out) {
 bool IsBooleanText(std::string_view text) {
   text = Trimmed(text);
   for (std::string_view word : {"0", "1", "true", "false", "t", "f", "yes", "no", "on", "off"})
-    if (SameName(text, word)) return true;
+    if (EqualsIgnoringAsciiCase(text, word)) return true;
   return false;
 }
 
@@ -76,11 +76,8 @@ void CheckInteger(const VARIANT& value, double low, double high, const std::stri
 
 void CheckValueFitsColumn(const VARIANT& given, ValueKind kind, const std::string& column) {
   CComVariant deref;
-  const VARIANT* v = &given;
-  if (given.vt & VT_BYREF) {
-    if (FAILED(VariantCopyInd(&deref, &given))) Refuse(DISP_E_TYPEMISMATCH, column, "this reference");
-    v = &deref;
-  }
+  const VARIANT* v = TryDereference(given, &deref);
+  if (!v) Refuse(DISP_E_TYPEMISMATCH, column, "this reference");
   if (v->vt == VT_EMPTY || v->vt == VT_NULL) return;
   if (v->vt == VT_ERROR || v->vt == VT_DISPATCH || v->vt == VT_UNKNOWN ||
       ((v->vt & VT_ARRAY) && v->vt != (VT_ARRAY | VT_UI1)))

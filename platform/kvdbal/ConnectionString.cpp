@@ -1,9 +1,9 @@
 #include "ConnectionString.h"
 
-#include <cctype>
 #include <charconv>
 #include <string_view>
 
+#include "../com/AsciiCase.h"
 #include "KvDbal.h"
 
 namespace kvdbal {
@@ -51,17 +51,24 @@ bool TakeOwnOption(std::string_view name, std::string_view value, ConnectionSett
   return true;
 }
 
-// Takes the layer's own options out of query; returns what is left, in order.
-std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings, bool keepForeign) {
-  std::string rest;
+// Calls f(item, name, value) for each name=value item of the query part
+// (after '?'), in order; items are parted by '&'.
+template <typename F>
+void ForEachQueryOption(std::string_view query, F&& f) {
   while (!query.empty()) {
     size_t amp = query.find('&');
     std::string_view item = query.substr(0, amp);
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
     if (item.empty()) continue;
     size_t eq = item.find('=');
-    std::string_view name = item.substr(0, eq);
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
+    f(item, item.substr(0, eq), eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1));
+  }
+}
+
+// Takes the layer's own options out of query; returns what is left, in order.
+std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings, bool keepForeign) {
+  std::string rest;
+  ForEachQueryOption(query, [&](std::string_view item, std::string_view name, std::string_view value) {
     if (TakeOwnOption(name, value, settings)) {
     } else if (keepForeign) {
       if (!rest.empty()) rest += '&';
@@ -69,7 +76,7 @@ std::string TakeOwnOptions(std::string_view query, ConnectionSettings& settings,
     } else {
       throw CKvDbException(KVDB_E_CONNECTION, "unknown connection option '" + std::string(name) + "'");
     }
-  }
+  });
   return rest;
 }
 
@@ -111,9 +118,7 @@ std::string TakeOwnOdbcAttributes(std::string_view text, ConnectionSettings& set
     std::string_view keyword = attribute.substr(0, eq == std::string_view::npos ? attribute.size() : eq - start);
     while (!keyword.empty() && keyword.front() == ' ') keyword.remove_prefix(1);
     while (!keyword.empty() && keyword.back() == ' ') keyword.remove_suffix(1);
-    bool own = keyword.size() > kPrefix.size();
-    for (size_t k = 0; own && k < kPrefix.size(); ++k)
-      own = std::tolower(static_cast<unsigned char>(keyword[k])) == kPrefix[k];
+    const bool own = keyword.size() > kPrefix.size() && StartsWithIgnoringAsciiCase(keyword, kPrefix);
     if (!own) {
       if (!attribute.empty()) {
         if (!rest.empty()) rest += ';';
@@ -121,8 +126,7 @@ std::string TakeOwnOdbcAttributes(std::string_view text, ConnectionSettings& set
       }
       continue;
     }
-    std::string name(keyword.substr(kPrefix.size()));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = LowerAscii(keyword.substr(kPrefix.size()));
     std::string_view value = eq == std::string_view::npos ? std::string_view() : attribute.substr(eq - start + 1);
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
@@ -163,6 +167,21 @@ ConnectionSettings ParseConnectionString(const std::string& connectionString) {
                          "connection string must begin with sqlite: or postgresql://, or odbc: for an ODBC data source");
   }
   return settings;
+}
+
+std::string WithSqliteDefault(const std::string& connectionString, std::string_view name,
+                              std::string_view value) {
+  const std::string_view text = connectionString;
+  if (!StartsWith(text, "sqlite:")) return connectionString;
+  const size_t q = text.find('?');
+  bool given = false;
+  if (q != std::string_view::npos)
+    ForEachQueryOption(text.substr(q + 1), [&](std::string_view, std::string_view n, std::string_view) {
+      given = given || n == name;
+    });
+  if (given) return connectionString;
+  return connectionString + (q == std::string_view::npos ? "?" : "&") + std::string(name) + "=" +
+         std::string(value);
 }
 
 }  // namespace kvdbal

@@ -17,6 +17,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kvdbal {
 
@@ -38,5 +39,12 @@ struct ConnectionSettings {
 
 // Raises CKvDbException(KVDB_E_CONNECTION) for a string it cannot read.
 ConnectionSettings ParseConnectionString(const std::string& connectionString);
+
+// An SQLite connection string with the layer's option name=value added
+// unless the string sets that option itself: how a host gives its own
+// default (a longer busy timeout, files made when missing) while the
+// string has the last word. Other strings come back as they are.
+std::string WithSqliteDefault(const std::string& connectionString, std::string_view name,
+                              std::string_view value);
 
 }  // namespace kvdbal

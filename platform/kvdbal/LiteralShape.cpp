@@ -43,7 +43,7 @@ class ShapeReader {
     while (end < m_sql.size() && IsIdentifierChar(m_sql[end])) ++end;
     const std::string_view word = m_sql.substr(i, end - i);
     for (std::string_view w : {"SELECT", "INSERT", "UPDATE", "DELETE", "WITH"})
-      if (SameName(word, w)) return true;
+      if (EqualsIgnoringAsciiCase(word, w)) return true;
     return false;
   }
 

@@ -3,10 +3,11 @@
 // and forgotten when a statement may have changed the schema.
 #pragma once
 
-#include <cctype>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "../com/AsciiCase.h"
 
 namespace kvdbal {
 
@@ -15,8 +16,7 @@ class PrimaryKeyCache {
   // The columns of table, loaded by load(table) the first time.
   template <typename Load>
   const std::vector<std::string>& Get(const std::string& table, Load&& load) {
-    std::string key = table;
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string key = LowerAscii(table);
     auto found = m_columns.find(key);
     if (found != m_columns.end()) return found->second;
     return m_columns.emplace(std::move(key), load(table)).first->second;

@@ -54,7 +54,7 @@ bool IsNullValue(const BoundValue& b) {
 
 int FindColumn(Cursor& cursor, const std::string& name) {
   for (int i = 0; i < cursor.ColumnCount(); ++i)
-    if (SameName(cursor.ColumnName(i), name)) return i;
+    if (EqualsIgnoringAsciiCase(cursor.ColumnName(i), name)) return i;
   return -1;
 }
 

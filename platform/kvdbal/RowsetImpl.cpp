@@ -190,7 +190,7 @@ CKvDbField* RowsetImpl::FieldAt(int index) {
 CKvDbField* RowsetImpl::FieldNamed(std::string_view name) {
   CheckOpen();
   for (int i = 0, n = m_cursor->ColumnCount(); i < n; ++i)
-    if (SameName(m_cursor->ColumnName(i), name)) return FieldAt(i);
+    if (EqualsIgnoringAsciiCase(m_cursor->ColumnName(i), name)) return FieldAt(i);
   throw CKvDbException(KVDB_E_BADCOLUMN, "the rowset has no column named " + std::string(name));
 }
 

@@ -52,7 +52,7 @@ std::vector<Token> Tokenize(std::string_view sql) {
   return tokens;
 }
 
-bool IsWord(const Token& t, std::string_view word) { return t.kind == Token::Word && SameName(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Token::Word && EqualsIgnoringAsciiCase(t.text, word); }
 
 bool EndsFromClause(const Token& t) {
   if (t.kind == Token::Punct) return t.text == ";";
@@ -71,20 +71,12 @@ bool IsClauseWord(const Token& t) {
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 bool ChangesSchema(std::string_view sql) {
   size_t i = sql.find_first_not_of(" \t\r\n");
   if (i == std::string_view::npos) return false;
   sql.remove_prefix(i);
   for (std::string_view word : {"CREATE", "DROP", "ALTER"})
-    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word)) return true;
+    if (sql.size() >= word.size() && EqualsIgnoringAsciiCase(sql.substr(0, word.size()), word)) return true;
   return false;
 }
 

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "../com/AsciiCase.h"
+
 namespace kvdbal {
 
 // The table that "SELECT ... FROM table [[AS] alias] [WHERE|ORDER BY|...]"
@@ -25,8 +27,5 @@ std::vector<std::string_view> SplitStatements(std::string_view sql);
 // WITH) with no LIMIT, FETCH, FOR, INTO or PROCEDURE clause of its own and
 // nothing after a ';'.
 bool TakesALimit(std::string_view sql);
-
-// Case-insensitive comparison of ASCII names.
-bool SameName(std::string_view a, std::string_view b);
 
 }  // namespace kvdbal

@@ -66,11 +66,17 @@ std::string PlainDecimal(double value) {
   return std::string(buf, end);
 }
 
+long LongFromInteger(int64_t value) {
+  if (!FitsLong(value))
+    throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(value) + " does not fit a long");
+  return static_cast<long>(value);
+}
+
 void SetIntegerVariant(int64_t value, bool small, VARIANT* out) {
   if (small && value >= std::numeric_limits<SHORT>::min() && value <= std::numeric_limits<SHORT>::max()) {
     out->vt = VT_I2;
     out->iVal = static_cast<SHORT>(value);
-  } else if (value >= std::numeric_limits<LONG>::min() && value <= std::numeric_limits<LONG>::max()) {
+  } else if (FitsLong(value)) {
     out->vt = VT_I4;
     out->lVal = static_cast<LONG>(value);
   } else {
@@ -132,13 +138,23 @@ long LongFromVariant(const VARIANT& value) {
   return converted.lVal;
 }
 
+const VARIANT* TryDereference(const VARIANT& v, CComVariant* holder) {
+  if (!(v.vt & VT_BYREF)) return &v;
+  if (FAILED(VariantCopyInd(holder, &v))) return nullptr;
+  return holder;
+}
+
+const VARIANT& Dereference(const VARIANT& v, CComVariant* holder) {
+  if (!(v.vt & VT_BYREF)) return v;
+  const HRESULT hr = VariantCopyInd(holder, &v);
+  if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
+  return *holder;
+}
+
 std::string StringFromVariant(const VARIANT& value) {
-  const VARIANT* v = &value;
   CComVariant deref;
-  if (v->vt & VT_BYREF) {
-    if (FAILED(VariantCopyInd(&deref, v))) return {};
-    v = &deref;
-  }
+  const VARIANT* v = TryDereference(value, &deref);
+  if (!v) return {};
   switch (v->vt) {
     case VT_EMPTY:
     case VT_NULL:

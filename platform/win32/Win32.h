@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../com/ComTypes.h"
+#include "../com/SystemMessages.h"  // SystemMessageText
 
 BOOL DeleteFileA(const char* lpFileName);
 BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL bFailIfExists);
@@ -32,8 +33,6 @@ constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      char* lpBuffer, DWORD nSize, void* arguments);
 void* LocalFree(void* hMem);
-// Convenience: the message text for a code, "" when there is none.
-std::string SystemMessageText(DWORD dwMessageId);
 
 // Confine the file services to these directories (empty list: no confinement).
 void KvSetFileRoots(const std::vector<std::string>& roots);

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "AsciiCase.h"
+#include "../../platform/com/AsciiCase.h"
 
 namespace {
 

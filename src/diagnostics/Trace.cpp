@@ -109,22 +109,3 @@ void TraceReport(const char* heading, const char* source, int line, const std::s
   TraceHeading(heading);
   TraceText("Location: %s, %d\n%s\n", source, line, message.c_str());
 }
-
-std::string ComErrorText(HRESULT hr) {
-  std::string text = SystemMessageText(static_cast<DWORD>(hr));
-  if (!text.empty()) {
-    if (text.size() > 1 && text.back() == '\n') {
-      text.pop_back();
-      if (text.back() == '\r') text.pop_back();
-    }
-    return text;
-  }
-  // Interface-defined codes from 0x80040200 on are numbered from there.
-  const uint32_t code = static_cast<uint32_t>(hr);
-  char buffer[32];
-  if (code >= 0x80040200u && code <= 0x8004FFFFu && code - 0x80040200u != 0)
-    std::snprintf(buffer, sizeof buffer, "IDispatch error #%d", static_cast<int>(code - 0x80040200u));
-  else
-    std::snprintf(buffer, sizeof buffer, "Unknown error 0x%0lX", static_cast<unsigned long>(code));
-  return buffer;
-}

@@ -22,7 +22,3 @@ void TraceComError(const _com_error& e, const char* source, int line);
 void TraceGeneralError(HRESULT code, const char* source, int line);
 // A report of the component's own: heading, then body "Location: %s, %d\n%s\n".
 void TraceReport(const char* heading, const char* source, int line, const std::string& message);
-
-// The error text of a COM error report for hr: the system text without its
-// trailing line break, else "IDispatch error #%d" / "Unknown error 0x%0lX".
-std::string ComErrorText(HRESULT hr);

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "../../platform/com/AsciiCase.h"
+
 namespace {
 
 struct Token {
@@ -72,13 +74,7 @@ struct ScriptKey {
 };
 
 bool IsKeyword(const Token& t, const char* word) {
-  if (t.kind != Token::Word) return false;
-  std::string_view a = t.text, b = word;
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return t.kind == Token::Word && EqualsIgnoringAsciiCase(t.text, word);
 }
 
 class Parser {

@@ -1,7 +1,7 @@
 #include <array>
 #include <string_view>
 
-#include "../common/AsciiCase.h"
+#include "../../platform/com/AsciiCase.h"
 #include "CountStatements.h"
 #include "SqlKeywords.h"
 

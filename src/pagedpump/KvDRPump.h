@@ -7,7 +7,7 @@
 
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
-#include "../module/Dispatch.h"
+#include "../module/DualInterface.h"
 #include "../outside/KvDbal.h"
 #include "CountStatements.h"
 #include "IKvDRPump.h"

@@ -1,6 +1,6 @@
 #include "SqlKeywords.h"
 
-#include "../common/AsciiCase.h"
+#include "../../platform/com/AsciiCase.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include <strings.h>
 
 #include <algorithm>
 
+#include "../../platform/com/AsciiCase.h"
 #include "../common/Format.h"
 #include "../common/ScopedTransaction.h"
 #include "../common/Session.h"
@@ -24,8 +24,6 @@
 // source's upload, or deleting the copy would delete the source's file.
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 ComPtr<IHostFileCopier> CreateFileCopier() {
   ComPtr<IHostFileCopier> copier;
@@ -192,13 +190,13 @@ LONG CKvDataPump::CopyRow(CKvDbConnection& connection, const std::string& table,
       const char* separator = columnList.empty() ? "" : ", ";
       columnList += separator + name;
       selectList += separator;
-      if (SameName(name, columns.strIdField))
+      if (EqualsIgnoringAsciiCase(name, columns.strIdField))
         selectList += idExpression;
-      else if (SameName(name, columns.strParentField))
+      else if (EqualsIgnoringAsciiCase(name, columns.strParentField))
         selectList += parentExpression;
       else
         selectList += name;
-      if (columns.bCloneFiles && SameName(type, "FILE")) fileFields.push_back(name);
+      if (columns.bCloneFiles && EqualsIgnoringAsciiCase(type, "FILE")) fileFields.push_back(name);
     }
     rowset.Close();
 

@@ -15,7 +15,7 @@
 
 #include "../common/LangTexts.h"
 #include "../outside/HostObjects.h"
-#include "../module/Dispatch.h"
+#include "../module/DualInterface.h"
 #include "../outside/KvDbal.h"
 #include "IKvDataPump.h"
 
@@ -98,7 +98,6 @@ class CKvDataPump final : public IObjectControl, public KvDispatchImpl<IKvDataPu
   // and valid, data table bound, current record id 1 or more.
   bool ReadGuard();
 
-  // ---- Save.cpp ----
   // ---- Files.cpp / Cascade.cpp / Clone.cpp ----
   // Empties one file field of the row that selectField reads; table is where
   // the field is set to NULL. spaced picks the statement texts with blanks
@@ -151,7 +150,6 @@ class CKvDataPump final : public IObjectControl, public KvDispatchImpl<IKvDataPu
                         const CloneColumns& columns, CloneJournal& journal);
   // Removes what a failed clone made; false when that failed too.
   bool TakeBackClone(const CloneJournal& journal, const CloneColumns& columns);
-  // ---- Query.cpp / Lookups.cpp / JoinSql.cpp ----
 
   ULONG m_cRef = 0;
   ComPtr<IHostSession> m_pSession;

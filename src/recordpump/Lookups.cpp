@@ -2,10 +2,10 @@
 // and field name, without binding the pump to a form. The Ex form reads
 // language-dependent fields from the table's language table and translates
 // stored option values.
-#include <strings.h>
 
 #include <cstdint>
 
+#include "../../platform/com/AsciiCase.h"
 #include "../common/Format.h"
 #include "../common/RowsetOpen.h"
 #include "../common/Session.h"
@@ -39,7 +39,7 @@ struct FieldDescription {
   // File fields keep their language flag in bit 1 of the precision; all
   // other types in bit 2 of the second precision.
   bool IsLanguageDependent() const {
-    const uint32_t bit = strcasecmp(strDataType.c_str(), "file") == 0 ? 0x2u : 0x40000u;
+    const uint32_t bit = EqualsIgnoringAsciiCase(strDataType, "file") ? 0x2u : 0x40000u;
     return (flags & bit) != 0;
   }
 };
@@ -128,7 +128,7 @@ HRESULT CKvDataPump::GetValueDirectEx(BSTR p_pszTable, LONG p_iRowId, BSTR p_psz
 
           // The texts are reloaded only when the lookup moves to another table
           // (or there are none); the pump is then re-pointed at that table.
-          if (strcasecmp(m_strTable.c_str(), table.c_str()) != 0 || m_mapLangTexts.empty()) {
+          if (!EqualsIgnoringAsciiCase(m_strTable, table) || m_mapLangTexts.empty()) {
             m_strTable = table;
             m_strLangTable = langTable;
             LoadQueryLangTexts(m_mapLangTexts, statement, connection, rowset);

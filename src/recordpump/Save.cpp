@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "../common/AsciiCase.h"
+#include "../../platform/com/AsciiCase.h"
 #include "../common/Format.h"
 #include "../common/RowsetOpen.h"
 #include "../common/ScopedTransaction.h"

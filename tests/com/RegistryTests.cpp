@@ -1,6 +1,6 @@
 // The file-backed class registry: what a transaction writes is what a later
-// reader (in this or another process) sees; bad files and bad paths fail
-// cleanly; concurrent writers in separate processes lose nothing.
+// reader sees; a file that is not a registry is reported and left alone;
+// creation says what the registry lacks; the file a process chooses.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -18,8 +18,8 @@ namespace {
 class RegistryTest : public ::testing::Test {
  protected:
   // The parent directory is created on first write.
-  void SetUp() override { setenv("KVCOM_REGISTRY", m_path.c_str(), 1); }
-  void TearDown() override { unsetenv("KVCOM_REGISTRY"); }
+  void SetUp() override { KvRegistryUseFile(m_path); }
+  void TearDown() override { KvRegistryUseFile(""); }
 
   std::string FileText() const { return TempDir::Read(m_path); }
 
@@ -94,6 +94,29 @@ TEST_F(RegistryTest, CreationReportsWhatTheRegistryLacks) {
                              object.ReleaseAndGetVoidAddress()),
             CO_E_DLLNOTFOUND);
   EXPECT_FALSE(object);
+}
+
+// The file a process chooses comes before KVCOM_REGISTRY, which is how a
+// process tells the processes it starts; giving the choice up goes back to it.
+TEST_F(RegistryTest, AChosenFileComesBeforeTheEnvironmentUntilItIsGivenUp) {
+  const std::string told = m_tmp / "told/registry";
+  setenv("KVCOM_REGISTRY", told.c_str(), 1);
+  ASSERT_EQ(KvRegSetValue("Chosen.ProgID", "", "chosen"), S_OK);
+  KvRegistrySource source = KvRegistrySource::PerUser;
+  EXPECT_EQ(KvRegistryFilePath(&source), m_path);
+  EXPECT_EQ(source, KvRegistrySource::Chosen);
+
+  KvRegistryUseFile("");
+  EXPECT_EQ(KvRegistryFilePath(&source), told);
+  EXPECT_EQ(source, KvRegistrySource::Environment);
+  EXPECT_EQ(Query("Chosen.ProgID"), "<missing>");
+  ASSERT_EQ(KvRegSetValue("Told.ProgID", "", "told"), S_OK);
+  EXPECT_EQ(Query("Told.ProgID"), "told");
+  unsetenv("KVCOM_REGISTRY");
+
+  KvRegistryUseFile(m_path);
+  EXPECT_EQ(Query("Chosen.ProgID"), "chosen");
+  EXPECT_EQ(Query("Told.ProgID"), "<missing>");
 }
 
 }  // namespace

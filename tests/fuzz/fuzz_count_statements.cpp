@@ -10,7 +10,7 @@
 
 #include "FuzzCheck.h"
 #include "platform/kvdbal/KvDbal.h"
-#include "src/common/AsciiCase.h"
+#include "platform/com/AsciiCase.h"
 #include "src/pagedpump/CountStatements.h"
 
 namespace {

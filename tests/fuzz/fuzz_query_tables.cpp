@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "src/common/AsciiCase.h"
+#include "platform/com/AsciiCase.h"
 #include "src/common/QueryTableList.h"
 
 namespace {

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "base/VirtualPaths.h"
 #include "http/SiteFiles.h"
 #include "page/FormCoding.h"
+#include "platform/com/AsciiCase.h"
 
 namespace fs = std::filesystem;
 
@@ -54,11 +54,6 @@ struct Site {
   }
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Every name below the root is a plain one: not empty, not a dot-file.
 bool PlainBelowRoot(const std::string& root, const std::string& path) {
   if (path.compare(0, root.size() + 1, root + "/") != 0) return false;
@@ -88,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case SiteTarget::File: {
       FUZZ_CHECK(target.filePath == fs::canonical(target.filePath).string());
       FUZZ_CHECK(PlainBelowRoot(root, target.filePath));
-      const std::string extension = Lower(fs::path(target.filePath).extension().string());
+      const std::string extension = LowerAscii(fs::path(target.filePath).extension().string());
       FUZZ_CHECK(extension != ".asp" && extension != ".inc" && extension != ".asa");
       FUZZ_CHECK(fs::is_regular_file(target.filePath));
       break;
@@ -98,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fs::path resolved;
       FUZZ_CHECK(ResolveInsideRoot(root, target.virtualPath, &resolved));
       FUZZ_CHECK(PlainBelowRoot(root, resolved.string()));
-      FUZZ_CHECK(Lower(target.virtualPath).ends_with(".asp"));
+      FUZZ_CHECK(LowerAscii(target.virtualPath).ends_with(".asp"));
       break;
     }
     case SiteTarget::AddSlash:

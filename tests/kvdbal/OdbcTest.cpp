@@ -2,14 +2,13 @@
 // driver's own word on a bad string, and the texts and values every engine
 // must carry alike (standard SQL literals, values longer than any buffer,
 // values a column refuses, a server session that goes away mid-page).
-#include <cctype>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "EngineFixture.h"
-#include "tests/fixture/Bytes.h"
+#include "platform/com/AsciiCase.h"
 #include "platform/kvdbal/ConnectionString.h"
+#include "tests/fixture/Bytes.h"
 
 namespace {
 
@@ -39,8 +38,7 @@ class OdbcTest : public LayerTest {
   // The test's connection string with attribute keyword's value replaced.
   std::string With(const std::string& keyword, const std::string& value) const {
     std::string text = ConnectionString();
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = LowerAscii(text);
     const size_t at = lower.find(";" + keyword + "=");
     if (at == std::string::npos) return text + ";" + keyword + "=" + value;
     const size_t end = text.find(';', at + 1);

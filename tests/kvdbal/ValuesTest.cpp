@@ -1,6 +1,7 @@
 // How column values come out: VARIANT types by declared type, NULLs,
 // expression columns, the long and string readings, field lookup.
 #include "EngineFixture.h"
+#include "platform/kvdbal/ConnectionString.h"
 
 namespace {
 
@@ -100,6 +101,27 @@ TEST(ConnectionStringTest, SessionConnectionIsAnEmptyDispatchObject) {
   long affected = -1;
   second.Execute("INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", &affected, 1);
   EXPECT_EQ(affected, 2);
+}
+
+// A host's default for an SQLite option: added after '?' or '&', never over
+// the string's own setting, and not for another engine's string.
+TEST(ConnectionStringTest, AHostsSqliteDefaultGivesWayToTheStringsOwnOption) {
+  using kvdbal::WithSqliteDefault;
+  const struct {
+    const char* given;
+    const char* expected;
+  } cases[] = {
+      {"sqlite:/d/a.db", "sqlite:/d/a.db?busytimeout=9"},
+      {"sqlite:/d/a.db?mode=rwc", "sqlite:/d/a.db?mode=rwc&busytimeout=9"},
+      {"sqlite:/d/a.db?busytimeout=5", "sqlite:/d/a.db?busytimeout=5"},
+      {"sqlite:/d/a.db?mode=rw&busytimeout=5", "sqlite:/d/a.db?mode=rw&busytimeout=5"},
+      // A name that only ends in the option's name is another option.
+      {"sqlite:/d/a.db?xbusytimeout=5", "sqlite:/d/a.db?xbusytimeout=5&busytimeout=9"},
+      {"postgresql://h/db", "postgresql://h/db"},
+      {"odbc:DSN=x", "odbc:DSN=x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithSqliteDefault(c.given, "busytimeout", "9"), c.expected) << c.given;
+  EXPECT_EQ(kvdbal::ParseConnectionString(WithSqliteDefault("sqlite:/d/a.db", "busytimeout", "9")).busyTimeoutMs, 9);
 }
 
 TEST_P(ValuesTest, FieldsAreFoundByIndexNameOrVariantAndUnknownOnesRaise) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/com/Registry.h"
 #include "platform/com/ServerModules.h"
 #include "tests/fixture/TempDir.h"
 
@@ -16,7 +17,7 @@ class RegisteredModule : public ::testing::Environment {
  public:
   void SetUp() override {
     m_dir = std::make_unique<TempDir>();
-    setenv("KVCOM_REGISTRY", (*m_dir / "registry").c_str(), 1);
+    KvRegistryUseFile(*m_dir / "registry");
     std::string error;
     ASSERT_EQ(KvServerRegisterModule(KV_MODULE_PATH, false, &error), S_OK) << error;
   }

@@ -16,8 +16,8 @@ namespace {
 class KvRegSvrTest : public ::testing::Test {
  protected:
   // This process reads the same file the tool writes.
-  void SetUp() override { setenv("KVCOM_REGISTRY", m_ws.RegistryPath().c_str(), 1); }
-  void TearDown() override { unsetenv("KVCOM_REGISTRY"); }
+  void SetUp() override { KvRegistryUseFile(m_ws.RegistryPath()); }
+  void TearDown() override { KvRegistryUseFile(""); }
 
   static bool Registered() {
     std::string clsid;

@@ -10,7 +10,7 @@
 
 // Exit status of kvhost.
 constexpr int kExitPageRan = 0;      // the page ran to its end (or the server stopped cleanly)
-constexpr int kExitScriptError = 1;  // uncaught script error, or the host could not be set up
+constexpr int kExitScriptError = 1;  // uncaught script error (or an exception the host did not expect)
 constexpr int kExitSetupFailed = 1;  // the host could not be set up (database, registry, port)
 constexpr int kExitBadUsage = 2;     // bad options, unreadable page or SQL file
 

@@ -11,10 +11,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Role(size_t index) {
-  if (index > 0) return "system registry";
-  const char* env = std::getenv("KVCOM_REGISTRY");
-  return env && *env ? "registry of KVCOM_REGISTRY" : "per-user registry";
+std::string Role(const std::string& file) {
+  if (file == KvSystemRegistryFilePath()) return "system registry";
+  KvRegistrySource source = KvRegistrySource::PerUser;
+  KvRegistryFilePath(&source);
+  switch (source) {
+    case KvRegistrySource::Chosen:
+      return "registry of --registry";
+    case KvRegistrySource::Environment:
+      return "registry of KVCOM_REGISTRY";
+    case KvRegistrySource::PerUser:
+      break;
+  }
+  return "per-user registry";
 }
 
 const std::string* DefaultOf(const KvRegistryTree& tree, const std::string& path) {
@@ -47,7 +56,7 @@ bool PrintRegistryListing(std::FILE* out, std::string* error) {
       return false;
     }
     std::error_code ec;
-    std::fprintf(out, "%s %s%s\n", Role(i).c_str(), files[i].c_str(),
+    std::fprintf(out, "%s %s%s\n", Role(files[i]).c_str(), files[i].c_str(),
                  fs::exists(files[i], ec) ? ":" : " (no such file)");
     int listed = 0;
     for (const auto& [name, key] : tree->Root().subkeys) {

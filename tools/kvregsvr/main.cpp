@@ -65,11 +65,10 @@ int main(int argc, char** argv) {
   if (list && !module.empty()) return Fail(kExitBadUsage, "--list takes no module");
   if (!list && module.empty()) return Fail(kExitBadUsage, "no module given (run kvregsvr --help)");
 
-  // The module reaches the registry through the same library, which reads
-  // the location from the environment.
+  // The module reaches the registry through the same library, so the file
+  // chosen here is the one its registration writes.
   if (system) registry = KvSystemRegistryFilePath();
-  if (!registry.empty() && setenv("KVCOM_REGISTRY", registry.c_str(), 1) != 0)
-    return Fail(kExitFailed, "cannot set the registry location");
+  if (!registry.empty()) KvRegistryUseFile(registry);
 
   if (list) {
     std::string error;

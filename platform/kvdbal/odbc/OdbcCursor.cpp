@@ -1,7 +1,6 @@
 #include "OdbcCursor.h"
 
 #include <cctype>
-#include <limits>
 
 #include "../../com/OleAuto.h"
 #include "../LiteralShape.h"
@@ -447,9 +446,7 @@ long OdbcCursor::ReadLong(int index) {
   if (cell.null) return 0;
   const ValueKind kind = m_columns[index].info.kind;
   if (kind == ValueKind::Integer || kind == ValueKind::SmallInt) {
-    if (cell.integer < std::numeric_limits<LONG>::min() || cell.integer > std::numeric_limits<LONG>::max())
-      throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(cell.integer) + " does not fit a long");
-    return static_cast<long>(cell.integer);
+    return LongFromInteger(cell.integer);
   }
   CComVariant v;
   ReadValue(index, &v);

@@ -69,12 +69,7 @@ BoundParameters::Parameter BoundParameters::From(const BoundValue& value) {
       asBytes(value.bytes);
   } else {
     CComVariant deref;
-    const VARIANT* v = value.variant;
-    if (v->vt & VT_BYREF) {
-      HRESULT hr = VariantCopyInd(&deref, v);
-      if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
-      v = &deref;
-    }
+    const VARIANT* v = &Dereference(*value.variant, &deref);
     const ValueKind kind = value.kind;
     switch (v->vt) {
       case VT_EMPTY:

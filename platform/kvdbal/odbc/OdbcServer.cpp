@@ -6,21 +6,17 @@
 
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
+
+#include "../../com/AsciiCase.h"
 
 namespace kvdbal::odbc {
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool Contains(const std::string& lowerText, const char* word) { return lowerText.find(word) != std::string::npos; }
 
 ServerFamily FamilyOfName(const std::string& name) {
-  const std::string lower = Lower(name);
+  const std::string lower = LowerAscii(name);
   if (Contains(lower, "maria") || Contains(lower, "mysql") || Contains(lower, "myodbc")) return ServerFamily::MariaDB;
   if (Contains(lower, "postgres") || Contains(lower, "psqlodbc")) return ServerFamily::PostgreSQL;
   if (Contains(lower, "sql server") || Contains(lower, "freetds") || Contains(lower, "tdsodbc") ||
@@ -33,8 +29,8 @@ ServerFamily FamilyOfName(const std::string& name) {
 
 // The value of keyword in an ODBC string ("" when absent), braces taken off.
 std::string AttributeValue(const std::string& odbcString, const char* keyword) {
-  const std::string lower = Lower(odbcString);
-  const std::string wanted = Lower(keyword);
+  const std::string lower = LowerAscii(odbcString);
+  const std::string wanted = LowerAscii(keyword);
   size_t i = 0;
   while (i < lower.size()) {
     size_t eq = lower.find('=', i);

@@ -37,12 +37,7 @@ ParamText ParamFrom(const BoundValue& value) {
     return p;
   }
   CComVariant deref;
-  const VARIANT* v = value.variant;
-  if (v->vt & VT_BYREF) {
-    HRESULT hr = VariantCopyInd(&deref, v);
-    if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
-    v = &deref;
-  }
+  const VARIANT* v = &Dereference(*value.variant, &deref);
   switch (v->vt) {
     case VT_EMPTY:
     case VT_NULL:
@@ -91,7 +86,7 @@ long AffectedRows(const PGresult* result) {
 long long IdLockKey(const std::string& table) {
   uint64_t hash = 14695981039346656037ull;
   for (char c : table) {
-    hash ^= static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+    hash ^= static_cast<unsigned char>(LowerAsciiChar(c));
     hash *= 1099511628211ull;
   }
   return static_cast<long long>(hash);

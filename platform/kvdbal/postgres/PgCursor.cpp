@@ -21,7 +21,7 @@ bool IsQuery(std::string_view sql) {
   if (i == std::string_view::npos) return false;
   sql.remove_prefix(i);
   for (std::string_view word : {"SELECT", "WITH", "VALUES", "TABLE"})
-    if (sql.size() >= word.size() && SameName(sql.substr(0, word.size()), word) &&
+    if (sql.size() >= word.size() && EqualsIgnoringAsciiCase(sql.substr(0, word.size()), word) &&
         (sql.size() == word.size() || !std::isalnum(static_cast<unsigned char>(sql[word.size()]))))
       return true;
   return false;
@@ -225,9 +225,7 @@ long PgCursor::ReadLong(int index) {
   ValueKind kind = m_columns[index].kind;
   long long value = 0;
   if ((kind == ValueKind::Integer || kind == ValueKind::SmallInt) && ParseInteger(Text(index), &value)) {
-    if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
-      throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(value) + " does not fit a long");
-    return static_cast<long>(value);
+    return LongFromInteger(value);
   }
   CComVariant v;
   ReadValue(index, &v);

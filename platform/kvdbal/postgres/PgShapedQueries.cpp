@@ -4,8 +4,8 @@
 // its whole result from one execution of a prepared statement instead, with
 // the literals of its text bound.
 #include <cstdint>
-#include <limits>
 
+#include "../ValueText.h"
 #include "PgConnection.h"
 
 namespace kvdbal {
@@ -16,9 +16,7 @@ namespace {
 // from where it stands, as "unknown" asks for.
 const char* ServerTypeOf(const ShapeLiteral& literal) {
   if (literal.kind == ShapeLiteral::Kind::Text) return "unknown";
-  const bool fits = literal.integer >= std::numeric_limits<int32_t>::min() &&
-                    literal.integer <= std::numeric_limits<int32_t>::max();
-  return fits ? "int4" : "int8";
+  return FitsLong(literal.integer) ? "int4" : "int8";
 }
 
 bool IsStalePlan(const PGresult* result) {

@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "PgConnection.h"
 
 namespace kvdbal {
@@ -47,25 +45,6 @@ ColumnInfo ClassifyPgType(Oid type, int modifier) {
       break;
   }
   return info;
-}
-
-HRESULT PgStateToHresult(const char* sqlState) {
-  if (!sqlState || std::strlen(sqlState) != 5) return KVDB_E_CONNECTION;
-  std::string state(sqlState);
-  if (state == "23505") return KVDB_E_COLLISION_DUPKEY;     // unique_violation
-  if (state == "40001" || state == "40P01")                 // serialization_failure, deadlock
-    return KVDB_E_COLLISION_DEADLOCK;
-  if (state == "55P03") return KVDB_E_COLLISION_LOCKED;     // lock_not_available
-  if (state == "42P01") return KVDB_E_NOTABLE;              // undefined_table
-  if (state == "53200") return E_OUTOFMEMORY;
-  if (state == "53100") return KVDB_E_DISKFULL;
-  if (state == "25006") return E_ACCESSDENIED;              // read_only_sql_transaction
-  std::string cls = state.substr(0, 2);
-  if (cls == "08") return KVDB_E_CONNECTION;
-  if (cls == "42" || cls == "22" || cls == "23" || cls == "25" || cls == "34" || cls == "0A")
-    return KVDB_E_ERRORSINCOMMAND;
-  if (cls == "28") return E_ACCESSDENIED;
-  return E_FAIL;
 }
 
 }  // namespace kvdbal

@@ -286,12 +286,7 @@ void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& val
     return;
   }
   CComVariant deref;
-  const VARIANT* v = value.variant;
-  if (v->vt & VT_BYREF) {
-    HRESULT hr = VariantCopyInd(&deref, v);
-    if (FAILED(hr)) throw CKvDbException(hr, "cannot read a value given by reference");
-    v = &deref;
-  }
+  const VARIANT* v = &Dereference(*value.variant, &deref);
   switch (v->vt) {
     case VT_EMPTY:
     case VT_NULL:

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cmath>
-#include <limits>
 
 #include "../ValueText.h"
 
@@ -162,10 +161,7 @@ long SqliteCursor::ReadLong(int index) {
   int storage = sqlite3_column_type(m_statement, index);
   if (storage == SQLITE_NULL) return 0;
   if (storage == SQLITE_INTEGER) {
-    sqlite3_int64 value = sqlite3_column_int64(m_statement, index);
-    if (value < std::numeric_limits<LONG>::min() || value > std::numeric_limits<LONG>::max())
-      throw CKvDbException(DISP_E_OVERFLOW, "value " + std::to_string(value) + " does not fit a long");
-    return static_cast<long>(value);
+    return LongFromInteger(sqlite3_column_int64(m_statement, index));
   }
   CComVariant v;
   ReadValue(index, &v);

@@ -1,6 +1,6 @@
-#include <cctype>
 #include <cstring>
 
+#include "../../com/AsciiCase.h"
 #include "SqliteConnection.h"
 
 namespace kvdbal {
@@ -19,7 +19,7 @@ ColumnInfo ClassifySqliteType(const char* declaredType) {
   char t[64];
   size_t n = 0;
   for (; declaredType[n] && n < sizeof t - 1; ++n)
-    t[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(declaredType[n])));
+    t[n] = UpperAsciiChar(declaredType[n]);
   t[n] = '\0';
   // The names almost every schema uses, without the search below.
   static const struct {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/host/TraceSinks.h"
-#include "platform/win32/Win32.h"
 
 namespace {
 
@@ -44,19 +44,14 @@ DISPPARAMS DispArgs::PutParams() {
   return DISPPARAMS{m_slots.data(), &m_putId, static_cast<UINT>(m_slots.size()), 1};
 }
 
-std::string HresultText(HRESULT hr) {
-  std::string text = SystemMessageText(static_cast<DWORD>(hr));
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.'))
-    text.pop_back();
-  return text.empty() ? "error" : text;
-}
-
 std::string DescribeFailure(const std::string& label, const std::string& name, HRESULT hr,
                             const std::string& detail) {
   std::string message = label;
   if (!name.empty()) message += "." + name;
-  message += ": " + (detail.empty() ? HresultText(hr) : detail) + " (" + HexCode(hr) + ")";
+  const std::string text = detail.empty() ? ComErrorText(hr) : detail;
+  message += ": " + text;
+  // "Unknown error 0x800A0E78" names its code already.
+  if (text.find(HexCode(hr)) == std::string::npos) message += " (" + HexCode(hr) + ")";
   return message;
 }
 
@@ -96,7 +91,7 @@ bool CallMember(IDispatch* object, const std::string& label, const std::string& 
               hr == DISP_E_OVERFLOW) &&
              argErr < args.Count()) {
     // The callee counts arguments from the last one, as DISPPARAMS holds them.
-    detail = HresultText(hr) + " in argument " + std::to_string(args.Count() - argErr);
+    detail = "argument " + std::to_string(args.Count() - argErr) + ": " + ComErrorText(hr);
   }
   failure->hr = hr;
   failure->message = DescribeFailure(label, name, hr, detail);
@@ -123,7 +118,7 @@ bool CreateObjectByProgId(const std::string& progId, ComPtr<IDispatch>* object,
   if (SUCCEEDED(hr) && !*object) hr = E_POINTER;
   if (FAILED(hr)) {
     failure->hr = hr;
-    failure->message = "Server.CreateObject('" + progId + "'): " + HresultText(hr) + " (" +
+    failure->message = "Server.CreateObject('" + progId + "'): " + ComErrorText(hr) + " (" +
                        HexCode(hr) + ")";
     return false;
   }

@@ -37,9 +37,6 @@ class DispArgs {
   DISPID m_putId = DISPID_PROPERTYPUT;
 };
 
-// The text of an HRESULT for messages: the system text when there is one.
-std::string HresultText(HRESULT hr);
-
 // "label.name: text (0x80004005)"
 std::string DescribeFailure(const std::string& label, const std::string& name, HRESULT hr,
                             const std::string& detail);

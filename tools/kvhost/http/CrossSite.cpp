@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "src/common/AsciiCase.h"
+#include "platform/com/AsciiCase.h"
 
 namespace {
 

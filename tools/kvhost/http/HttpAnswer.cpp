@@ -3,7 +3,7 @@
 #include <microhttpd.h>
 
 #include "page/FormCoding.h"
-#include "src/common/AsciiCase.h"
+#include "platform/com/AsciiCase.h"
 
 namespace {
 

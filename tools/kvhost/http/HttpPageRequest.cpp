@@ -1,9 +1,7 @@
 #include "http/HttpPageRequest.h"
 
-#include <cctype>
-
 #include "page/FormCoding.h"
-#include "src/common/AsciiCase.h"
+#include "platform/com/AsciiCase.h"
 
 namespace {
 
@@ -30,23 +28,16 @@ std::map<std::string, std::string> ParseCookies(std::string_view header) {
   return cookies;
 }
 
-bool StartsWithLower(const std::string& text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
 NameValues FormValues(const HttpRequest& request) {
   if (request.multipart) return request.multipartFields;
-  if (StartsWithLower(request.Header("Content-Type"), "application/x-www-form-urlencoded"))
+  if (StartsWithIgnoringAsciiCase(request.Header("Content-Type"), "application/x-www-form-urlencoded"))
     return ParseUrlEncoded(request.body);
   return {};
 }
 
 std::string HeaderVariableName(const std::string& header) {
   std::string name = "HTTP_";
-  for (char c : header) name += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char c : header) name += c == '-' ? '_' : UpperAsciiChar(c);
   return name;
 }
 

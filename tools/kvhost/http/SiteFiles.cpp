@@ -1,27 +1,21 @@
 #include "http/SiteFiles.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <utility>
 
 #include "base/VirtualPaths.h"
+#include "platform/com/AsciiCase.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::string ExtensionOf(std::string_view path) {
   size_t slash = path.rfind('/');
   size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return "";
-  return Lower(path.substr(dot + 1));
+  return LowerAscii(path.substr(dot + 1));
 }
 
 // Every segment of a '/'-separated path; false when one is empty (but the
@@ -42,7 +36,7 @@ bool SegmentsAreSafe(std::string_view path) {
 
 // Encoded '/', '\' and NUL would let a name carry a separator past the checks.
 bool HasEncodedSeparator(std::string_view rawPath) {
-  std::string lower = Lower(rawPath);
+  std::string lower = LowerAscii(rawPath);
   return lower.find("%2f") != std::string::npos || lower.find("%5c") != std::string::npos ||
          lower.find("%00") != std::string::npos;
 }

@@ -1,3 +1,8 @@
+// The server's side of libmicrohttpd: its callbacks gather each request
+// (OnUri, Receive, Finish), hand a page to the workers behind the earlier
+// requests of its session (StartPage, Dispatch, NextOfSession) or answer a
+// site file at once, and queue what comes back (Answer). ServeSite runs it
+// for `kvhost serve` until a stop signal, then lets the pages in hand end.
 #include "http/WebServer.h"
 
 #include <arpa/inet.h>
@@ -27,8 +32,8 @@
 #include "http/PageWorkers.h"
 #include "http/SiteFiles.h"
 #include "page/FormCoding.h"
+#include "platform/com/AsciiCase.h"
 #include "platform/kvdbal/KvDbal.h"
-#include "src/common/AsciiCase.h"
 #include "state/ConnectionPool.h"
 #include "state/ServerState.h"
 
@@ -47,13 +52,6 @@ constexpr const char* kHealthPath = "/.kvhost/health";
 
 constexpr const char* kPageMethods = "GET, HEAD, POST, PUT, PATCH, DELETE";
 constexpr const char* kFileMethods = "GET, HEAD";
-
-// SQLite writers of other workers and processes wait for the lock this
-// long before a save sees a collision (and retries).
-std::string WithBusyTimeout(const std::string& url) {
-  if (url.rfind("sqlite:", 0) != 0 || url.find("busytimeout=") != std::string::npos) return url;
-  return url + (url.find('?') == std::string::npos ? "?" : "&") + "busytimeout=10000";
-}
 
 std::string WithCharset(const std::string& type) {
   if (type.rfind("text/", 0) != 0 || type.find("charset") != std::string::npos) return type;
@@ -126,7 +124,7 @@ class SiteServer {
       : m_options(options.serveOptions),
         m_files(options.serveOptions.root),
         m_pages(m_files.Root()),
-        m_pool(WithBusyTimeout(host.SessionConfig().connectionString)),
+        m_pool(host.SessionConfig().connectionString),
         m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
         m_workers(Workers()) {}
@@ -381,7 +379,7 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
   PageRequest page = MakePageRequest(r, state.target.virtualPath);
   auto cookie = page.cookies.find(kSessionCookie);
   std::shared_ptr<WebSession> session =
-      m_state.sessions->Find(cookie == page.cookies.end() ? "" : cookie->second);
+      m_state.sessions->Open(cookie == page.cookies.end() ? "" : cookie->second);
   // An unsafe request needs a session whose token it carries; without one
   // it is refused here, with one the token is checked once the session
   // is read.

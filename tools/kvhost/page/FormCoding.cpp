@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/com/AsciiCase.h"
+
 namespace {
 
 int HexDigit(char c) {
@@ -9,14 +11,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 }  // namespace
@@ -93,7 +87,7 @@ bool JoinedValues(const NameValues& values, std::string_view name, std::string* 
   bool found = false;
   out->clear();
   for (const auto& [key, value] : values) {
-    if (!SameName(key, name)) continue;
+    if (!EqualsIgnoringAsciiCase(key, name)) continue;
     if (found) *out += ", ";
     *out += value;
     found = true;

@@ -1,12 +1,8 @@
 #include "page/PageContext.h"
 
-#include <cctype>
+#include "platform/com/AsciiCase.h"
 
-std::string FoldValueName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return folded;
-}
+std::string FoldValueName(const std::string& name) { return LowerAscii(name); }
 
 bool PageValueStore::Get(const std::string& name, VARIANT* out) const {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "page/FormCoding.h"
+#include "platform/com/AsciiCase.h"
 #include "page/PageGlobals.h"
 
 namespace {
@@ -22,9 +23,7 @@ bool FindIn(const PageRequest& request, Collection collection, const std::string
       return true;
     }
     case Collection::ServerVariables: {
-      std::string upper = name;
-      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      auto it = request.serverVariables.find(upper);
+      auto it = request.serverVariables.find(UpperAscii(name));
       if (it == request.serverVariables.end()) return false;
       *value = it->second;
       return true;

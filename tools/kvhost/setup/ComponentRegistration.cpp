@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "bridge/MemberCall.h"
 #include "platform/com/ClassRegistry.h"
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
 #include "platform/com/ServerModules.h"
 
@@ -28,10 +28,10 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-// A registry entry for one of the ProgIDs that leads to a module other
-// than ours: a stale registration left by another checkout or install.
 }  // namespace
 
+// A registry entry for one of the ProgIDs that leads to a module other
+// than ours is a stale registration left by another checkout or install.
 std::vector<std::string> ForeignRegistrationWarnings(const std::string& ownModule) {
   std::vector<std::string> warnings;
   for (const char* progId : kProgIds) {
@@ -66,7 +66,7 @@ bool EnsureComponentRegistered(const std::string& modulePath, std::string* error
   HRESULT hr = KvServerRegisterModule(modulePath, false, &detail);
   if (FAILED(hr)) {
     *error = "cannot register the component module " + modulePath + ": " +
-             (detail.empty() ? HresultText(hr) : detail);
+             (detail.empty() ? ComErrorText(hr) : detail);
     return false;
   }
   if (!AllClassesAvailable()) {

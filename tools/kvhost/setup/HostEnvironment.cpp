@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "bridge/MemberCall.h"
+#include "platform/com/ComError.h"
 #include "platform/com/ObjBase.h"
+#include "platform/com/Registry.h"
 #include "platform/host/HostComponents.h"
 #include "platform/host/HostSession.h"
 #include "platform/host/TraceSinks.h"
@@ -31,12 +32,12 @@ HostEnvironment::~HostEnvironment() {
 
 bool HostEnvironment::Prepare(const KvHostOptions& options, const std::vector<SqlFile>& sqlFiles,
                               std::string* error) {
-  // The registry path is read from the environment on every access, so
-  // setting it here covers the registration check and every creation.
+  // Chosen before anything asks the registry, so the registration check
+  // and every creation use it.
   if (!options.registryFile.empty()) {
     std::error_code ec;
     fs::path registry = fs::absolute(options.registryFile, ec);
-    setenv("KVCOM_REGISTRY", (ec ? fs::path(options.registryFile) : registry).c_str(), 1);
+    KvRegistryUseFile((ec ? fs::path(options.registryFile) : registry).string());
   }
   if (FAILED(CoInitialize(nullptr))) {
     *error = "cannot initialise the component runtime";
@@ -60,7 +61,7 @@ bool HostEnvironment::RegisterHostClasses(const KvHostOptions& options, std::str
     HRESULT hr = KvRegisterCallTraceSink(options.traceFile, &cookie);
     if (FAILED(hr)) {
       *error = "cannot set up the trace sink" + (options.traceFile.empty() ? "" : " on " + options.traceFile) +
-               ": " + HresultText(hr);
+               ": " + ComErrorText(hr);
       return false;
     }
     m_traceCookies.push_back(cookie);
@@ -100,7 +101,7 @@ bool HostEnvironment::OpenSession(const KvHostOptions& options, std::string* err
   m_sessionConfig = config;
   HRESULT hr = KvCreateHostSession(config, m_session.ReleaseAndGetAddressOf());
   if (FAILED(hr) || !m_session) {
-    *error = "cannot create the host session: " + HresultText(FAILED(hr) ? hr : E_POINTER);
+    *error = "cannot create the host session: " + ComErrorText(FAILED(hr) ? hr : E_POINTER);
     return false;
   }
   // The page's connection is opened here and lent to the session, as the

@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "platform/com/ComPtr.h"
+#include "platform/kvdbal/ConnectionString.h"
 
 class ConnectionPool {
  public:
-  explicit ConnectionPool(std::string connectionString) : m_connectionString(std::move(connectionString)) {}
+  // SQLite writers of other workers and processes wait for the lock this
+  // long before a statement sees a collision (and a save retries), unless
+  // the connection string says otherwise.
+  explicit ConnectionPool(const std::string& connectionString)
+      : m_connectionString(kvdbal::WithSqliteDefault(connectionString, "busytimeout", "10000")) {}
   ConnectionPool(const ConnectionPool&) = delete;
   ConnectionPool& operator=(const ConnectionPool&) = delete;
 

@@ -100,7 +100,7 @@ void DatabaseSessions::Remember(const std::shared_ptr<WebSession>& session) {
   m_live[session->page.id] = session;
 }
 
-std::shared_ptr<WebSession> DatabaseSessions::Find(const std::string& id) {
+std::shared_ptr<WebSession> DatabaseSessions::Open(const std::string& id) {
   if (!IsSessionId(id)) return nullptr;
   std::lock_guard<std::mutex> lock(m_mutex);
   if (auto it = m_live.find(id); it != m_live.end())

@@ -24,7 +24,7 @@ class DatabaseSessions final : public SessionStore {
                    size_t limit, std::chrono::steady_clock::duration sweepEvery = std::chrono::seconds(5));
   ~DatabaseSessions() override = default;
 
-  std::shared_ptr<WebSession> Find(const std::string& id) override;
+  std::shared_ptr<WebSession> Open(const std::string& id) override;
   std::shared_ptr<WebSession> Make() override;
   SessionStart Begin(WebSession& session, bool made, bool* fresh,
                      std::chrono::steady_clock::time_point deadline) override;

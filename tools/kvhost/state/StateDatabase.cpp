@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/KernelRandom.h"
+#include "platform/kvdbal/ConnectionString.h"
 #include "platform/kvdbal/KvDbal.h"
 
 namespace {
@@ -20,16 +21,6 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS kvhost_locks (name VARCHAR(100) PRIMARY KEY, owner VARCHAR(100) NOT NULL, "
     "host VARCHAR(255) NOT NULL, pid INTEGER NOT NULL, until_ms BIGINT NOT NULL)",
 };
-
-// An SQLite state file is the server's own: made when missing. Writers of
-// other processes wait for the file's lock this long before a statement
-// fails as busy.
-std::string SqliteOptions(std::string url) {
-  if (url.rfind("sqlite:", 0) != 0) return url;
-  if (url.find("mode=") == std::string::npos) url += (url.find('?') == std::string::npos ? "?" : "&") + std::string("mode=rwc");
-  if (url.find("busytimeout=") == std::string::npos) url += "&busytimeout=10000";
-  return url;
-}
 
 std::string HostName() {
   char name[256] = "";
@@ -59,8 +50,9 @@ class Borrowed {
 
 }  // namespace
 
+// An SQLite state file is the server's own: made when missing.
 StateDatabase::StateDatabase(const std::string& url, std::chrono::milliseconds lease)
-    : m_pool(SqliteOptions(url)), m_lease(lease), m_host(HostName()) {
+    : m_pool(kvdbal::WithSqliteDefault(url, "mode", "rwc")), m_lease(lease), m_host(HostName()) {
   CreateTables();
 }
 

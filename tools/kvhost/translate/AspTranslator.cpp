@@ -5,6 +5,7 @@
 
 #include "base/FileText.h"
 #include "base/VirtualPaths.h"
+#include "platform/com/AsciiCase.h"
 #include "translate/ValueAssignments.h"
 
 namespace fs = std::filesystem;
@@ -86,9 +87,9 @@ class ScriptEmitter {
   long m_line = 1;
 };
 
-bool IsScriptLanguage(std::string language) {
-  for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return language == "jscript" || language == "javascript" || language == "ecmascript";
+bool IsScriptLanguage(const std::string& language) {
+  return EqualsIgnoringAsciiCase(language, "jscript") || EqualsIgnoringAsciiCase(language, "javascript") ||
+         EqualsIgnoringAsciiCase(language, "ecmascript");
 }
 
 // The Language of a directive's text; "" when it names none.
@@ -140,7 +141,7 @@ bool AspTranslator::TranslateFile(const std::string& virtualPath, int depth, Tra
         continue;
       }
       std::string target;
-      const bool isVirtual = std::tolower(static_cast<unsigned char>(match[1].str()[0])) == 'v';
+      const bool isVirtual = LowerAsciiChar(match[1].str()[0]) == 'v';
       if (!ResolveVirtualPath(isVirtual ? "/" : virtualPath, match[2].str(), &target))
         return failAt("the include " + match[2].str() + " leads outside the site");
       if (depth + 1 > kMaxIncludeDepth) return failAt("includes nested too deeply (do they include each other?)");

@@ -1,7 +1,7 @@
 // The demo application: the repository tables of the platform and a small
-// order-keeping application described in them. The test fixture, the example
-// program and the script host all build their databases from here, so there
-// is one description of the demo to keep right.
+// order-keeping application described in them. The test fixture, the
+// benchmarks and the script host all build their databases from here, so
+// there is one description of the demo to keep right.
 //
 //   data pack 10 "orders"      table krorder        (edit pack 20, view pack 21)
 //   data pack 11 "#10"         table krorder_l      language pack of 10
@@ -23,7 +23,8 @@ namespace kvdemo {
 enum class SqlDialect { SQLite, PostgreSQL, MariaDB };
 
 // The dialect of the engine a connection string names (for an odbc: string,
-// of the server its driver reaches).
+// of the server its driver reaches). Raises CKvDbException for a string the
+// access layer cannot read.
 SqlDialect DialectOf(const std::string& connectionString);
 
 constexpr LONG kAppId = 1;

@@ -1,10 +1,62 @@
-#include "DispatchCall.h"
+// IDispatch on type information, in the order a late-bound call takes:
+//
+//   DispGetIDsOfNames -> ITypeInfo::GetIDsOfNames -> KvDispMatchNames
+//     the member name, then its parameter names, matched without regard to
+//     case;
+//   DispInvoke -> ITypeInfo::Invoke -> KvDispInvokeMember
+//     the member found by dispatch id and invoke kind, the caller's
+//     arguments (last first in rgvarg, named ones leading) put in
+//     declaration order, each coerced to its parameter type, the [out,
+//     retval] parameter bound to a result slot, the module's call adapter
+//     run, and its result handed back in pVarResult.
+//
+// The type information objects themselves (TypeLib.cpp) only hold the
+// members and forward to the two functions here.
+#include "Dispatch.h"
 
+#include <new>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "ComPtr.h"
+#include "OleAuto.h"
 
 namespace {
+
+std::string NameFrom(LPOLESTR name) {
+  if (!name) return std::string();
+  size_t n = 0;
+  while (name[n]) ++n;
+  return Utf16ToUtf8(name, n);
+}
+
+HRESULT MatchNames(const KvDispMembers& members, LPOLESTR* rgszNames, UINT cNames,
+                   MEMBERID* pMemId) {
+  const std::string name = NameFrom(rgszNames[0]);
+  const KvDispMember* found = nullptr;
+  for (const auto& m : members) {
+    if (EqualsIgnoringAsciiCase(m->name, name)) {
+      found = m.get();
+      break;
+    }
+  }
+  if (!found) return DISP_E_UNKNOWNNAME;
+  pMemId[0] = found->desc.memid;
+  HRESULT hr = S_OK;
+  for (UINT i = 1; i < cNames; ++i) {
+    const std::string param = NameFrom(rgszNames[i]);
+    bool matched = false;
+    for (size_t p = 0; p < found->paramNames.size(); ++p) {
+      if (EqualsIgnoringAsciiCase(found->paramNames[p], param)) {
+        pMemId[i] = static_cast<MEMBERID>(p);
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
 
 bool IsMissing(const VARIANTARG& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
@@ -84,11 +136,11 @@ void BindResult(VARTYPE vt, CComVariant* result, VARIANTARG* arg) {
   }
 }
 
-}  // namespace
-
-HRESULT KvCallMember(const FUNCDESC& desc, KvMethodCall pfnCall, void* pvInstance,
-                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                     UINT* puArgErr) {
+// The argument work of one call of the member desc describes: pfnCall runs
+// it on pvInstance.
+HRESULT CallMember(const FUNCDESC& desc, KvMethodCall pfnCall, void* pvInstance,
+                   DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                   UINT* puArgErr) {
   if (!pDispParams) return E_INVALIDARG;
   const DISPPARAMS& dp = *pDispParams;
   if ((dp.cArgs && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs ||
@@ -154,4 +206,48 @@ HRESULT KvCallMember(const FUNCDESC& desc, KvMethodCall pfnCall, void* pvInstanc
     if (hasRetval) result.Detach(pVarResult);
   }
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT KvDispMatchNames(const KvDispMembers& members, LPOLESTR* rgszNames, UINT cNames,
+                         MEMBERID* pMemId) {
+  if (!rgszNames || !pMemId) return E_POINTER;
+  if (cNames == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < cNames; ++i) pMemId[i] = DISPID_UNKNOWN;
+  try {
+    return MatchNames(members, rgszNames, cNames, pMemId);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT KvDispInvokeMember(const KvDispMembers& members, void* pvInstance, MEMBERID memid,
+                           WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                           EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+  if (!pvInstance) return E_INVALIDARG;
+  for (const auto& m : members) {
+    if (m->desc.memid == memid && (m->desc.invkind & wFlags)) {
+      try {
+        return CallMember(m->desc, m->call, pvInstance, pDispParams, pVarResult, pExcepInfo,
+                          puArgErr);
+      } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+      }
+    }
+  }
+  return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames, DISPID* rgdispid) {
+  if (!ptinfo) return E_INVALIDARG;
+  return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
+}
+
+HRESULT DispInvoke(void* pvInstance, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
+                   DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                   UINT* puArgErr) {
+  if (!ptinfo) return E_INVALIDARG;
+  return ptinfo->Invoke(pvInstance, dispidMember, wFlags, pparams, pvarResult, pexcepinfo,
+                        puArgErr);
 }

@@ -1,4 +1,4 @@
-#include "Dispatch.h"
+#include "DualInterface.h"
 
 #include "TypeLibrary.h"
 

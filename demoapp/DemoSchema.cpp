@@ -1,7 +1,9 @@
 #include "DemoSchema.h"
 
-#include <cctype>
 #include <vector>
+
+#include "platform/kvdbal/ConnectionString.h"
+#include "platform/kvdbal/odbc/OdbcServer.h"
 
 namespace kvdemo {
 
@@ -201,12 +203,18 @@ void FillOfficeOrders(CKvDbConnection& connection) {
 }  // namespace
 
 SqlDialect DialectOf(const std::string& connectionString) {
-  if (connectionString.rfind("postgres", 0) == 0) return SqlDialect::PostgreSQL;
-  if (connectionString.rfind("odbc:", 0) != 0) return SqlDialect::SQLite;
-  std::string lower = connectionString;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.find("postgres") != std::string::npos) return SqlDialect::PostgreSQL;
-  return SqlDialect::MariaDB;
+  const kvdbal::ConnectionSettings settings = kvdbal::ParseConnectionString(connectionString);
+  switch (settings.engine) {
+    case kvdbal::ConnectionSettings::Engine::SQLite:
+      return SqlDialect::SQLite;
+    case kvdbal::ConnectionSettings::Engine::Postgres:
+      return SqlDialect::PostgreSQL;
+    case kvdbal::ConnectionSettings::Engine::Odbc:
+      break;
+  }
+  return kvdbal::odbc::FamilyOfDriver(settings.target) == kvdbal::odbc::ServerFamily::PostgreSQL
+             ? SqlDialect::PostgreSQL
+             : SqlDialect::MariaDB;
 }
 
 void CreateRepositoryTables(CKvDbConnection& connection, SqlDialect dialect) {

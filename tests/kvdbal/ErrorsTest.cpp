@@ -1,5 +1,6 @@
-// Engine failures as CKvDbException with the engine's message, and the
-// statement observer.
+// Engine failures as CKvDbException with the engine's message and code,
+// connections that find their database or server session gone, and the
+// server cursors that closed rowsets leave behind.
 #include <cstdio>
 #include <filesystem>
 #include <vector>

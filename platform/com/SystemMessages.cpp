@@ -2,11 +2,10 @@
 // services report and for the HRESULTs that travel through the component.
 // Texts end in "\r\n" as the system's do, because the component's reports
 // keep or strip that line break on purpose.
-#include <cstdlib>
-#include <cstring>
-
-#include "ErrnoToWin32.h"
-#include "Win32.h"
+//
+// It lives here, below the Win32 stand-ins, because COM's own error texts
+// (ComErrorText) are read from it as FormatMessageA's are.
+#include "SystemMessages.h"
 
 namespace {
 
@@ -80,9 +79,11 @@ const char* Find(const Message (&table)[N], DWORD id) {
   return nullptr;
 }
 
+}  // namespace
+
 // An HRESULT of the Win32 facility carries the Win32 code in its low word
 // and shares its text; code 0 there is no error and so has none.
-const char* LookUp(DWORD id) {
+const char* KvSystemMessage(DWORD id) {
   if (const char* text = Find(kHresultMessages, id)) return text;
   if ((id & 0xFFFF0000u) == 0x80070000u) {
     const DWORD win32 = id & 0xFFFFu;
@@ -91,49 +92,7 @@ const char* LookUp(DWORD id) {
   return Find(kWin32Messages, id);
 }
 
-}  // namespace
-
-// Only the system table is offered, and inserts such as %1 are never
-// expanded: the texts the component asks for carry none.
-DWORD FormatMessageA(DWORD dwFlags, const void* /*lpSource*/, DWORD dwMessageId, DWORD /*dwLanguageId*/,
-                     char* lpBuffer, DWORD nSize, void* /*arguments*/) {
-  if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || lpBuffer == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const char* text = LookUp(dwMessageId);
-  if (text == nullptr) {
-    SetLastError(ERROR_MR_MID_NOT_FOUND);
-    return 0;
-  }
-  const size_t length = std::strlen(text);
-  if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-    char** out = reinterpret_cast<char**>(lpBuffer);
-    *out = nullptr;
-    const size_t bytes = length + 1 > nSize ? length + 1 : nSize;
-    char* buffer = static_cast<char*>(std::malloc(bytes));
-    if (buffer == nullptr) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return 0;
-    }
-    std::memcpy(buffer, text, length + 1);
-    *out = buffer;
-  } else {
-    if (nSize < length + 1) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
-    std::memcpy(lpBuffer, text, length + 1);
-  }
-  return static_cast<DWORD>(length);
-}
-
-void* LocalFree(void* hMem) {
-  std::free(hMem);
-  return nullptr;
-}
-
 std::string SystemMessageText(DWORD dwMessageId) {
-  const char* text = LookUp(dwMessageId);
+  const char* text = KvSystemMessage(dwMessageId);
   return text ? std::string(text) : std::string();
 }

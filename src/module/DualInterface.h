@@ -1,7 +1,8 @@
-// IDispatch for the component's dual interfaces, driven by the module's type
-// library: names to dispatch ids, argument coercion to the parameter types
-// and [out, retval] results. pInterface is the object's IKvDataPump* or
-// IKvDRPump*, iid names which.
+// The IDispatch half of the component's dual interfaces: each call finds the
+// interface's type information in the module's type library and hands over
+// to DispGetIDsOfNames / DispInvoke of platform/com (Dispatch.cpp), which do
+// the dispatching. pInterface is the object's IKvDataPump* or IKvDRPump*,
+// iid names which.
 #pragma once
 
 #include "../outside/Com.h"
