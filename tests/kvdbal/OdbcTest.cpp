@@ -2,13 +2,13 @@
 // driver's own word on a bad string, and the texts and values every engine
 // must carry alike (standard SQL literals, values longer than any buffer,
 // values a column refuses, a server session that goes away mid-page).
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "EngineFixture.h"
 #include "platform/com/AsciiCase.h"
 #include "platform/kvdbal/ConnectionString.h"
+#include "tests/fixture/Bytes.h"
 
 namespace {
 
@@ -85,10 +85,7 @@ TEST_P(OdbcTest, LongValuesTravelWholeBothWays) {
   while (text.size() < 300 * 1024) text += "a\\ü€😀 ";
   std::string bytes(200 * 1024, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
-  CComVariant blob;
-  blob.vt = VT_ARRAY | VT_UI1;
-  blob.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  std::memcpy(blob.parray->pvData, bytes.data(), bytes.size());
+  const CComVariant blob = BytesVariant(bytes);
   {
     CKvDbRowset rs;
     rs.Open("SELECT * FROM l WHERE lid = -1", m_db.get(), 0, 2, 0);

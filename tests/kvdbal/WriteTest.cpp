@@ -1,9 +1,9 @@
 // Rows written through rowsets opened for writing, transactions, and the
 // collision codes that the saving code retries on.
-#include <cstring>
 #include <vector>
 
 #include "EngineFixture.h"
+#include "tests/fixture/Bytes.h"
 
 namespace {
 
@@ -62,11 +62,8 @@ TEST_P(WriteTest, ValuesSetOnARowReadBackBeforeAndAfterTheRowIsStored) {
     return v;
   };
   const std::string kBytes("a\0\xff" "b", 4);
-  CComVariant single = of(VT_R4, 0), bytes;
+  CComVariant single = of(VT_R4, 0), bytes = BytesVariant(kBytes);
   single.fltVal = 1.5f;
-  bytes.vt = VT_ARRAY | VT_UI1;
-  bytes.parray = SafeArrayCreateVector(VT_UI1, 0, kBytes.size());
-  std::memcpy(bytes.parray->pvData, kBytes.data(), kBytes.size());
   const std::pair<CComVariant, std::string> cases[] = {
       {of(VT_I2, -3), "-3"}, {of(VT_I8, 1LL << 40), "1099511627776"}, {of(VT_UI1, 200), "200"},
       {single, "1.5"},       {CComVariant(2.25), "2.25"},             {CComVariant::Bool(true), "1"},
@@ -136,13 +133,7 @@ TEST_P(WriteTest, LongFieldsCollectChunks) {
   memo->AppendChunk(CComVariant(std::string_view("Grüße, ")));
   memo->AppendChunk(CComVariant(std::string_view("world")));
   std::string bytes("\x01\x00\x02", 3);
-  for (char c : bytes) {
-    CComVariant chunk;
-    chunk.vt = VT_ARRAY | VT_UI1;
-    chunk.parray = SafeArrayCreateVector(VT_UI1, 0, 1);
-    *static_cast<char*>(chunk.parray->pvData) = c;
-    rs.GetField("blobdata")->AppendChunk(chunk);
-  }
+  for (char c : bytes) rs.GetField("blobdata")->AppendChunk(BytesVariant(std::string(1, c)));
   EXPECT_KVDB_ERROR(rs.GetField("strname")->AppendChunk(CComVariant(std::string_view("no"))),
                     KVDB_E_NOTSUPPORTED);
   rs.Update();

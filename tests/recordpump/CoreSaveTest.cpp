@@ -5,6 +5,7 @@
 
 #include "pump_fixtures.h"
 #include "CoreSleepHook.h"
+#include "tests/fixture/Bytes.h"
 
 namespace {
 
@@ -155,16 +156,9 @@ TEST_F(CoreSaveTest, FieldsThatCannotBeWrittenAreSkippedAndTraced) {
 TEST_F(CoreSaveTest, LongFieldsTakeTextAndBytesOfAnySize) {
   const std::string megabyte(1 << 20, 'm');
   Set("strmemo", Str(megabyte));
-  SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 70000);
-  ASSERT_NE(nullptr, bytes);
-  BYTE* data = nullptr;
-  ASSERT_EQ(S_OK, SafeArrayAccessData(bytes, reinterpret_cast<void**>(&data)));
-  for (int i = 0; i < 70000; ++i) data[i] = static_cast<BYTE>(i * 7);
-  SafeArrayUnaccessData(bytes);
-  CComVariant blob;
-  blob.vt = VT_ARRAY | VT_UI1;
-  blob.parray = bytes;
-  Set("blobdata", blob);
+  std::string bytes(70000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  Set("blobdata", BytesVariant(bytes));
   Set("strmemo_l", Str(megabyte + "!"), 1031);
   ASSERT_EQ(1, Save());
   EXPECT_EQ(1 << 20, db->QueryLong("SELECT length(strmemo) FROM krorder WHERE lid=1"));

@@ -13,6 +13,8 @@
 #include <regex>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 ServeProcess::ServeProcess(const KvHostWorkspace& ws, std::vector<std::string> args, const std::string& name)
     : m_ws(ws), m_out(ws.Dir() + "/" + name + ".out"), m_err(ws.Dir() + "/" + name + ".err") {
   args.insert(args.begin(), "serve");
@@ -109,4 +111,20 @@ bool RawConnection::ClosedByServer(int waitMs, std::string* received) {
     if (n <= 0) return true;
     if (received) received->append(buffer, static_cast<size_t>(n));
   }
+}
+
+void ServeSite::AddOrderA1() {
+  m_db->Exec(
+      "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, dblprice) "
+      "VALUES (1, '2024-03-01 09:00:00', 1, -1, 0, 'A1', 'red', '2', 3, 19.5)");
+}
+
+std::unique_ptr<ServeProcess> ServeSite::StartServe(int workers, const std::vector<std::string>& more,
+                                                    const std::string& name) {
+  std::vector<std::string> args{"--root",  m_ws.Dir() + "/site", "--port",    "0", "--db", m_db->ConnectionString(),
+                                "--base",  m_db->BasePath(),     "--workers", std::to_string(workers)};
+  args.insert(args.end(), more.begin(), more.end());
+  auto server = std::make_unique<ServeProcess>(m_ws, args, name);
+  EXPECT_GT(server->Port(), 0) << server->Log();
+  return server;
 }

@@ -11,6 +11,7 @@
 #include <httplib.h>
 
 #include "KvHostProcess.h"
+#include "tests/fixture/TestDatabase.h"
 
 // A session of the server: its cookie ("KVSESSIONID=...") and the
 // anti-forgery token its forms carry.
@@ -70,3 +71,18 @@ class ServeProcess {
   int m_status = -1;
 };
 
+// What the serve tests share: a site in the workspace's "site" folder and
+// the database its pages work on.
+class ServeSite {
+ protected:
+  void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
+  // Order 1 ("A1", red, open) for pages that read a record.
+  void AddOrderA1();
+  // kvhost serve on the site and m_db with workers page workers and more
+  // options; name keeps the files of several servers apart.
+  std::unique_ptr<ServeProcess> StartServe(int workers, const std::vector<std::string>& more = {},
+                                           const std::string& name = "serve");
+
+  std::unique_ptr<TestDatabase> m_db;
+  KvHostWorkspace m_ws;
+};

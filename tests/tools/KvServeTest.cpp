@@ -20,13 +20,11 @@ namespace {
 
 constexpr const char* kSecret = "OUTSIDE-THE-ROOT-7f3a";
 
-class KvServe : public ::testing::Test {
+class KvServe : public ::testing::Test, protected ServeSite {
  protected:
   void SetUp() override {
     m_db = TestDatabase::Create();
-    m_db->Exec(
-        "INSERT INTO krorder (lid, dtedit, luserid, lownerid, lparentid, strno, strcolor, strstate, lamount, dblprice) "
-        "VALUES (1, '2024-03-01 09:00:00', 1, -1, 0, 'A1', 'red', '2', 3, 19.5)");
+    AddOrderA1();
     m_ws.Write("secret.txt", kSecret);
     m_root = m_ws.Dir() + "/site";
     Page("objects.asp", R"(<%@ Language="JScript" %>
@@ -63,19 +61,8 @@ if (what == "end") Response.End();
     fs::create_symlink(m_root + "/objects.asp", m_root + "/source.txt");
   }
 
-  void Page(const std::string& name, const std::string& text) { m_ws.Write("site/" + name, text); }
+  std::unique_ptr<ServeProcess> Start() { return StartServe(4); }
 
-  std::unique_ptr<ServeProcess> Start(const std::vector<std::string>& more = {}) {
-    std::vector<std::string> args{"--root", m_root, "--port", "0", "--db", m_db->ConnectionString(), "--base",
-                                  m_db->BasePath(), "--workers", "4"};
-    args.insert(args.end(), more.begin(), more.end());
-    auto server = std::make_unique<ServeProcess>(m_ws, args);
-    EXPECT_GT(server->Port(), 0) << server->Log();
-    return server;
-  }
-
-  std::unique_ptr<TestDatabase> m_db;
-  KvHostWorkspace m_ws;
   std::string m_root;
 };
 

@@ -21,7 +21,7 @@ constexpr int kClients = 8;
 constexpr int kRequestsPerClient = 500;
 constexpr int kSeedOrders = 25;
 
-class ServeLoad : public EngineTest {
+class ServeLoad : public EngineTest, protected ServeSite {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
@@ -32,18 +32,18 @@ class ServeLoad : public EngineTest {
                  "lamount, dblprice) VALUES (" + std::to_string(i) + ", '2024-03-01 09:00:00', 1, -1, 0, 'S" +
                  std::to_string(i) + "', 'red', '2', 1, 2.5)");
     }
-    m_ws.Write("site/list.asp", R"(<% var list = Server.CreateObject("KvHtmlDbTools.KvDRPump");
+    Page("list.asp", R"(<% var list = Server.CreateObject("KvHtmlDbTools.KvDRPump");
 var page = Number(Request("page") || 0);
 var total = list.Init(Session, "SELECT lid, strno, strcolor FROM krorder", "ORDER BY strno", page * 10, true);
 for (var row = 0; row < 10 && !list.IsEOF; row++) { %><tr><td><%= list.Value("strno") %></td><td><%= list.ValueEx("strcolor", 1031) %></td></tr>
 <% list.MoveNext(); }
 list.Close(); %>total=<%= total %>)");
-    m_ws.Write("site/read.asp", R"(<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    Page("read.asp", R"(<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
 pump.Init(Session, 100);
 pump.MoveTo(Number(Request("lid")));
 %>no=<%= pump.ValueByFieldName("strno", "") %>)");
-    m_ws.Write("site/token.asp", "<%= Session.Token %>");
-    m_ws.Write("site/save.asp", R"(<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
+    Page("token.asp", "<%= Session.Token %>");
+    Page("save.asp", R"(<% var pump = Server.CreateObject("KvHtmlDbTools.KvDataPump");
 pump.Init(Session, 100);
 pump.CleanFieldValues();
 pump.SetFieldValue("strno", Request.Form("strno"));
@@ -56,9 +56,6 @@ pump.SetFieldValue("dtedit", new Date());
 pump.SetFieldValueEx("strtitle", 1031, "Last " + Request.Form("strno"));
 %>saved=<%= pump.SaveFieldValues() %>)");
   }
-
-  std::unique_ptr<TestDatabase> m_db;
-  KvHostWorkspace m_ws;
 };
 
 struct ClientCounts {
@@ -90,9 +87,9 @@ void RunClient(const ServeProcess& server, int client, ClientCounts* counts) {
 }  // namespace
 
 TEST_P(ServeLoad, EightKeepAliveClientsMixingListReadAndSaveLoseNothing) {
-  ServeProcess server(m_ws, {"--root", m_ws.Dir() + "/site", "--port", "0", "--db", m_db->ConnectionString(),
-                             "--base", m_db->BasePath(), "--workers", "4"});
-  ASSERT_GT(server.Port(), 0) << server.Log();
+  const std::unique_ptr<ServeProcess> running = StartServe(4);
+  const ServeProcess& server = *running;
+  ASSERT_GT(server.Port(), 0);
   std::vector<ClientCounts> counts(kClients);
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) clients.emplace_back(RunClient, std::cref(server), c, &counts[c]);
@@ -120,7 +117,7 @@ TEST_P(ServeLoad, EightKeepAliveClientsMixingListReadAndSaveLoseNothing) {
   EXPECT_EQ(saved, total.saves);
   EXPECT_EQ(distinct, total.saves);
   EXPECT_EQ(titles, total.saves);
-  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(running->Stop(), 0);
   if (total.serverErrors) ADD_FAILURE() << server.Log().substr(0, 4000);
 }
 

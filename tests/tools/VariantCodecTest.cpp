@@ -7,6 +7,7 @@
 
 #include "platform/com/ComPtr.h"
 #include "state/VariantCodec.h"
+#include "tests/fixture/Bytes.h"
 
 namespace {
 
@@ -57,11 +58,7 @@ TEST(VariantCodec, ScalarsKeepTheirTypeAndValue) {
 }
 
 TEST(VariantCodec, ArraysKeepBoundsElementTypesAndNesting) {
-  SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 3);
-  static_cast<unsigned char*>(bytes->pvData)[2] = 0xFF;
-  CComVariant inner;
-  inner.vt = VT_ARRAY | VT_UI1;
-  inner.parray = bytes;
+  const CComVariant inner = BytesVariant(std::string_view("\0\0\xff", 3));
 
   SAFEARRAY* outer = SafeArrayCreateVector(VT_VARIANT, 1, 2);
   VariantCopy(&static_cast<VARIANT*>(outer->pvData)[0], &inner);
