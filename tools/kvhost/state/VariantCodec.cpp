@@ -37,6 +37,18 @@ size_t ScalarSize(VARTYPE vt) {
 bool EncodeAt(const VARIANT& value, std::string* out, int depth);
 bool DecodeAt(std::string_view* in, VARIANT* out, int depth);
 
+// A string written as its length in UTF-16 units and the units; copied out
+// first, since the bytes in the stream need not be aligned for char16_t.
+bool TakeBstr(std::string_view* in, BSTR* out) {
+  uint32_t units = 0;
+  if (!TakeRaw(in, &units) || in->size() / sizeof(char16_t) < units) return false;
+  std::u16string text(units, u'\0');
+  std::memcpy(text.data(), in->data(), units * sizeof(char16_t));
+  in->remove_prefix(units * sizeof(char16_t));
+  *out = SysAllocStringLen(text.data(), units);
+  return *out != nullptr;
+}
+
 bool EncodeArray(SAFEARRAY* array, std::string* out, int depth) {
   VARTYPE element = 0;
   LONG lower = 0, upper = -1;
@@ -85,14 +97,7 @@ bool DecodeArray(std::string_view* in, VARIANT* out, int depth) {
     if (element == VT_VARIANT) {
       if (!DecodeAt(in, &reinterpret_cast<VARIANT*>(data)[i], depth + 1)) return false;
     } else if (element == VT_BSTR) {
-      uint32_t units = 0;
-      if (!TakeRaw(in, &units) || in->size() / sizeof(char16_t) < units) return false;
-      std::u16string text(units, u'\0');
-      std::memcpy(text.data(), in->data(), units * sizeof(char16_t));
-      in->remove_prefix(units * sizeof(char16_t));
-      BSTR bstr = SysAllocStringLen(text.data(), units);
-      if (!bstr) return false;
-      reinterpret_cast<BSTR*>(data)[i] = bstr;
+      if (!TakeBstr(in, &reinterpret_cast<BSTR*>(data)[i])) return false;
     } else {
       if (in->size() < scalar) return false;
       std::memcpy(data + i * scalar, in->data(), scalar);
@@ -136,15 +141,8 @@ bool DecodeAt(std::string_view* in, VARIANT* out, int depth) {
       out->vt = vt;
       return true;
     case VT_BSTR: {
-      uint32_t units = 0;
-      if (!TakeRaw(in, &units) || in->size() / sizeof(char16_t) < units) return false;
-      std::u16string text(units, u'\0');
-      std::memcpy(text.data(), in->data(), units * sizeof(char16_t));
-      in->remove_prefix(units * sizeof(char16_t));
-      BSTR bstr = SysAllocStringLen(text.data(), units);
-      if (!bstr) return false;
+      if (!TakeBstr(in, &out->bstrVal)) return false;
       out->vt = VT_BSTR;
-      out->bstrVal = bstr;
       return true;
     }
     default:
