@@ -4,12 +4,69 @@
 #include <cstring>
 #include <optional>
 
+#include <sqlite3.h>
+
 #include "EngineFixture.h"
 #include "platform/kvdbal/LiteralShape.h"
+#include "platform/kvdbal/sqlite/SqliteStatementCache.h"
 
 namespace {
 
 std::string Mark(int n) { return "?" + std::to_string(n); }
+
+// A statement lent out is never lent twice nor finalized under its
+// borrower: not when it is evicted, not when the cache is cleared. Real
+// statements, so that a double finalize or a use after one shows under
+// the sanitizers.
+TEST(SqliteStatementCache, ALentStatementStaysItsBorrowersUntilItComesBack) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  auto prepare = [db](const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK);
+    return stmt;
+  };
+  auto stepsTo = [](sqlite3_stmt* stmt) {
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    return sqlite3_column_int(stmt, 0);
+  };
+  {
+    kvdbal::SqliteStatementCache cache(2);
+    const std::string one = "SELECT 1", two = "SELECT 2", three = "SELECT 3";
+    EXPECT_EQ(cache.Take(one), nullptr);
+    sqlite3_stmt* first = prepare(one);
+    cache.Give(one, first);
+    EXPECT_EQ(cache.Take(one), first);
+    // Lent: a second cursor of the shape gets its own, which is not kept.
+    EXPECT_EQ(cache.Take(one), nullptr);
+    cache.Give(one, prepare(one));
+    EXPECT_EQ(cache.Size(), 1u);
+    // Two more shapes push the lent one out; its borrower still steps it.
+    cache.Give(two, prepare(two));
+    cache.Give(three, prepare(three));
+    EXPECT_EQ(cache.Size(), 2u);
+    EXPECT_EQ(stepsTo(first), 1);
+    cache.Give(one, first);  // kept again, pushing out "SELECT 2"
+    EXPECT_EQ(cache.Take(two), nullptr);
+
+    // Cleared while lent: the borrower's statement lives on.
+    sqlite3_stmt* lent = cache.Take(three);
+    ASSERT_NE(lent, nullptr);
+    cache.Clear();
+    EXPECT_EQ(cache.Size(), 0u);
+    EXPECT_EQ(cache.Take(one), nullptr);
+    EXPECT_EQ(stepsTo(lent), 3);
+    cache.Give(three, lent);
+    EXPECT_EQ(cache.Take(three), lent);
+    // Forgotten, it is the caller's to finalize.
+    cache.Forget(three, lent);
+    sqlite3_finalize(lent);
+    EXPECT_EQ(cache.Size(), 0u);
+  }
+  // Every statement the cache kept was finalized with it.
+  EXPECT_EQ(sqlite3_next_stmt(db, nullptr), nullptr);
+  EXPECT_EQ(sqlite3_close(db), SQLITE_OK);
+}
 
 TEST(LiteralShape, TakesOutOnlyLiteralsThatBindAsTheyStand) {
   const std::pair<const char*, const char*> shaped[] = {

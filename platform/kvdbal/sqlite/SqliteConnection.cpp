@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "../LiteralShape.h"
 #include "../SqlText.h"
@@ -134,6 +135,7 @@ sqlite3_stmt* SqliteConnection::ShapedStatement(sqlite3* db, const char* sql, st
     }
   }
   if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(shape->literals.size())) {
+    cache.Forget(shape->text, stmt);
     sqlite3_finalize(stmt);
     return nullptr;
   }
@@ -145,6 +147,7 @@ sqlite3_stmt* SqliteConnection::ShapedStatement(sqlite3* db, const char* sql, st
                        : sqlite3_bind_text(stmt, index, literal.text.data(),
                                            static_cast<int>(literal.text.size()), SQLITE_TRANSIENT);
     if (rc != SQLITE_OK) {
+      cache.Forget(shape->text, stmt);
       sqlite3_finalize(stmt);
       return nullptr;
     }
@@ -220,10 +223,17 @@ std::unique_ptr<Cursor> SqliteConnection::DoOpenCursor(const char* sql) {
     throw;
   }
   if (guard.stmt) {
-    auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
-    auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt, std::move(key));
-    guard.stmt = nullptr;
-    return cursor;
+    // The statement is the cache's, lent: it goes back there, not to
+    // sqlite3_finalize, if the cursor cannot be made.
+    sqlite3_stmt* shaped = std::exchange(guard.stmt, nullptr);
+    try {
+      return std::make_unique<SqliteCursor>(std::static_pointer_cast<SqliteConnection>(shared_from_this()), db,
+                                            useReader, shaped, key);
+    } catch (...) {
+      ReturnStatement(db, key, shaped);
+      if (useReader) ReleaseReader(db);
+      throw;
+    }
   }
   try {
     const char* tail = nullptr;

@@ -6,33 +6,48 @@ namespace kvdbal {
 
 sqlite3_stmt* SqliteStatementCache::Take(const std::string& key) {
   const auto found = m_index.find(key);
-  if (found == m_index.end()) return nullptr;
-  sqlite3_stmt* stmt = found->second->second;
-  m_entries.erase(found->second);
-  m_index.erase(found);
-  return stmt;
+  if (found == m_index.end() || found->second->lent) return nullptr;
+  const Place place = found->second;
+  place->lent = true;
+  m_entries.splice(m_entries.begin(), m_entries, place);
+  return place->stmt;
 }
 
 void SqliteStatementCache::Give(const std::string& key, sqlite3_stmt* stmt) {
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);
-  if (m_capacity == 0 || m_index.count(key)) {
+  if (const auto found = m_index.find(key); found != m_index.end()) {
+    if (found->second->stmt == stmt)
+      found->second->lent = false;
+    else
+      sqlite3_finalize(stmt);
+    return;
+  }
+  if (m_capacity == 0) {
     sqlite3_finalize(stmt);
     return;
   }
-  m_entries.emplace_front(key, stmt);
-  m_index.emplace(key, m_entries.begin());
-  if (m_entries.size() > m_capacity) {
-    sqlite3_finalize(m_entries.back().second);
-    m_index.erase(m_entries.back().first);
-    m_entries.pop_back();
-  }
+  m_entries.push_front(Entry{key, stmt, false});
+  m_index.emplace(m_entries.front().key, m_entries.begin());
+  if (m_entries.size() > m_capacity) Drop(std::prev(m_entries.end()));
+}
+
+void SqliteStatementCache::Forget(const std::string& key, sqlite3_stmt* stmt) {
+  const auto found = m_index.find(key);
+  if (found == m_index.end() || found->second->stmt != stmt) return;
+  const Place place = found->second;
+  m_index.erase(found);
+  m_entries.erase(place);
+}
+
+void SqliteStatementCache::Drop(Place place) {
+  if (!place->lent) sqlite3_finalize(place->stmt);
+  m_index.erase(place->key);
+  m_entries.erase(place);
 }
 
 void SqliteStatementCache::Clear() {
-  for (Entry& entry : m_entries) sqlite3_finalize(entry.second);
-  m_entries.clear();
-  m_index.clear();
+  while (!m_entries.empty()) Drop(m_entries.begin());
 }
 
 }  // namespace kvdbal
