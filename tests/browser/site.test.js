@@ -22,8 +22,6 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
-const http = require('node:http');
-const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
 const { parseArgs } = require('node:util');
@@ -44,17 +42,6 @@ if (args.engine === 'postgres' && !process.env.KV_TEST_PG) {
 if (args.engine === 'mariadb' && !process.env.KV_TEST_MARIADB) {
   console.log('skipped: KV_TEST_MARIADB names no MariaDB server');
   process.exit(SKIPPED);
-}
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
 }
 
 function psql(url, sql) {
@@ -94,34 +81,30 @@ function freshDatabase(workDir) {
   };
 }
 
-function answers(url) {
-  return new Promise((resolve) => {
-    const request = http.get(url, (response) => { response.resume(); resolve(true); });
-    request.on('error', () => resolve(false));
-    request.setTimeout(2000, () => { request.destroy(); resolve(false); });
-  });
-}
-
+// kvhost serve on a port of its choice; it prints its address once it listens.
 async function startServer(workDir, databaseUrl) {
-  const port = await freePort();
   const base = path.join(workDir, 'app');
   fs.mkdirSync(base, { recursive: true });
-  const server = spawn(args.kvhost, ['serve', '--root', args.root, '--port', String(port), '--bind', '127.0.0.1',
+  const server = spawn(args.kvhost, ['serve', '--root', args.root, '--port', '0', '--bind', '127.0.0.1',
                                      '--workers', '2', '--db', databaseUrl, '--base', base,
                                      '--registry', path.join(workDir, 'registry')],
-                       { stdio: ['ignore', 'ignore', 'pipe'] });
+                       { stdio: ['ignore', 'pipe', 'pipe'] });
   server.log = '';
   server.stderr.on('data', (chunk) => { server.log += chunk; });
   const exited = new Promise((resolve) => server.on('exit', (code, signal) => resolve(code ?? signal)));
   server.stop = async () => { if (server.exitCode === null) server.kill('SIGTERM'); await exited; };
-  const origin = `http://127.0.0.1:${port}`;
-  for (let tries = 0; tries < 150; tries++) {
-    if (server.exitCode !== null) break;
-    if (await answers(`${origin}/site.css`)) return { server, origin };
-    await new Promise((resolve) => setTimeout(resolve, 200));
-  }
+  let out = '';
+  const origin = await new Promise((resolve) => {
+    server.stdout.on('data', (chunk) => {
+      out += chunk;
+      const address = /http:\/\/127\.0\.0\.1:[0-9]+/.exec(out);
+      if (address) resolve(address[0]);
+    });
+    exited.then(() => resolve(null));
+  });
+  if (origin) return { server, origin };
   await server.stop();
-  throw new Error(`kvhost serve did not answer on ${origin}:\n${server.log}`);
+  throw new Error(`kvhost serve did not start:\n${out}${server.log}`);
 }
 
 // The rows of the list page as the visitor sees them.
