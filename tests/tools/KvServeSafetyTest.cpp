@@ -199,9 +199,8 @@ TEST_F(KvServeSafety, HeadsAndBodiesOverTheirLimitsAreRefusedWithAnAnswerThatSay
   const std::string fits(3000, 'f');
   EXPECT_EQ(Answer(client->Post("/memo.asp", {{"Cookie", session.cookie}}, "memo=" + fits + "&kvtoken=" + session.token,
                                 "application/x-www-form-urlencoded")), "200 3000");
-  EXPECT_EQ(Answer(client->Post("/memo.asp", {{"Cookie", session.cookie}},
-                                httplib::MultipartFormDataItems{{"memo", fits, "", ""}, {"kvtoken", session.token, "", ""}})),
-            "200 3000");
+  const httplib::MultipartFormDataItems parts{{"memo", fits, "", ""}, {"kvtoken", session.token, "", ""}};
+  EXPECT_EQ(Answer(client->Post("/memo.asp", {{"Cookie", session.cookie}}, parts)), "200 3000");
   const std::string chunk = "memo=" + fits + "&kvtoken=" + session.token;
   char size[16];
   std::snprintf(size, sizeof size, "%zx", chunk.size());
