@@ -146,12 +146,6 @@ async function signIn(page, origin, name) {
   assert.equal(await text(page, '.bar .who'), USERS[name].fullName);
 }
 
-// Every form that posts carries the session's token.
-async function formsCarryTheToken(page) {
-  return page.$$eval('form[method=post]', (forms) => forms.length > 0 &&
-    forms.every((form) => form.querySelector('input[name="kvtoken"]') !== null));
-}
-
 function ascending(values, compare) {
   return values.every((value, i) => i === 0 || compare(values[i - 1], value) <= 0);
 }
@@ -172,7 +166,6 @@ async function walkTheRoad(t, page, origin, name) {
     assert.equal(await text(page, '.summary'), `${user.total} orders · Page 1 of ${user.pages}`);
     assert.equal(await text(page, 'nav.pages .current'), '1');
     assert.equal(await page.$eval('link[rel=stylesheet]', (l) => l.sheet.cssRules.length > 20), true);
-    assert.ok(await formsCarryTheToken(page));
     if (args.screenshot && name === 'anna') await page.screenshot({ path: args.screenshot });
   });
 
@@ -206,7 +199,6 @@ async function walkTheRoad(t, page, origin, name) {
     assert.equal(new URL(page.url()).searchParams.get('lid'), String(order.lid));
     assert.equal(await page.$eval('#strno', (i) => i.value), order.no);
     assert.equal(await page.$eval('#title_en', (i) => i.value), order.title);
-    assert.ok(await formsCarryTheToken(page));
     await replaceValue(page, '#title_de', titles.de);
     await replaceValue(page, '#title_en', titles.en);
     await clickAndWait(page, 'button[value="save"]');
@@ -304,7 +296,6 @@ test(`the order desk in a browser on ${args.engine}`, async (t) => {
       assert.equal(new URL(visitor.url()).pathname, '/signin.asp', address);
       assert.equal(await visitor.$('table.orders, form.order'), null);
     }
-    assert.ok(await formsCarryTheToken(visitor));
     await visitor.type('#name', 'anna');
     await visitor.type('#password', 'ben-demo');
     const refused = await Promise.all([visitor.waitForNavigation(), visitor.click('button[value="signin"]')]);
