@@ -4,10 +4,12 @@ database, HAProxy round-robin in front (bench/farm-files/haproxy.cfg), 8
 keep-alive clients x 500 mixed requests while a serve process is killed, a
 serve process is stopped and, on PostgreSQL, the database server restarts.
 Run by bench/farm; prints counts and exits non-zero when one is off. Every
-process it starts it also stops.
+process it starts it also stops. With --single (bench/serve-load) the same
+load goes straight to one serve process that nothing stops.
 
-  farm.py KVHOST ENGINE WORKDIR      ENGINE: postgres (KV_TEST_PG names the
-                                     cluster; 3 processes) or sqlite (2)
+  farm.py KVHOST ENGINE WORKDIR [--single]   ENGINE: postgres (KV_TEST_PG
+                                             names the cluster; 3 processes)
+                                             or sqlite (2)
 """
 import http.client
 import os
@@ -43,6 +45,7 @@ pump.SetFieldValue("lownerid", -1);
 pump.SetFieldValue("lparentid", 0);
 pump.SetFieldValue("luserid", 1);
 pump.SetFieldValue("dtedit", new Date());
+pump.SetFieldValueEx("strtitle", 1031, "Last " + Request.Form("strno"));
 %>saved=<%= pump.SaveFieldValues() %>""",
     "bump.asp": """<% Session("n") = (Session("n") || 0) + 1; Session("tag") = Request("tag"); %>n=<%= Session("n") %>""",
     "show.asp": """n=<%= Session("n") %>|tag=<%= Session("tag") %>""",
@@ -107,7 +110,7 @@ class Serve:
 
 
 class Farm:
-    def __init__(self, kvhost, engine, work, site=None, pg_url=None):
+    def __init__(self, kvhost, engine, work, site=None, pg_url=None, single=False):
         self.kvhost, self.engine, self.work = kvhost, engine, os.path.abspath(work)
         os.makedirs(self.work, exist_ok=True)
         self.site = site or os.path.join(self.work, "site")
@@ -127,7 +130,8 @@ class Farm:
             self.db = "sqlite:" + os.path.join(self.work, "app.db") + "?mode=rwc"
             self.state = "sqlite:" + os.path.join(self.work, "state.db")
             count = 2
-        self.serves = [Serve(self, "serve%d" % (i + 1), free_port()) for i in range(count)]
+        self.single = single
+        self.serves = [Serve(self, "serve%d" % (i + 1), free_port()) for i in range(1 if single else count)]
         self.front = free_port()
         self.balancer = None
 
@@ -136,6 +140,9 @@ class Farm:
         # the others start once it is there.
         for serve in self.serves:
             serve.start()
+        if self.single:
+            self.front = self.serves[0].port
+            return
         env = dict(os.environ, KV_FARM_FRONT=str(self.front))
         ports = [s.port for s in self.serves]
         # Two processes: the third entry repeats the first.
@@ -291,7 +298,7 @@ def load(farm, run, event):
                   (c.number, c.final, c.bumps_ok, c.bumps_failed), flush=True)
     print("%s %s: %d requests: %d ok, %d server errors, %d transport errors, %d other; %d saves reported, "
           "%d missing, %d doubled; sessions intact %d/%d" %
-          (farm.engine, {"K": "one process SIGKILLed and restarted", "T": "one process SIGTERMed and restarted",
+          (farm.engine, {"L": "one process, nothing stopped", "K": "one process SIGKILLed and restarted", "T": "one process SIGTERMed and restarted",
                          "D": "the database restarted (pg_ctl restart -m fast)"}[run[0]],
            CLIENTS * REQUESTS, total["ok"], total["server_errors"], total["transport_errors"],
            total["other"], len(reported), missing, doubled, intact, CLIENTS), flush=True)
@@ -406,8 +413,22 @@ def road(kvhost, engine, work, repo):
     return passed
 
 
+def single(kvhost, engine, work):
+    """The load on one process that runs throughout: nothing may fail."""
+    farm = Farm(kvhost, engine, work, single=True)
+    try:
+        farm.start()
+        total, missing, doubled, intact, _ = load(farm, "L%x" % int(time.time()), lambda farm: None)
+    finally:
+        farm.stop()
+    off = missing or doubled or intact != CLIENTS or total["server_errors"] or total["transport_errors"]
+    return 1 if off or total["other"] or total["ok"] != CLIENTS * REQUESTS else 0
+
+
 def main():
     kvhost, engine, work = sys.argv[1:4]
+    if sys.argv[4:] == ["--single"]:
+        return single(kvhost, engine, work)
     repo = REPO
     failures = []
     if os.environ.get("KV_FARM_ROAD", "1") == "1" and not road(kvhost, engine, os.path.join(work, "road"), repo):

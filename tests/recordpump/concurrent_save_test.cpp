@@ -2,7 +2,7 @@
 // every save they are told succeeded is there exactly once, under an id no
 // other save got; each new id is read only after the save has locked its
 // tables, and writers wait for each other instead of colliding. (Without
-// the lock the keys and the retry keep saves apart: ServeLoad's saves show
+// the lock the keys and the retry keep saves apart: bench/serve-load shows
 // that.)
 #include <sys/wait.h>
 #include <unistd.h>

@@ -74,6 +74,15 @@ std::string SessionCookie(const httplib::Result& result) {
   return "";
 }
 
+std::string Answer(const httplib::Result& result) {
+  if (!result) return "no answer: " + httplib::to_string(result.error());
+  return std::to_string(result->status) + " " + result->body;
+}
+
+std::string Header(const httplib::Result& result, const std::string& name) {
+  return result ? result->get_header_value(name) : "";
+}
+
 RawConnection::RawConnection(const std::string& source, int port) {
   m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (m_fd < 0) return;

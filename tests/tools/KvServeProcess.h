@@ -23,6 +23,10 @@ struct ServeSession {
 ServeSession OpenSession(httplib::Client& client, const std::string& tokenPage);
 // The session cookie an answer sets ("" when none).
 std::string SessionCookie(const httplib::Result& result);
+// An answer as "STATUS BODY", or "no answer: ERROR" when none came.
+std::string Answer(const httplib::Result& result);
+// A header of an answer ("" when none came or it has none).
+std::string Header(const httplib::Result& result, const std::string& name);
 
 // A TCP connection to 127.0.0.1:port made from the loopback address source
 // (any 127.x.y.z), so that tests can play many clients; closed when it goes.
