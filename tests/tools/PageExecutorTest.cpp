@@ -2,10 +2,13 @@
 // reused from page to page, compiled pages are kept until their files
 // change, and nothing of one page reaches the next.
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "engine/EnginePool.h"
 #include "engine/JScriptEngine.h"
 #include "engine/PageExecutor.h"
 #include "platform/host/HostSession.h"
@@ -182,6 +185,69 @@ TEST(JScriptEngine, AHeapItCannotMakeIsAnErrorAndAPageOutOfMemoryOnlyFailsItself
   ASSERT_TRUE(fine) << error;
   EXPECT_TRUE(engine.Run(page, *fine, &error)) << error;
   EXPECT_EQ(page.response.body, "undefined");
+}
+
+// Tidied as soon as it is due, a heap never collects inside a page: the
+// allocations left before its own collection only go down from page to
+// page until Tidy, which restarts them.
+TEST(JScriptEngine, AHeapDueForCollectionIsCollectedBetweenPagesNotDuringOne) {
+  JScriptEngine engine;
+  PageContext page;
+  std::string error;
+  auto program = engine.Compile("allocating.js",
+                                "var made = []; for (var i = 0; i < 200; i++) made.push({ i: i, s: 'n' + i });\n"
+                                "var cycle = {}; cycle.self = cycle; function f() {} Response.Write(made.length);",
+                                ScriptSourceMap(), &error);
+  ASSERT_TRUE(program) << error;
+  int tidied = 0;
+  for (int run = 0; run < 3000 && tidied < 2; ++run) {
+    const long before = engine.AllocationsBeforeCollection();
+    ASSERT_TRUE(engine.Run(page, *program, &error)) << error;
+    ASSERT_LT(engine.AllocationsBeforeCollection(), before) << "a collection ran inside page " << run;
+    if (engine.DueForTidying()) {
+      engine.Tidy();
+      EXPECT_FALSE(engine.DueForTidying());
+      EXPECT_GT(engine.AllocationsBeforeCollection(), before);
+      ++tidied;
+    }
+  }
+  EXPECT_EQ(tidied, 2);
+}
+
+// An engine due for tidying is tidied on the pool's thread before a page
+// can take it again; one that is not goes straight back.
+TEST(EnginePool, AnEngineDueForTidyingIsTidiedOffThePagesThreadThenIdle) {
+  struct Engine : PageEngine {
+    std::shared_ptr<const CompiledProgram> Compile(const std::string&, const std::string&, ScriptSourceMap,
+                                                   std::string*) override {
+      return nullptr;
+    }
+    bool Run(PageContext&, const CompiledProgram&, std::string*) override { return true; }
+    bool DueForTidying() const override { return due; }
+    void Tidy() override {
+      tidiedOn = std::this_thread::get_id();
+      due = false;
+    }
+    bool due = false;
+    std::thread::id tidiedOn;
+  };
+  Engine* made = nullptr;
+  EnginePool pool([&made] {
+    auto engine = std::make_unique<Engine>();
+    made = engine.get();
+    return engine;
+  });
+  { auto lease = pool.Take(); }
+  EXPECT_EQ(pool.Idle(), 1u);
+  {
+    auto lease = pool.Take();
+    made->due = true;
+  }
+  pool.WaitUntilTidy();
+  EXPECT_EQ(pool.Idle(), 1u);
+  EXPECT_FALSE(made->due);
+  EXPECT_NE(made->tidiedOn, std::thread::id());
+  EXPECT_NE(made->tidiedOn, std::this_thread::get_id());
 }
 
 }  // namespace

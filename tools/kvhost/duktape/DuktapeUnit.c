@@ -260,3 +260,9 @@ duk_bool_t KvPushGlobalCopy(duk_context *ctx, duk_context *from) {
 	}
 	return 1;
 }
+
+#include "CollectionTrigger.h"
+
+long KvAllocationsBeforeCollection(duk_context* ctx) {
+	return (long) ((duk_hthread *) ctx)->heap->ms_trigger_counter;
+}

@@ -2,11 +2,13 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "CollectionTrigger.h"
 #include "bridge/LateBinding.h"
 #include "bridge/ScriptText.h"
 #include "page/PageGlobals.h"
@@ -276,6 +278,7 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     ++m_renewals;
   }
   PageScope scope(m_bridge, page);
+  const long allocationsLeft = KvAllocationsBeforeCollection(m_ctx);
   if (duk_safe_call(m_ctx, PushPageThread, m_builtins, 0, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(m_ctx);
     throw std::runtime_error("cannot make the page's script environment");
@@ -290,5 +293,20 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
   // Letting go of the thread lets go of everything only the page could reach.
   duk_pop(m_ctx);
   if (m_builtins && !KvBuiltinsUnchanged(m_ctx, m_builtins)) m_builtinsChanged = true;
+  // A collection during the page restarted the count; the last page's
+  // allocations are then not known, and the earlier figure stands.
+  const long used = allocationsLeft - KvAllocationsBeforeCollection(m_ctx);
+  if (used > 0) m_pageAllocations = used;
   return ok;
+}
+
+long JScriptEngine::AllocationsBeforeCollection() const { return m_ctx ? KvAllocationsBeforeCollection(m_ctx) : 0; }
+
+bool JScriptEngine::DueForTidying() const {
+  // A few pages like the last one would reach the heap's own trigger.
+  return m_ctx && AllocationsBeforeCollection() < 4 * std::max(m_pageAllocations, 1024L);
+}
+
+void JScriptEngine::Tidy() {
+  if (m_ctx) duk_gc(m_ctx, 0);
 }

@@ -29,6 +29,12 @@ class JScriptEngine final : public PageEngine {
   std::shared_ptr<const CompiledProgram> Compile(const std::string& fileName, const std::string& script,
                                                  ScriptSourceMap map, std::string* error) override;
   bool Run(PageContext& page, const CompiledProgram& program, std::string* error) override;
+  // Due when the heap is within a few pages' allocations of collecting on
+  // its own; Tidy collects it.
+  bool DueForTidying() const override;
+  void Tidy() override;
+  // Allocations left before the heap would collect on its own.
+  long AllocationsBeforeCollection() const;
 
   // How many times the heap was made anew after a page changed a built-in.
   size_t Renewals() const { return m_renewals; }
@@ -44,4 +50,6 @@ class JScriptEngine final : public PageEngine {
   KvBuiltinsSnapshot* m_builtins = nullptr;
   bool m_builtinsChanged = false;
   size_t m_renewals = 0;
+  // Allocations the last page made, for telling when a collection is near.
+  long m_pageAllocations = 0;
 };

@@ -34,4 +34,10 @@ class PageEngine {
   // where. Whatever way it ends, the page's objects are released and the
   // application lock it took is let go before Run returns.
   virtual bool Run(PageContext& page, const CompiledProgram& program, std::string* error) = 0;
+
+  // Whether the engine has work to do between pages (a garbage collection
+  // that would otherwise run inside a later page), and doing it. Tidy runs
+  // on a thread of its own, while the engine runs no page.
+  virtual bool DueForTidying() const { return false; }
+  virtual void Tidy() {}
 };
