@@ -234,13 +234,6 @@ MHD_Result SiteServer::OnRequest(void* cls, MHD_Connection* connection, const ch
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvhost: %s %s: %s\n", method, state->request.target.c_str(), e.what());
     return MHD_NO;
-  } catch (const CException& e) {
-    std::fprintf(stderr, "kvhost: %s %s: %s\n", method, state->request.target.c_str(), e.Message().c_str());
-    return MHD_NO;
-  } catch (...) {
-    // Nothing may unwind into the library's C code; the connection closes.
-    std::fprintf(stderr, "kvhost: %s %s: an exception of unknown type\n", method, state->request.target.c_str());
-    return MHD_NO;
   }
 }
 
