@@ -1,21 +1,18 @@
 // The web server's parts that decide without a socket: which ranges of a
 // file are sent, which requests count as coming from another site, the
-// session table, and the turns of page slots and sessions.
+// session table, and the page workers.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
-#include <numeric>
-#include <stdexcept>
-#include <thread>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/ArrivalOrderTurns.h"
-
 #include "http/ByteRanges.h"
 #include "http/CrossSite.h"
+#include "http/PageWorkers.h"
 #include "state/WebSessions.h"
 
 namespace {
@@ -131,10 +128,12 @@ TEST(WebSessions, FoundByIdBoundedAndSweptWhenExpiredButNotWhileTheirRequestRuns
   EXPECT_EQ(sessions.FindLive(first->page.id, later), nullptr);
   {
     // A session whose request runs stays, expired or not.
-    ArrivalOrderTurns::Turn running(first->requests);
-    sessions.Sweep(later);
-    EXPECT_EQ(sessions.Count(), 2u);
+    std::lock_guard<std::mutex> lock(first->queueMutex);
+    first->running = true;
   }
+  sessions.Sweep(later);
+  EXPECT_EQ(sessions.Count(), 2u);
+  first->running = false;
   sessions.Sweep(later);
   EXPECT_EQ(sessions.Count(), 1u);
   EXPECT_TRUE(sessions.HasRoom());
@@ -163,49 +162,33 @@ TEST(WebSessions, TheSweeperThreadDropsExpiredSessionsWithoutARequest) {
   EXPECT_EQ(sessions.Count(), 0u);
 }
 
-TEST(ArrivalOrderTurns, CallersGoInTheOrderTheyCameAndNoMoreThanTheWidthAtOnce) {
-  // One turn: twenty callers, each arriving after the one before waits,
-  // go in that order; a caller that throws gives its turn back.
-  ArrivalOrderTurns one(1);
+TEST(PageWorkers, JobsRunInArrivalOrderAndAThrowingJobLosesNoWorker) {
   std::vector<int> order;
-  std::vector<std::thread> callers;
+  std::mutex mutex;
   {
-    ArrivalOrderTurns::Turn held(one);
+    PageWorkers workers(1);
+    // The one worker is held until all jobs are queued.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    workers.Submit([released](bool) { released.wait(); });
     for (int i = 0; i < 20; ++i) {
-      callers.emplace_back([&one, &order, i] {
-        try {
-          ArrivalOrderTurns::Turn turn(one);
-          order.push_back(i);
-          if (i % 3 == 0) throw std::runtime_error("a failed page");
-        } catch (const std::runtime_error&) {
-        }
+      if (i % 5 == 0) workers.Submit([](bool) { throw 42; });
+      if (i % 7 == 0) workers.Submit([](bool) { throw std::runtime_error("a failed page"); });
+      workers.Submit([i, &order, &mutex](bool run) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (run) order.push_back(i);
       });
-      while (one.Waiting() != static_cast<size_t>(i + 1)) std::this_thread::yield();
     }
-    EXPECT_TRUE(order.empty());
+    release.set_value();
+    workers.Close();
+    // Closed: a job is refused on the submitting thread.
+    bool ran = true;
+    workers.Submit([&ran](bool run) { ran = run; });
+    EXPECT_FALSE(ran);
   }
-  for (std::thread& caller : callers) caller.join();
-  std::vector<int> expected(20);
-  std::iota(expected.begin(), expected.end(), 0);
+  std::vector<int> expected;
+  for (int i = 0; i < 20; ++i) expected.push_back(i);
   EXPECT_EQ(order, expected);
-  EXPECT_FALSE(one.InUse());
-
-  // Two turns: two callers hold them at once, a third waits for one.
-  ArrivalOrderTurns two(2);
-  std::atomic<bool> thirdWent{false};
-  std::thread third;
-  {
-    ArrivalOrderTurns::Turn first(two), second(two);
-    third = std::thread([&] {
-      ArrivalOrderTurns::Turn turn(two);
-      thirdWent = true;
-    });
-    while (two.Waiting() != 1) std::this_thread::yield();
-    EXPECT_FALSE(thirdWent.load());
-  }
-  third.join();
-  EXPECT_TRUE(thirdWent.load());
-  EXPECT_FALSE(two.InUse());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // What the server asks of a page language, whatever the language: a
-// compiled form of a page that any thread may run, and engines, each of
-// which compiles and runs pages one at a time. An engine is made once and
+// compiled form of a page that any worker may run, and an engine per worker
+// that compiles and runs pages one at a time. An engine is made once and
 // runs many pages; each page starts in a global environment of its own, so
 // nothing one page leaves behind is seen by the next.
 #pragma once

@@ -1,7 +1,7 @@
 // Runs the pages of a site: each page is translated and compiled once per
 // version of its files and kept compiled, and runs on an engine taken from a
 // pool of engines that are made once and reused. One object serves all the
-// pages a server runs at the same time.
+// workers of a server at the same time.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,7 @@
 // The server's side of libmicrohttpd: its callbacks gather each request
-// (OnUri, Receive, Finish), run a page in the connection's own thread
-// once its session's earlier requests are done and a page slot is free
-// (StartPage), or answer a site file at once, and queue what comes back
-// (Answer). ServeSite runs it
+// (OnUri, Receive, Finish), hand a page to the workers behind the earlier
+// requests of its session (StartPage, Dispatch, NextOfSession) or answer a
+// site file at once, and queue what comes back (Answer). ServeSite runs it
 // for `kvhost serve` until a stop signal, then lets the pages in hand end.
 #include "http/WebServer.h"
 
@@ -23,7 +22,6 @@
 
 #include <microhttpd.h>
 
-#include "base/ArrivalOrderTurns.h"
 #include "base/KernelRandom.h"
 #include "engine/PageExecutor.h"
 #include "http/AccessLog.h"
@@ -31,6 +29,7 @@
 #include "http/CrossSite.h"
 #include "http/HttpPageRequest.h"
 #include "http/MhdResponses.h"
+#include "http/PageWorkers.h"
 #include "http/SiteFiles.h"
 #include "page/FormCoding.h"
 #include "platform/com/AsciiCase.h"
@@ -128,7 +127,7 @@ class SiteServer {
         m_pool(host.SessionConfig().connectionString),
         m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
-        m_pageSlots(PageSlots()) {}
+        m_workers(Workers()) {}
   ~SiteServer() { Shutdown(); }
 
   int Bind();
@@ -152,7 +151,7 @@ class SiteServer {
     settings.scriptTimeoutSeconds = options.serveOptions.scriptTimeoutSeconds;
     return settings;
   }
-  size_t PageSlots() const {
+  size_t Workers() const {
     return m_options.workers > 0 ? static_cast<size_t>(m_options.workers)
                                  : std::max(1u, std::thread::hardware_concurrency());
   }
@@ -169,6 +168,10 @@ class SiteServer {
   void Receive(RequestState& state, const char* data, size_t size);
   MHD_Result Finish(MHD_Connection* connection, RequestState& state);
   MHD_Result StartPage(MHD_Connection* connection, RequestState& state);
+  // Hands the page to the workers behind the session's earlier requests.
+  void Dispatch(const std::shared_ptr<WebSession>& session, PageWorkers::Job job);
+  // The session's request ended: its next one may run.
+  void NextOfSession(WebSession& session);
   HttpAnswer RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
                      bool made);
   // Translates and runs the page; false with *error when it failed.
@@ -188,15 +191,14 @@ class SiteServer {
   ConnectionPool m_pool;
   ServerState m_state;
   ConnectionDeadlines m_deadlines;
-  // How many pages run at once; one per core unless told.
-  ArrivalOrderTurns m_pageSlots;
+  PageWorkers m_workers;
   MHD_Daemon* m_daemon = nullptr;
   // Written once the daemon runs, read by its requests.
   std::atomic<int> m_port{0};
   std::atomic<bool> m_closing{false};
   // Set once a stop was asked for: the health address answers 503 and
   // every answer closes its connection, so a balancer moves on while the
-  // pages in hand finish. m_pagesInHand counts those waiting or running.
+  // pages in hand finish. m_pagesInHand counts those queued or running.
   std::atomic<bool> m_draining{false};
   std::atomic<int> m_pagesInHand{0};
   std::mutex m_stopMutex;
@@ -387,21 +389,57 @@ MHD_Result SiteServer::StartPage(MHD_Connection* connection, RequestState& state
     session = m_state.sessions->Make();
     if (!session) return Answer(connection, state, SessionsFullAnswer());
   }
-  // The page runs in this connection's thread, behind the earlier requests
-  // of its session and then behind the pages waiting for a slot. Drain
-  // counts it from here until its answer is queued.
-  struct InHand {
-    std::atomic<int>& count;
-    explicit InHand(std::atomic<int>& c) : count(c) { ++count; }
-    ~InHand() { --count; }
-  } inHand{m_pagesInHand};
-  HttpAnswer answer;
+  MHD_suspend_connection(connection);
+  RequestState* running = &state;
+  ++m_pagesInHand;
+  Dispatch(session, [this, connection, running, session, made, page = std::move(page)](bool run) mutable {
+    // However the page ends, the session's next request may run after it,
+    // and the connection is resumed (without an answer queued the event
+    // loop closes it). The request's state may go once it is resumed.
+    struct SessionTurn {
+      SiteServer& server;
+      WebSession& session;
+      ~SessionTurn() { server.NextOfSession(session); }
+    } turn{*this, *session};
+    struct Resume {
+      SiteServer& server;
+      MHD_Connection* connection;
+      ~Resume() {
+        MHD_resume_connection(connection);
+        --server.m_pagesInHand;
+      }
+    } resume{*this, connection};
+    HttpAnswer answer = run ? RunPage(*running, std::move(page), session, made)
+                            : AnswerPage(MHD_HTTP_SERVICE_UNAVAILABLE, "The server is stopping.");
+    Answer(connection, *running, std::move(answer));
+  });
+  return MHD_YES;
+}
+
+void SiteServer::Dispatch(const std::shared_ptr<WebSession>& session, PageWorkers::Job job) {
   {
-    ArrivalOrderTurns::Turn sessionTurn(session->requests);
-    ArrivalOrderTurns::Turn slot(m_pageSlots);
-    answer = RunPage(state, std::move(page), session, made);
+    std::lock_guard<std::mutex> lock(session->queueMutex);
+    if (session->running) {
+      session->waiting.push_back(std::move(job));
+      return;
+    }
+    session->running = true;
   }
-  return Answer(connection, state, std::move(answer));
+  m_workers.Submit(std::move(job));
+}
+
+void SiteServer::NextOfSession(WebSession& session) {
+  PageWorkers::Job next;
+  {
+    std::lock_guard<std::mutex> lock(session.queueMutex);
+    if (session.waiting.empty()) {
+      session.running = false;
+      return;
+    }
+    next = std::move(session.waiting.front());
+    session.waiting.pop_front();
+  }
+  m_workers.Submit(std::move(next));
 }
 
 HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const std::shared_ptr<WebSession>& session,
@@ -533,11 +571,7 @@ int SiteServer::Bind() {
   const bool v6 = found->ai_family == AF_INET6;
   freeaddrinfo(found);
 
-  // A thread for each connection, which also runs the connection's pages:
-  // a page is answered from the thread that read its request, without a
-  // hand-over to another thread and back. A connection waiting for its
-  // client holds only its thread, never a page slot.
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL | MHD_USE_ITC;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
   if (v6) flags |= MHD_USE_IPv6;
   m_daemon = MHD_start_daemon(
       flags, static_cast<uint16_t>(m_options.port), nullptr, nullptr, &SiteServer::OnRequest, this,
@@ -588,11 +622,12 @@ void SiteServer::Stop() {
 
 void SiteServer::Shutdown() {
   if (!m_daemon) return;
-  // No new connections; pages already started finish and are answered
-  // (stopping waits for each connection's thread); whatever arrives
-  // meanwhile is told the server stops.
+  // No new connections; pages already handed over finish and are
+  // answered (a suspended connection must be resumed before the event
+  // loop stops); whatever arrives meanwhile is told the server stops.
   m_closing = true;
   const MHD_socket listening = MHD_quiesce_daemon(m_daemon);
+  m_workers.Close();
   MHD_stop_daemon(m_daemon);
   m_daemon = nullptr;
   if (listening != MHD_INVALID_SOCKET) close(listening);

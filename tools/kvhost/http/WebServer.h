@@ -1,11 +1,9 @@
 // kvhost serve: the pages and files of a site over HTTP/1.1 with
-// keep-alive. Each connection has a thread of its own (libmicrohttpd),
-// which reads its requests, runs their pages and writes the answers, so
-// an answer leaves from the thread that read the request. A page starts
-// only once its request is whole, and then waits for a page slot, in
-// arrival order: at most `workers` pages run at once, each with a database
-// connection of its own taken from a pool. A slow or idle client holds a
-// socket and its thread, never a slot.
+// keep-alive. One event loop (libmicrohttpd on epoll) reads and writes every
+// connection, so a slow or idle client costs a socket, not a thread; a
+// request is handed to the page workers only once it is whole, and they
+// take requests in arrival order. At most `workers` pages run at once, each
+// with a database connection of its own taken from a pool.
 #pragma once
 
 #include <memory>

@@ -13,7 +13,7 @@
 
 class ConnectionPool {
  public:
-  // SQLite writers of other pages and processes wait for the lock this
+  // SQLite writers of other workers and processes wait for the lock this
   // long before a statement sees a collision (and a save retries), unless
   // the connection string says otherwise.
   explicit ConnectionPool(const std::string& connectionString)

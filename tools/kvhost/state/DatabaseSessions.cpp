@@ -105,8 +105,8 @@ std::shared_ptr<WebSession> DatabaseSessions::Open(const std::string& id) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (auto it = m_live.find(id); it != m_live.end())
     if (auto session = it->second.lock(); session && session->page.id == id) return session;
-  // Whether the database still keeps it is for Begin to find out, once
-  // the request has its turn and may wait for the database.
+  // Whether the database still keeps it is for Begin to find out, on a
+  // worker rather than on the event loop.
   auto session = std::make_shared<WebSession>();
   session->page.id = id;
   session->page.host = m_makeHost();
@@ -159,8 +159,8 @@ SessionStart DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh
                                      std::chrono::steady_clock::time_point deadline) {
   PageSession& page = session.page;
   // A session made for this request has an id nobody else knows yet. The
-  // rows are counted here, in the request's turn, not when it was made;
-  // only a request that starts a session pays for it.
+  // rows are counted here, on a worker, not when it was made on the event
+  // loop; only a request that starts a session pays for it.
   *fresh = made;
   if (made) return HasRoom() ? SessionStart::Ready : SessionStart::Full;
   // Held here until the session is read, so that a failed read lets the

@@ -78,7 +78,12 @@ void WebSessions::Sweep(Clock::time_point now) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (auto it = m_sessions.begin(); it != m_sessions.end();) {
     WebSession& session = *it->second;
-    if (!session.requests.InUse() && (Expired(session, now) || session.page.abandoned)) {
+    bool busy;
+    {
+      std::lock_guard<std::mutex> queue(session.queueMutex);
+      busy = session.running;
+    }
+    if (!busy && (Expired(session, now) || session.page.abandoned)) {
       dropped.push_back(std::move(it->second));
       it = m_sessions.erase(it);
     } else {

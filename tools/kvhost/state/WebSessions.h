@@ -8,15 +8,14 @@
 // a thread of its own, apart from requests.
 #pragma once
 
-#include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
-#include "base/ArrivalOrderTurns.h"
 #include "base/PeriodicTask.h"
 #include "page/PageContext.h"
 
@@ -24,8 +23,11 @@ constexpr const char* kSessionCookie = "KVSESSIONID";
 
 struct WebSession {
   PageSession page;
-  // The requests of one session run one at a time, in arrival order.
-  ArrivalOrderTurns requests{1};
+  // The requests of one session run one at a time: while one runs, the
+  // next wait here, in arrival order (guarded by queueMutex).
+  std::mutex queueMutex;
+  bool running = false;
+  std::deque<std::function<void(bool run)>> waiting;
   std::atomic<std::chrono::steady_clock::rep> lastUsed{0};
   // For a store outside the process: the session's turn while one of its
   // requests runs, and the form and expiry it was read with, so that an
