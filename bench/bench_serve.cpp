@@ -13,10 +13,10 @@
 // threads only: the process's CPU less the client thread's. The client
 // stands for a browser or a load driver, which runs elsewhere and is no
 // part of what a request costs the server. The first two lines run on one
-// CPU: whether the scheduler puts the client and the connection's thread
-// on the same CPU or on two changes the cost of every hand-over between
-// them, and it chose differently from run to run (a server cost of 170 or
-// of 300 microseconds per request, for the same build).
+// CPU: whether the scheduler puts the client and the server's threads on
+// the same CPU or on two changes the cost of every hand-over between them,
+// and it chose differently from run to run (a server cost of 170 or of 300
+// microseconds per request, for the same build).
 //
 // KV_BENCH_VERBOSE=1 also prints the times behind the ratios.
 //

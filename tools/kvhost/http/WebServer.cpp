@@ -236,6 +236,14 @@ MHD_Result SiteServer::OnRequest(void* cls, MHD_Connection* connection, const ch
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvhost: %s %s: %s\n", method, state->request.target.c_str(), e.what());
     return MHD_NO;
+  } catch (const CException& e) {
+    // A session store's failure, say: nothing may unwind into the
+    // library's C code, so the connection closes.
+    std::fprintf(stderr, "kvhost: %s %s: %s\n", method, state->request.target.c_str(), e.Message().c_str());
+    return MHD_NO;
+  } catch (...) {
+    std::fprintf(stderr, "kvhost: %s %s: an exception of unknown type\n", method, state->request.target.c_str());
+    return MHD_NO;
   }
 }
 
