@@ -24,11 +24,14 @@ namespace bench {
 // CPU seconds (user and system) the calling thread spends on one call of
 // work. Time the thread waits while other processes run does not count, so
 // a busy shared machine disturbs the comparison far less than wall time.
-inline double ThreadCpuSeconds() {
+inline double CpuSeconds(clockid_t clock) {
   timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  clock_gettime(clock, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
+inline double ThreadCpuSeconds() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+// Every thread of the process, for work spread over several.
+inline double ProcessCpuSeconds() { return CpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 template <typename Work>
 double Seconds(Work&& work) {

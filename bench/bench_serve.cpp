@@ -23,7 +23,6 @@
 // `bench_serve --requests N` only serves the read page N times over one
 // connection, for a profiler (valgrind --tool=callgrind) to watch.
 #include <sched.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -60,28 +59,20 @@ const char* const kPage = R"(<%@ Language="JScript" %>
 <%= pump.ValueByFieldName("dblprice", 0) %> <%= pump.ValueByFieldNameEx("strcolor", "", 1031) %></p>
 )";
 
-double ProcessCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 template <typename Work>
 double ProcessSeconds(Work&& work) {
-  double start = ProcessCpuSeconds();
+  double start = bench::ProcessCpuSeconds();
   work();
-  return ProcessCpuSeconds() - start;
+  return bench::ProcessCpuSeconds() - start;
 }
 
 // The CPU the server's threads spent while the calling thread, the client,
 // had `work` served.
 template <typename Work>
 double ServerSeconds(Work&& work) {
-  double process = ProcessCpuSeconds(), client = bench::ThreadCpuSeconds();
+  double process = bench::ProcessCpuSeconds(), client = bench::ThreadCpuSeconds();
   work();
-  double p = ProcessCpuSeconds() - process, c = bench::ThreadCpuSeconds() - client;
-  if (std::getenv("KV_DBG")) std::fprintf(stderr, "p %.1f c %.1f\n", p * 1e6 / 300, c * 1e6 / 300);
-  return p - c;
+  return (bench::ProcessCpuSeconds() - process) - (bench::ThreadCpuSeconds() - client);
 }
 
 // Keeps the calling thread, and every thread it starts while this lives,
