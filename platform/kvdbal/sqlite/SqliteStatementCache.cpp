@@ -35,9 +35,9 @@ void SqliteStatementCache::Give(const std::string& key, sqlite3_stmt* stmt) {
 void SqliteStatementCache::Forget(const std::string& key, sqlite3_stmt* stmt) {
   const auto found = m_index.find(key);
   if (found == m_index.end() || found->second->stmt != stmt) return;
-  const Place place = found->second;
-  m_index.erase(found);
-  m_entries.erase(place);
+  // The caller's now, like a lent one: dropped without being finalized.
+  found->second->lent = true;
+  Drop(found->second);
 }
 
 void SqliteStatementCache::Drop(Place place) {

@@ -278,7 +278,7 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     ++m_renewals;
   }
   PageScope scope(m_bridge, page);
-  const long allocationsLeft = KvAllocationsBeforeCollection(m_ctx);
+  const long allocationsLeft = AllocationsBeforeCollection();
   if (duk_safe_call(m_ctx, PushPageThread, m_builtins, 0, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(m_ctx);
     throw std::runtime_error("cannot make the page's script environment");
@@ -295,7 +295,7 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
   if (m_builtins && !KvBuiltinsUnchanged(m_ctx, m_builtins)) m_builtinsChanged = true;
   // A collection during the page restarted the count; the last page's
   // allocations are then not known, and the earlier figure stands.
-  const long used = allocationsLeft - KvAllocationsBeforeCollection(m_ctx);
+  const long used = allocationsLeft - AllocationsBeforeCollection();
   if (used > 0) m_pageAllocations = used;
   return ok;
 }
