@@ -1,6 +1,7 @@
 /* The engine's built-in objects shared by the pages of a heap: a record of
  * them, to tell whether anything has changed them since, and a new global
- * object holding the same bindings as the heap's own.
+ * object holding the same bindings as the heap's own, emptied when its page
+ * ends.
  *
  * The record holds, for every object reachable from the built-ins of a
  * heap, its property table as it is in memory (keys, attributes, values,
@@ -35,6 +36,12 @@ void KvFreeBuiltinsSnapshot(KvBuiltinsSnapshot* snapshot);
  * pushed, when that global has a property it cannot copy (an accessor).
  * Raises a script error when memory runs out. */
 duk_bool_t KvPushGlobalCopy(duk_context* ctx, duk_context* from);
+
+/* Sets every own property of ctx's global object to undefined, whatever its
+ * attributes, and frees at once what nothing else refers to. A global
+ * object refers to itself, so without this everything a page left in its
+ * globals would stay allocated until the next full collection. */
+void KvReleaseGlobals(duk_context* ctx);
 
 #if defined(__cplusplus)
 }

@@ -261,6 +261,35 @@ duk_bool_t KvPushGlobalCopy(duk_context *ctx, duk_context *from) {
 	return 1;
 }
 
+void KvReleaseGlobals(duk_context *ctx) {
+	duk_hthread *thr = (duk_hthread *) ctx;
+	duk_heap *heap = thr->heap;
+	duk_hobject *global = thr->builtins[DUK_BIDX_GLOBAL];
+	duk_uint32_t i;
+
+	/* The references are dropped without freeing anything in the loop, so
+	 * that no finalizer runs while the table is walked; then all at once. */
+	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(global); i++) {
+		if (!DUK_HOBJECT_E_GET_KEY(heap, global, i)) {
+			continue;
+		}
+		if (DUK_HOBJECT_E_SLOT_IS_ACCESSOR(heap, global, i)) {
+			duk_hobject *getter = DUK_HOBJECT_E_GET_VALUE_GETTER(heap, global, i);
+			duk_hobject *setter = DUK_HOBJECT_E_GET_VALUE_SETTER(heap, global, i);
+			DUK_HOBJECT_E_SET_VALUE_GETTER(heap, global, i, NULL);
+			DUK_HOBJECT_E_SET_VALUE_SETTER(heap, global, i, NULL);
+			DUK_HOBJECT_DECREF_NORZ_ALLOWNULL(thr, getter);
+			DUK_HOBJECT_DECREF_NORZ_ALLOWNULL(thr, setter);
+		} else {
+			DUK_TVAL_SET_UNDEFINED_UPDREF_NORZ(thr, DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, global, i));
+		}
+	}
+	for (i = 0; i < DUK_HOBJECT_GET_ASIZE(global); i++) {
+		DUK_TVAL_SET_UNDEFINED_UPDREF_NORZ(thr, DUK_HOBJECT_A_GET_VALUE_PTR(heap, global, i));
+	}
+	DUK_REFZERO_CHECK_SLOW(thr);
+}
+
 #include "CollectionTrigger.h"
 
 long KvAllocationsBeforeCollection(duk_context* ctx) {

@@ -277,20 +277,25 @@ bool JScriptEngine::Run(PageContext& page, const CompiledProgram& compiled, std:
     MakeHeap();
     ++m_renewals;
   }
-  PageScope scope(m_bridge, page);
   const long allocationsLeft = AllocationsBeforeCollection();
   if (duk_safe_call(m_ctx, PushPageThread, m_builtins, 0, 1) != DUK_EXEC_SUCCESS) {
     duk_pop(m_ctx);
     throw std::runtime_error("cannot make the page's script environment");
   }
   duk_context* thread = duk_get_context(m_ctx, -1);
-  PageStart start{&program, m_builtins != nullptr};
-  bool ok = duk_safe_call(thread, StartPage, &start, 0, 1) == DUK_EXEC_SUCCESS;
-  if (ok)
-    duk_pop(thread);
-  else
-    ok = DescribeUncaught(thread, program.map, error);
-  // Letting go of the thread lets go of everything only the page could reach.
+  bool ok = false;
+  {
+    PageScope scope(m_bridge, page);
+    PageStart start{&program, m_builtins != nullptr};
+    ok = duk_safe_call(thread, StartPage, &start, 0, 1) == DUK_EXEC_SUCCESS;
+    if (ok)
+      duk_pop(thread);
+    else
+      ok = DescribeUncaught(thread, program.map, error);
+  }
+  // The page's COM objects went first, in their own order; now whatever
+  // only the page could reach is freed, through its globals and its thread.
+  KvReleaseGlobals(thread);
   duk_pop(m_ctx);
   if (m_builtins && !KvBuiltinsUnchanged(m_ctx, m_builtins)) m_builtinsChanged = true;
   // A collection during the page restarted the count; the last page's

@@ -36,6 +36,9 @@ class JScriptEngine final : public PageEngine {
   // Allocations left before the heap would collect on its own.
   long AllocationsBeforeCollection() const;
 
+  // Bytes the heap holds; counted only when it has a limit.
+  size_t HeapBytes() const { return m_bridge.heapBytes; }
+
   // How many times the heap was made anew after a page changed a built-in.
   size_t Renewals() const { return m_renewals; }
 
