@@ -16,6 +16,7 @@
 #include "../SqlText.h"
 #include "../ValueText.h"
 #include "SqliteCursor.h"
+#include "SqliteThreading.h"
 
 namespace kvdbal {
 namespace {
@@ -72,6 +73,7 @@ std::shared_ptr<EngineConnection> OpenSqlite(const ConnectionSettings& settings)
 // Readers are opened for writing as well, although they never write: a
 // read-only handle takes a slower path through the WAL index on every query.
 sqlite3* SqliteConnection::OpenHandle() {
+  ConfigureSqliteForThreads();
   sqlite3* db = nullptr;
   const bool create = m_settings.createIfMissing || m_settings.target == ":memory:";
   int rc = sqlite3_open_v2(m_settings.target.c_str(), &db,
