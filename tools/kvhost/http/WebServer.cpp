@@ -151,13 +151,9 @@ class SiteServer {
     settings.scriptTimeoutSeconds = options.serveOptions.scriptTimeoutSeconds;
     return settings;
   }
-  // One more than the cores: a worker that waits (on a lock inside the
-  // database, a session's turn) leaves its core to the spare one. Under wrk
-  // on the read page, two cores served about a tenth more with three
-  // workers than with two, and less again with four.
   size_t Workers() const {
     return m_options.workers > 0 ? static_cast<size_t>(m_options.workers)
-                                 : std::max(1u, std::thread::hardware_concurrency()) + 1;
+                                 : std::max(1u, std::thread::hardware_concurrency());
   }
 
   // The library's callbacks; cls is the server.
