@@ -21,6 +21,8 @@ void CKvDbConnection::BeginTransWriting(const std::vector<std::string>& tablesTa
 }
 void CKvDbConnection::CommitTrans() { m_engine->Commit(); }
 void CKvDbConnection::RollbackTrans() { m_engine->Rollback(); }
+void CKvDbConnection::BeginSharedSnapshot() { m_engine->BeginSharedSnapshot(); }
+void CKvDbConnection::EndSharedSnapshot() noexcept { m_engine->EndSharedSnapshot(); }
 
 CKvDbRowset* CKvDbConnection::Execute(const char* sql, long* pRecordsAffected, long /*options*/) {
   if (!sql) throw CKvDbException(E_POINTER, "no statement to execute");

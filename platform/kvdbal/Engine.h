@@ -106,6 +106,19 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
     DoRollback();
   }
 
+  // Queries outside a transaction between BeginSharedSnapshot and the
+  // matching EndSharedSnapshot may all read one snapshot of the database,
+  // which saves an engine that begins a read transaction for every query
+  // all of them but one. A write on the connection ends the snapshot, so
+  // the queries after it see what it wrote. Calls nest.
+  void BeginSharedSnapshot() {
+    if (m_snapshotDepth++ == 0) DoBeginSharedSnapshot();
+  }
+  void EndSharedSnapshot() noexcept {
+    if (m_snapshotDepth > 0 && --m_snapshotDepth == 0) DoEndSharedSnapshot();
+  }
+  bool InSharedSnapshot() const { return m_snapshotDepth > 0; }
+
   virtual std::unique_ptr<Cursor> DoOpenCursor(const char* sql) = 0;
   virtual long DoExecute(const std::string& sql) = 0;
   virtual long DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) = 0;
@@ -137,6 +150,10 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
   // Primary key columns of table, in key order; empty when it has none.
   virtual const std::vector<std::string>& PrimaryKey(const std::string& table) = 0;
 
+  // An engine without a read transaction per query has nothing to do here.
+  virtual void DoBeginSharedSnapshot() {}
+  virtual void DoEndSharedSnapshot() noexcept {}
+
   virtual eKvDbServerType NativeServerType() const = 0;
   eKvDbServerType ServerType() const {
     return m_serverTypeOverride >= 0 ? static_cast<eKvDbServerType>(m_serverTypeOverride)
@@ -147,6 +164,7 @@ class EngineConnection : public std::enable_shared_from_this<EngineConnection> {
 
  private:
   int m_serverTypeOverride = -1;
+  int m_snapshotDepth = 0;
   bool m_saveLock = false;
 };
 

@@ -83,6 +83,8 @@ class CountedConnection final : public EngineConnection {
     m_inner->DoRollback();
     Point("rollback");
   }
+  void DoBeginSharedSnapshot() override { m_inner->BeginSharedSnapshot(); }
+  void DoEndSharedSnapshot() noexcept override { m_inner->EndSharedSnapshot(); }
   bool HasTransactionToRollBack() const override { return m_inner->HasTransactionToRollBack(); }
   void SchemaChanged() override { m_inner->SchemaChanged(); }
   std::string UpdateFirstMatch(const std::string& table, const std::string& assignments,

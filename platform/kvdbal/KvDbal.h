@@ -123,6 +123,10 @@ class CKvDbConnection {
   void BeginTransWriting(const std::vector<std::string>& tablesTakingIds);
   void CommitTrans();
   void RollbackTrans();
+  // Lookups between these two that run outside a transaction may read one
+  // snapshot together (see CKvDbSharedSnapshot).
+  void BeginSharedSnapshot();
+  void EndSharedSnapshot() noexcept;
   // Runs one statement. The returned rowset pointer is always null here (the
   // component ignores it); pRecordsAffected, when given, receives the count.
   class CKvDbRowset* Execute(const char* sql, long* pRecordsAffected, long options);
@@ -136,6 +140,22 @@ class CKvDbConnection {
   ComPtr<IDispatch> m_session;  // keeps the session connection alive while wrapped
   std::shared_ptr<kvdbal::EngineConnection> m_engine;
   CKvDbService m_service;
+};
+
+// A series of lookups that read one snapshot of the database, from the
+// first to the end of the scope: one consistent view for the series, and
+// on SQLite one read transaction instead of one per lookup.
+class CKvDbSharedSnapshot {
+ public:
+  explicit CKvDbSharedSnapshot(CKvDbConnection& connection) : m_connection(connection) {
+    m_connection.BeginSharedSnapshot();
+  }
+  ~CKvDbSharedSnapshot() { m_connection.EndSharedSnapshot(); }
+  CKvDbSharedSnapshot(const CKvDbSharedSnapshot&) = delete;
+  CKvDbSharedSnapshot& operator=(const CKvDbSharedSnapshot&) = delete;
+
+ private:
+  CKvDbConnection& m_connection;
 };
 
 // A field of the current row; owned by its rowset and valid until the rowset

@@ -52,6 +52,7 @@ void AddControlLangTexts(CLangTextMap& texts, const std::vector<LangTextControl>
 void LoadQueryLangTexts(CLangTextMap& texts, const std::string& sql, CKvDbConnection& connection,
                         CKvDbRowset& rowset) {
   texts.clear();
+  CKvDbSharedSnapshot snapshot(connection);
 
   std::vector<LangTextControl> controls;
   for (const std::string& table : QueryTextTables(sql))

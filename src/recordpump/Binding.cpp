@@ -28,6 +28,8 @@ HRESULT CKvDataPump::Init(IDispatch* p_pSession, LONG p_lFormId) {
 
     // Raises E_POINTER when there is no session.
     std::unique_ptr<CKvDbConnection> connection = OpenSessionConnection(m_pSession.Get());
+    // The form's definition is read as one consistent whole.
+    CKvDbSharedSnapshot snapshot(*connection);
     CKvDbRowset rowset;
 
     LONG lType = 0;

@@ -93,3 +93,56 @@ TEST_P(ConcurrencyTest, WritersTakingIdsDoNotWaitWithoutTheSaveLock) {
 KV_ON_BOTH_ENGINES(ConcurrencyTest);
 
 }  // namespace
+
+namespace {
+
+long CountOn(CKvDbConnection& connection, CKvDbRowset& rowset) {
+  rowset.Open("SELECT COUNT(*) AS n FROM s", &connection, -1, -1, 0);
+  const long count = rowset.GetField("n")->GetLongValue();
+  rowset.Close();
+  return count;
+}
+
+}  // namespace
+
+// Lookups in a shared snapshot see one state of the database on SQLite, and
+// on every engine their own connection's writes and, once it ends, everyone
+// else's; a rowset may stay open past its end.
+TEST_P(ConcurrencyTest, SharedSnapshotSeesItsOwnWritesAndOthersAfterItEnds) {
+  Exec("CREATE TABLE s (lid INTEGER PRIMARY KEY)");
+  Exec("INSERT INTO s (lid) VALUES (1)");
+  std::unique_ptr<CKvDbConnection> db = Connect();
+  std::unique_ptr<CKvDbConnection> other = Connect();
+  CKvDbRowset rowset;
+  CKvDbRowset outliving;
+  {
+    CKvDbSharedSnapshot snapshot(*db);
+    EXPECT_EQ(CountOn(*db, rowset), 1);
+    other->Execute("INSERT INTO s (lid) VALUES (2)", nullptr, 1);
+    {
+      CKvDbSharedSnapshot nested(*db);
+      const long seen = CountOn(*db, rowset);
+      if (IsSQLite()) {
+        EXPECT_EQ(seen, 1);
+      }
+    }
+    const long seenAfterNested = CountOn(*db, rowset);
+    if (IsSQLite()) {
+      EXPECT_EQ(seenAfterNested, 1);  // the nested end kept it
+    }
+
+    db->Execute("INSERT INTO s (lid) VALUES (3)", nullptr, 1);
+    EXPECT_EQ(CountOn(*db, rowset), 3);
+    outliving.Open("SELECT lid FROM s ORDER BY lid", db.get(), -1, -1, 0);
+    other->Execute("INSERT INTO s (lid) VALUES (4)", nullptr, 1);
+  }
+  outliving.MoveNext();
+  EXPECT_EQ(outliving.GetField("lid")->GetLongValue(), 2);
+  outliving.Close();
+  EXPECT_EQ(CountOn(*db, rowset), 4);
+
+  // A new snapshot starts from the present, not from a reader's old one.
+  CKvDbSharedSnapshot later(*db);
+  other->Execute("INSERT INTO s (lid) VALUES (5)", nullptr, 1);
+  EXPECT_EQ(CountOn(*db, rowset), 5);
+}

@@ -89,21 +89,6 @@ sqlite3* SqliteConnection::OpenHandle() {
   return db;
 }
 
-sqlite3* SqliteConnection::AcquireReader() {
-  if (m_idleReaders.empty()) return OpenHandle();
-  sqlite3* reader = m_idleReaders.back();
-  m_idleReaders.pop_back();
-  return reader;
-}
-
-void SqliteConnection::ReleaseReader(sqlite3* reader) {
-  // A few idle readers cover the rowsets a page keeps open at once.
-  if (m_idleReaders.size() < 4)
-    m_idleReaders.push_back(reader);
-  else
-    CloseHandle(reader);
-}
-
 void SqliteConnection::CloseHandle(sqlite3* db) {
   m_caches.erase(db);  // its statements go first
   sqlite3_close_v2(db);
@@ -196,6 +181,11 @@ void SqliteConnection::RaiseFor(sqlite3* db, int resultCode) {
   throw CKvDbException(SqliteResultToHresult(resultCode, message), message);
 }
 
+void SqliteConnection::BeforeWriting() {
+  LeaveSnapshot();
+  CheckFileIdentity();
+}
+
 void SqliteConnection::CheckFileIdentity() const {
   if (m_fileInode == 0) return;  // in memory, or a file that could not be looked at
   struct stat file {};
@@ -262,7 +252,7 @@ void SqliteConnection::SchemaChanged() {
 }
 
 long SqliteConnection::DoExecute(const std::string& sql) {
-  CheckFileIdentity();
+  BeforeWriting();
   std::string key;
   if (sqlite3_stmt* shaped = ShapedStatement(m_db, sql.c_str(), key)) {
     CachedStatementGuard guard{CacheOf(m_db), key, shaped};
@@ -343,7 +333,7 @@ void SqliteConnection::Bind(sqlite3_stmt* stmt, int index, const BoundValue& val
 }
 
 long SqliteConnection::DoExecuteWithParams(const std::string& sql, const std::vector<BoundValue>& params) {
-  CheckFileIdentity();
+  BeforeWriting();
   // The layer's own statements with parameters repeat as they are: the text
   // is the key.
   SqliteStatementCache& cache = CacheOf(m_db);
@@ -368,7 +358,7 @@ long SqliteConnection::DoExecuteWithParams(const std::string& sql, const std::ve
 std::string SqliteConnection::Placeholder(int n) const { return SqliteMark(n); }
 
 void SqliteConnection::DoBegin() {
-  CheckFileIdentity();
+  BeforeWriting();
   RunSimple("BEGIN");
 }
 
@@ -378,7 +368,7 @@ void SqliteConnection::DoBegin() {
 // at the start waits (up to the busy timeout) for the writer before it.
 void SqliteConnection::DoBeginWriting(const std::vector<std::string>& /*tablesTakingIds*/) {
   NotifyStatement("BEGIN IMMEDIATE");
-  CheckFileIdentity();
+  BeforeWriting();
   RunSimple("BEGIN IMMEDIATE");
 }
 

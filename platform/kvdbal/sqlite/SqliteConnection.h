@@ -55,8 +55,10 @@ class SqliteConnection final : public EngineConnection {
   [[noreturn]] static void RaiseFor(sqlite3* db, int resultCode);
 
   // A reader handle for one cursor, back to the pool when it is done.
+  // Inside a shared snapshot it reads in the snapshot's transaction.
   sqlite3* AcquireReader();
   void ReleaseReader(sqlite3* reader);
+  void DoEndSharedSnapshot() noexcept override { LeaveSnapshot(); }
 
   // A statement a cursor took with a cache key comes back here when the
   // cursor is done with it.
@@ -68,6 +70,15 @@ class SqliteConnection final : public EngineConnection {
   // it was opened: SQLite would go on writing into the unlinked file, and
   // every save would report a success nobody can ever read.
   void CheckFileIdentity() const;
+  // Ends the shared snapshot's read transactions that no cursor uses now.
+  void LeaveSnapshot() noexcept;
+  // Every write first ends the shared snapshot, whose readers would not see it.
+  void BeforeWriting();
+  // Ends the read transaction a reader of a snapshot holds; a reader that
+  // cannot end it is closed. Answers whether the reader is still open.
+  bool EndReadTransaction(sqlite3* reader) noexcept;
+  // Runs a statement without rows on db, prepared once per handle.
+  void RunKept(sqlite3* db, const std::string& sql);
   void CloseHandle(sqlite3* db);
   void RunSimple(const char* sql);
   SqliteStatementCache& CacheOf(sqlite3* db);
@@ -83,6 +94,7 @@ class SqliteConnection final : public EngineConnection {
   bool m_readersShareData = true;  // false for ":memory:", which is private to one handle
   unsigned long long m_fileDevice = 0, m_fileInode = 0;  // of the file when opened
   std::vector<sqlite3*> m_idleReaders;
+  std::vector<sqlite3*> m_snapshotReaders;  // readers that began the shared snapshot's transaction
   std::unordered_map<sqlite3*, std::unique_ptr<SqliteStatementCache>> m_caches;
   PrimaryKeyCache m_primaryKeys;
 };
