@@ -25,10 +25,14 @@ void ConnectionPool::Release(ComPtr<IDispatch> connection) {
 
 ConnectionLease::ConnectionLease(ConnectionPool& pool, IDispatch* hostSession)
     : m_pool(pool), m_hostSession(hostSession), m_connection(pool.Acquire()) {
+  m_reading = std::make_unique<CKvDbConnection>(m_connection.Get(), true);
+  m_reading->BeginSharedSnapshot();
   KvSetHostSessionConnection(m_hostSession, m_connection.Get());
 }
 
 ConnectionLease::~ConnectionLease() {
   KvSetHostSessionConnection(m_hostSession, nullptr);
+  m_reading->EndSharedSnapshot();
+  m_reading.reset();
   m_pool.Release(std::move(m_connection));
 }

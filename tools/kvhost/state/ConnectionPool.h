@@ -4,12 +4,14 @@
 // number of requests served at once.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/com/ComPtr.h"
 #include "platform/kvdbal/ConnectionString.h"
+#include "platform/kvdbal/KvDbal.h"
 
 class ConnectionPool {
  public:
@@ -33,6 +35,9 @@ class ConnectionPool {
 };
 
 // Lends a pooled connection to a host session for the length of a request.
+// The request's lookups read one snapshot of the database, which the
+// request's own writes renew: a page sees one consistent state and its own
+// changes, and on SQLite its lookups share one read transaction.
 class ConnectionLease {
  public:
   ConnectionLease(ConnectionPool& pool, IDispatch* hostSession);
@@ -44,4 +49,5 @@ class ConnectionLease {
   ConnectionPool& m_pool;
   IDispatch* m_hostSession;
   ComPtr<IDispatch> m_connection;
+  std::unique_ptr<CKvDbConnection> m_reading;  // holds the snapshot
 };
