@@ -67,8 +67,9 @@ TEST_F(KvHostPages, FailingCallsThrowErrorsWhoseNumberIsTheSignedHresult) {
   EXPECT_EQ(run.out, "-2147024809|-2147467259|-2147467263|-2147352570|-2146825023|no error\n");
 }
 
-// A page's objects remember the ids of the members it named, each object
-// its own: IsEOF is member 13 of the record pump and 4 of the paged one.
+// A page's objects remember the ids of the members it named, and which of
+// them are methods, each object its own: IsEOF is member 13 of the record
+// pump and 4 of the paged one.
 TEST_F(KvHostPages, AMemberNameReachesTheMemberOfTheObjectItIsAskedOf) {
   KvHostRun run = RunPage(kOut + R"(
     var p = Server.CreateObject("KvHtmlDbTools.KvDataPump");
@@ -77,9 +78,11 @@ TEST_F(KvHostPages, AMemberNameReachesTheMemberOfTheObjectItIsAskedOf) {
     p.MoveTo(1);
     d.Init(Session, "SELECT lid, strno FROM krorder WHERE lid > 100", "ORDER BY lid", 0, false);
     out(p.IsEOF, d.IsEOF, p.IsEOF, d.IsEOF, p.ValueByFieldName("strno", ""));
+    d.MoveFirst();
+    out(typeof d.MoveFirst, typeof p.MoveTo, p.IsEOF, d.IsEOF, p.ValueByFieldName("strno", ""));
   )");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "true|1|true|1|A1\n");
+  EXPECT_EQ(run.out, "true|1|true|1|A1\nfunction|function|true|1|A1\n");
 }
 
 TEST_F(KvHostPages, BaseOptionIsTheApplicationPathAndTheFileRoot) {

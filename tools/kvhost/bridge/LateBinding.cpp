@@ -27,7 +27,9 @@ void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const
 
 // A member of a COM object as a script names it.
 struct MemberTarget {
+  uint32_t id = 0;
   IDispatch* object = nullptr;
+  bool isMethod = false;  // known to be no plain property
   std::string label;
   std::string name;
   DISPID dispid = DISPID_UNKNOWN;
@@ -52,9 +54,10 @@ bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) 
   const char* key = duk_get_lstring(ctx, 1, &length);
   const std::string_view scriptName(key, length);
   const uint32_t id = ObjectIdOf(ctx, 0);
+  target->id = id;
   if (!FindTarget(ctx, id, ScriptTextToUtf8(scriptName), target, failure)) return false;
   ObjectTable& objects = GetScriptBridge(ctx).objects;
-  if (objects.KnownMember(id, scriptName, &target->dispid)) return true;
+  if (objects.KnownMember(id, scriptName, &target->dispid, &target->isMethod)) return true;
   if (!FindMember(target->object, target->label, target->name, &target->dispid, failure)) return false;
   objects.RememberMember(id, scriptName, target->dispid);
   return true;
@@ -100,10 +103,11 @@ bool ReadMember(duk_context* ctx) {
   ComFailure failure;
   if (ResolveMember(ctx, &target, &failure)) {
     DispArgs none(0);
-    if (CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
+    if (!target.isMethod && CallTarget(ctx, target, DISPATCH_PROPERTYGET, none, &failure)) return true;
     // A member that needs arguments, or is a method, is handed out as a
-    // function to call.
-    if (IsNotAPlainProperty(failure.hr)) {
+    // function to call; an object's members keep their kind while it lives.
+    if (target.isMethod || IsNotAPlainProperty(failure.hr)) {
+      GetScriptBridge(ctx).objects.RememberMethod(target.id, target.dispid);
       PushMemberFunction(ctx, 0, target.dispid, target.name);
       return true;
     }

@@ -18,12 +18,13 @@ std::string ObjectTable::Label(uint32_t id) const {
   return it == m_entries.end() ? std::string("object") : it->second.label;
 }
 
-bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid) const {
+bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const {
   auto it = m_entries.find(id);
   if (it == m_entries.end()) return false;
-  for (const auto& [known, knownId] : it->second.members) {
-    if (known == name) {
-      *dispid = knownId;
+  for (const Member& member : it->second.members) {
+    if (member.name == name) {
+      *dispid = member.dispid;
+      *isMethod = member.isMethod;
       return true;
     }
   }
@@ -32,7 +33,14 @@ bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid
 
 void ObjectTable::RememberMember(uint32_t id, std::string_view name, DISPID dispid) {
   auto it = m_entries.find(id);
-  if (it != m_entries.end()) it->second.members.emplace_back(name, dispid);
+  if (it != m_entries.end()) it->second.members.push_back(Member{std::string(name), dispid, false});
+}
+
+void ObjectTable::RememberMethod(uint32_t id, DISPID dispid) {
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return;
+  for (Member& member : it->second.members)
+    if (member.dispid == dispid) member.isMethod = true;
 }
 
 void ObjectTable::Remove(uint32_t id) {

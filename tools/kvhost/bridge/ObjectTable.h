@@ -29,17 +29,25 @@ class ObjectTable {
   // An object's ids stay the same while it lives, so each name it is
   // called by is looked up once; another object, even of the same class,
   // starts with none.
-  bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid) const;
+  // *isMethod tells whether reading the member without arguments was found
+  // to be no plain property, so that the next read need not ask again.
+  bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const;
   void RememberMember(uint32_t id, std::string_view name, DISPID dispid);
+  void RememberMethod(uint32_t id, DISPID dispid);
   size_t Count() const { return m_entries.size(); }
   // Releases every object, the most recently created first.
   void Clear();
 
  private:
+  struct Member {
+    std::string name;
+    DISPID dispid;
+    bool isMethod;
+  };
   struct Entry {
     ComPtr<IDispatch> object;
     std::string label;
-    std::vector<std::pair<std::string, DISPID>> members;  // a page names a few
+    std::vector<Member> members;  // a page names a few
   };
   std::map<uint32_t, Entry> m_entries;
   uint32_t m_nextId = 1;

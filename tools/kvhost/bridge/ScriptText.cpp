@@ -1,5 +1,7 @@
 #include "bridge/ScriptText.h"
 
+#include <algorithm>
+
 #include "platform/com/OleAuto.h"
 
 namespace {
@@ -79,6 +81,9 @@ std::string Utf16ToScriptText(const char16_t* units, size_t count) {
 }
 
 std::string ScriptTextToUtf8(std::string_view text) {
+  // Names and most texts are ASCII, which reads the same in both forms.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(text);
   std::u16string units = ScriptTextToUtf16(text);
   return Utf16ToUtf8(units.data(), units.size());
 }
