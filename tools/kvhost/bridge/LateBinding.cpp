@@ -1,5 +1,6 @@
 #include "bridge/LateBinding.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "bridge/ScriptBridge.h"
@@ -23,7 +24,7 @@ duk_ret_t FinalizeTarget(duk_context* ctx) {
   return 0;
 }
 
-void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const std::string& name);
+void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid);
 
 // A member of a COM object as a script names it.
 struct MemberTarget {
@@ -108,7 +109,7 @@ bool ReadMember(duk_context* ctx) {
     // function to call; an object's members keep their kind while it lives.
     if (target.isMethod || IsNotAPlainProperty(failure.hr)) {
       GetScriptBridge(ctx).objects.RememberMethod(target.id, target.dispid);
-      PushMemberFunction(ctx, 0, target.dispid, target.name);
+      PushMemberFunction(ctx, 0, target.dispid);
       return true;
     }
   } else if (target.object && PushPlainProperty(ctx)) {
@@ -135,25 +136,30 @@ bool WriteMember(duk_context* ctx) {
   return true;
 }
 
+// A member function carries its dispatch id in the function's magic, which
+// holds 16 bits; the rare id beyond them goes into a property.
+constexpr duk_int_t kDispIdInProperty = INT16_MIN;
+
 // Invokes the member that the running member function stands for with the
 // call's arguments.
 bool InvokeMember(duk_context* ctx) {
   duk_idx_t argCount = duk_get_top(ctx);
+  DISPID dispid = duk_get_current_magic(ctx);
   duk_push_current_function(ctx);
+  if (dispid == kDispIdInProperty) {
+    duk_get_prop_literal(ctx, -1, KV_KEY_DISPID);
+    dispid = duk_get_int(ctx, -1);
+    duk_pop(ctx);
+  }
   duk_get_prop_literal(ctx, -1, KV_KEY_TARGET);
   uint32_t id = ObjectIdOf(ctx, -1);
-  duk_get_prop_literal(ctx, -2, KV_KEY_DISPID);
-  DISPID dispid = duk_get_int(ctx, -1);
-  duk_get_prop_literal(ctx, -3, KV_KEY_MEMBER);
-  duk_size_t length = 0;
-  const char* member = duk_get_lstring(ctx, -1, &length);
-  std::string name(member ? member : "", length);
   // The function itself keeps the target, and so the COM object, alive.
-  duk_pop_n(ctx, 4);
+  duk_pop_2(ctx);
 
   MemberTarget target;
   ComFailure failure;
-  if (!FindTarget(ctx, id, std::move(name), &target, &failure)) {
+  ObjectTable& objects = GetScriptBridge(ctx).objects;
+  if (!FindTarget(ctx, id, ScriptTextToUtf8(objects.MemberName(id, dispid)), &target, &failure)) {
     PushComError(ctx, failure);
     return false;
   }
@@ -167,16 +173,20 @@ duk_ret_t CallMemberFunction(duk_context* ctx) {
   return 1;
 }
 
-void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid, const std::string& name) {
+void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid) {
   target = duk_normalize_index(ctx, target);
   duk_push_c_function(ctx, CallMemberFunction, DUK_VARARGS);
   duk_dup(ctx, target);
   duk_put_prop_literal(ctx, -2, KV_KEY_TARGET);
-  duk_push_int(ctx, dispid);
-  duk_put_prop_literal(ctx, -2, KV_KEY_DISPID);
-  duk_push_lstring(ctx, name.data(), name.size());
-  duk_put_prop_literal(ctx, -2, KV_KEY_MEMBER);
+  if (dispid > kDispIdInProperty && dispid <= INT16_MAX) {
+    duk_set_magic(ctx, -1, dispid);
+  } else {
+    duk_set_magic(ctx, -1, kDispIdInProperty);
+    duk_push_int(ctx, dispid);
+    duk_put_prop_literal(ctx, -2, KV_KEY_DISPID);
+  }
 }
+
 
 bool IsMemberName(duk_context* ctx, duk_idx_t key) {
   return duk_is_string(ctx, key) && !duk_is_symbol(ctx, key);

@@ -43,6 +43,14 @@ void ObjectTable::RememberMethod(uint32_t id, DISPID dispid) {
     if (member.dispid == dispid) member.isMethod = true;
 }
 
+std::string_view ObjectTable::MemberName(uint32_t id, DISPID dispid) const {
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return {};
+  for (const Member& member : it->second.members)
+    if (member.dispid == dispid) return member.name;
+  return {};
+}
+
 void ObjectTable::Remove(uint32_t id) {
   auto it = m_entries.find(id);
   if (it == m_entries.end()) return;

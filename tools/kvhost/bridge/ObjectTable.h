@@ -34,6 +34,8 @@ class ObjectTable {
   bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const;
   void RememberMember(uint32_t id, std::string_view name, DISPID dispid);
   void RememberMethod(uint32_t id, DISPID dispid);
+  // The name a remembered member id was first found by ("" when unknown).
+  std::string_view MemberName(uint32_t id, DISPID dispid) const;
   size_t Count() const { return m_entries.size(); }
   // Releases every object, the most recently created first.
   void Clear();

@@ -34,7 +34,6 @@ struct ScriptBridge {
 #define KV_KEY_OBJECT_ID DUK_HIDDEN_SYMBOL("kvObjectId")
 #define KV_KEY_TARGET DUK_HIDDEN_SYMBOL("kvTarget")
 #define KV_KEY_DISPID DUK_HIDDEN_SYMBOL("kvDispId")
-#define KV_KEY_MEMBER DUK_HIDDEN_SYMBOL("kvMember")
 // Marks the error Response.End raises to stop the page: the page then
 // ends normally.
 #define KV_KEY_PAGE_END DUK_HIDDEN_SYMBOL("kvPageEnd")
