@@ -237,23 +237,26 @@ TEST(JScriptEngine, AHeapDueForCollectionIsCollectedBetweenPagesNotDuringOne) {
   EXPECT_EQ(tidied, 2);
 }
 
+// An engine that runs nothing and says when it would need tidying.
+struct IdleEngine : PageEngine {
+  std::shared_ptr<const CompiledProgram> Compile(const std::string&, const std::string&, ScriptSourceMap,
+                                                 std::string*) override {
+    return nullptr;
+  }
+  bool Run(PageContext&, const CompiledProgram&, std::string*) override { return true; }
+  bool DueForTidying() const override { return due; }
+  void Tidy() override {
+    tidiedOn = std::this_thread::get_id();
+    due = false;
+  }
+  bool due = false;
+  std::thread::id tidiedOn;
+};
+
 // An engine due for tidying is tidied on the pool's thread before a page
 // can take it again; one that is not goes straight back.
 TEST(EnginePool, AnEngineDueForTidyingIsTidiedOffThePagesThreadThenIdle) {
-  struct Engine : PageEngine {
-    std::shared_ptr<const CompiledProgram> Compile(const std::string&, const std::string&, ScriptSourceMap,
-                                                   std::string*) override {
-      return nullptr;
-    }
-    bool Run(PageContext&, const CompiledProgram&, std::string*) override { return true; }
-    bool DueForTidying() const override { return due; }
-    void Tidy() override {
-      tidiedOn = std::this_thread::get_id();
-      due = false;
-    }
-    bool due = false;
-    std::thread::id tidiedOn;
-  };
+  using Engine = IdleEngine;
   Engine* made = nullptr;
   EnginePool pool([&made] {
     auto engine = std::make_unique<Engine>();
@@ -271,6 +274,25 @@ TEST(EnginePool, AnEngineDueForTidyingIsTidiedOffThePagesThreadThenIdle) {
   EXPECT_FALSE(made->due);
   EXPECT_NE(made->tidiedOn, std::thread::id());
   EXPECT_NE(made->tidiedOn, std::this_thread::get_id());
+}
+
+// Engines made before the first page serve that many pages at once without
+// another being made, and preparing again only tops the idle ones up.
+TEST(EnginePool, PreparedEnginesServePagesAtOnceWithoutMakingMore) {
+  int made = 0;
+  EnginePool pool([&made] {
+    ++made;
+    return std::make_unique<IdleEngine>();
+  });
+  pool.Prepare(3);
+  EXPECT_EQ(made, 3);
+  {
+    auto first = pool.Take(), second = pool.Take(), third = pool.Take();
+    EXPECT_EQ(made, 3);
+  }
+  pool.Prepare(3);
+  EXPECT_EQ(made, 3);
+  EXPECT_EQ(pool.Idle(), 3u);
 }
 
 }  // namespace

@@ -25,6 +25,14 @@ EnginePool::Lease EnginePool::Take() {
   return Lease(*this, m_make());
 }
 
+void EnginePool::Prepare(size_t count) {
+  while (Idle() < count) {
+    std::unique_ptr<PageEngine> engine = m_make();
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_idle.push_back(std::move(engine));
+  }
+}
+
 size_t EnginePool::Idle() const {
   std::lock_guard<std::mutex> guard(m_mutex);
   return m_idle.size();

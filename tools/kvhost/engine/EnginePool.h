@@ -50,6 +50,10 @@ class EnginePool {
 
   // Throws what the factory throws when a new engine cannot be made.
   Lease Take();
+  // Makes engines until count are idle: one for each page that may run at
+  // once and a spare for the one being tidied, so that no page waits for
+  // an engine to be made once the server serves.
+  void Prepare(size_t count);
   size_t Idle() const;
   // Returns once no engine waits to be tidied or is being tidied.
   void WaitUntilTidy();

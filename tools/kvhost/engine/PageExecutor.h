@@ -26,6 +26,9 @@ class PageExecutor {
   // known). Throws when no engine can be made for it.
   bool Execute(PageContext& page, const std::string& virtualPath, std::string* error);
 
+  // Engines for pages that run at once, made before the first request.
+  void PrepareEngines(size_t count) { m_engines.Prepare(count); }
+
   size_t CachedPages() const { return m_cache.Size(); }
   size_t IdleEngines() const { return m_engines.Idle(); }
 

@@ -127,7 +127,11 @@ class SiteServer {
         m_pool(host.SessionConfig().connectionString),
         m_state(OpenServerState(StateSettings(options, host))),
         m_deadlines(Seconds(options.serveOptions.headTimeoutSeconds), Seconds(options.serveOptions.bodyTimeoutSeconds)),
-        m_workers(Workers()) {}
+        m_workers(Workers()) {
+    // One engine for each worker, and one to stand in for an engine that
+    // is being tidied.
+    m_pages.PrepareEngines(Workers() + 1);
+  }
   ~SiteServer() { Shutdown(); }
 
   int Bind();
