@@ -240,10 +240,15 @@ std::unique_ptr<Cursor> SqliteConnection::DoOpenCursor(const char* sql) {
     if (useReader) ReleaseReader(db);
     throw;
   }
-  auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
-  auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt, std::string());
-  guard.stmt = nullptr;
-  return cursor;
+  try {
+    auto self = std::static_pointer_cast<SqliteConnection>(shared_from_this());
+    auto cursor = std::make_unique<SqliteCursor>(std::move(self), db, useReader, guard.stmt, std::string());
+    guard.stmt = nullptr;
+    return cursor;
+  } catch (...) {
+    if (useReader) ReleaseReader(db);
+    throw;
+  }
 }
 
 void SqliteConnection::SchemaChanged() {
