@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
-#include "base/KernelRandom.h"
 #include "platform/host/HostSession.h"
 #include "platform/kvdbal/KvDbal.h"
 #include "state/VariantCodec.h"
@@ -125,11 +125,12 @@ std::shared_ptr<WebSession> DatabaseSessions::Make() {
 
 void DatabaseSessions::StartOver(WebSession& session) {
   PageSession& page = session.page;
+  SessionKeys keys = NewSessionKeys();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    page.id = NewSessionId();
+    page.id = std::move(keys.id);
   }
-  page.antiForgeryToken = RandomHex(16);
+  page.antiForgeryToken = std::move(keys.antiForgeryToken);
   page.values.Clear();
   page.timeoutMinutes = kDefaultTimeoutMinutes;
   page.abandoned = false;

@@ -1,5 +1,6 @@
 #include "state/WebSessions.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/KernelRandom.h"
@@ -15,6 +16,12 @@ bool Expired(const WebSession& session, WebSessions::Clock::time_point now) {
 
 std::string NewSessionId() { return RandomHex(16); }
 
+SessionKeys NewSessionKeys() {
+  // Every request without a cookie makes a session: one draw, not two.
+  std::string both = RandomHex(32);
+  return SessionKeys{both.substr(0, 32), both.substr(32)};
+}
+
 WebSessions::WebSessions(std::function<ComPtr<IDispatch>()> makeHost, size_t limit, Clock::duration sweepEvery)
     : m_makeHost(std::move(makeHost)), m_limit(limit),
       m_sweeper(sweepEvery, [this] { Sweep(); }) {}
@@ -29,8 +36,9 @@ std::shared_ptr<WebSession> WebSessions::FindLive(const std::string& id, Clock::
 
 std::shared_ptr<WebSession> WebSessions::MakeSession(Clock::time_point now) {
   auto session = std::make_shared<WebSession>();
-  session->page.id = NewSessionId();
-  session->page.antiForgeryToken = RandomHex(16);
+  SessionKeys keys = NewSessionKeys();
+  session->page.id = std::move(keys.id);
+  session->page.antiForgeryToken = std::move(keys.antiForgeryToken);
   session->page.host = m_makeHost();
   Touch(*session, now);
   return session;

@@ -80,3 +80,9 @@ class WebSessions {
 
 // 32 hex digits of kernel randomness.
 std::string NewSessionId();
+// A new session's id and anti-forgery token, drawn from the kernel at once.
+struct SessionKeys {
+  std::string id;
+  std::string antiForgeryToken;
+};
+SessionKeys NewSessionKeys();
