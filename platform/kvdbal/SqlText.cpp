@@ -72,11 +72,12 @@ bool IsClauseWord(const Token& t) {
 }  // namespace
 
 bool ChangesSchema(std::string_view sql) {
-  size_t i = sql.find_first_not_of(" \t\r\n");
-  if (i == std::string_view::npos) return false;
-  sql.remove_prefix(i);
-  for (std::string_view word : {"CREATE", "DROP", "ALTER"})
-    if (sql.size() >= word.size() && EqualsIgnoringAsciiCase(sql.substr(0, word.size()), word)) return true;
+  for (std::string_view statement : SplitStatements(sql)) {
+    statement.remove_prefix(statement.find_first_not_of(" \t\r\n"));
+    for (std::string_view word : {"CREATE", "DROP", "ALTER"})
+      if (statement.size() >= word.size() && EqualsIgnoringAsciiCase(statement.substr(0, word.size()), word))
+        return true;
+  }
   return false;
 }
 

@@ -14,8 +14,8 @@ namespace kvdbal {
 // a comma list or a subquery in FROM).
 std::string SingleTableOf(std::string_view sql);
 
-// True for CREATE, DROP and ALTER statements, after which cached facts
-// about tables may be stale.
+// True when a statement of sql is a CREATE, DROP or ALTER, after which
+// cached facts about tables may be stale.
 bool ChangesSchema(std::string_view sql);
 
 // The statements of a text separated by ';', for engines that run one at a

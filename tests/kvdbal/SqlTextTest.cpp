@@ -21,4 +21,14 @@ TEST(SqlTextTest, FindsTheOneTableOfASelect) {
   EXPECT_EQ(SingleTableOf("SELECT 1"), "");
 }
 
+// A schema change anywhere in a text of several statements makes what is
+// known about tables stale; words inside quotes change nothing.
+TEST(SqlTextTest, ASchemaChangeIsSeenInAnyStatementOfTheText) {
+  using kvdbal::ChangesSchema;
+  EXPECT_TRUE(ChangesSchema("  create table t (a)"));
+  EXPECT_TRUE(ChangesSchema("INSERT INTO t VALUES (1);\n DROP TABLE u"));
+  EXPECT_FALSE(ChangesSchema("UPDATE t SET note = 'DROP TABLE u; ALTER'; SELECT 1"));
+  EXPECT_FALSE(ChangesSchema("   "));
+}
+
 }  // namespace
