@@ -13,7 +13,7 @@ struct Token {
 };
 
 bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.';
+  return IsAsciiAlnum(c) || c == '_' || c == '$' || c == '.';
 }
 
 std::vector<Token> Tokenize(std::string_view sql) {

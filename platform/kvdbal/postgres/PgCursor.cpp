@@ -22,7 +22,7 @@ bool IsQuery(std::string_view sql) {
   sql.remove_prefix(i);
   for (std::string_view word : {"SELECT", "WITH", "VALUES", "TABLE"})
     if (sql.size() >= word.size() && EqualsIgnoringAsciiCase(sql.substr(0, word.size()), word) &&
-        (sql.size() == word.size() || !std::isalnum(static_cast<unsigned char>(sql[word.size()]))))
+        (sql.size() == word.size() || !IsAsciiAlnum(sql[word.size()])))
       return true;
   return false;
 }

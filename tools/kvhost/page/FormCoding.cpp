@@ -1,7 +1,5 @@
 #include "page/FormCoding.h"
 
-#include <cctype>
-
 #include "platform/com/AsciiCase.h"
 
 namespace {
@@ -35,7 +33,7 @@ std::string UrlEncode(std::string_view text) {
   static const char* kHex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+    if (IsAsciiAlnum(static_cast<char>(c)) || c == '-' || c == '_' || c == '.' || c == '~') {
       out += static_cast<char>(c);
     } else if (c == ' ') {
       out += '+';

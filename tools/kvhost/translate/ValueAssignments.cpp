@@ -1,12 +1,12 @@
 #include "translate/ValueAssignments.h"
 
-#include <cctype>
+#include "platform/com/AsciiCase.h"
 
 namespace {
 
 constexpr std::string_view kTargets[] = {"Response.Cookies", "Application", "Session"};
 
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '.'; }
+bool IsNameChar(char c) { return IsAsciiAlnum(c) || c == '_' || c == '$' || c == '.'; }
 
 // Index just past the string literal that starts at i.
 size_t SkipString(std::string_view code, size_t i) {
