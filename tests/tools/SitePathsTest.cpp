@@ -105,6 +105,18 @@ TEST_F(SitePaths, ResolveInsideRootFollowsLinksAndComparesWholeNames) {
   }
 }
 
+// A site rooted at "/" holds every path, and still refuses dot segments.
+TEST_F(SitePaths, ARootOfSlashHoldsEveryPath) {
+  fs::path resolved;
+  EXPECT_TRUE(ResolveInsideRoot("/", m_root + "/style.css", &resolved));
+  EXPECT_EQ(resolved, fs::canonical(m_root + "/style.css"));
+  SiteFiles site("/");
+  const SiteTarget file = site.Resolve(m_root + "/style.css", m_root + "/style.css");
+  EXPECT_EQ(file.kind, SiteTarget::File);
+  EXPECT_EQ(file.filePath, fs::canonical(m_root + "/style.css").string());
+  EXPECT_EQ(site.Resolve(m_root + "/../x", m_root + "/../x").kind, SiteTarget::Forbidden);
+}
+
 // ok and out against expected, nullptr for a refusal.
 void ExpectPath(bool ok, const std::string& out, const char* expected, std::string_view what) {
   EXPECT_EQ(ok, expected != nullptr) << what;

@@ -55,7 +55,9 @@ bool ResolveInsideRoot(const std::string& rootDirectory, std::string_view virtua
   fs::path canonical = fs::canonical(rootDirectory + std::string(virtualPath), ec);
   if (ec) return false;
   const std::string& text = canonical.native();
-  if (text != rootDirectory && text.compare(0, rootDirectory.size() + 1, rootDirectory + "/") != 0) return false;
+  // Inside is the root itself or below it; "/" holds everything.
+  const std::string below = rootDirectory == "/" ? rootDirectory : rootDirectory + "/";
+  if (text != rootDirectory && text.compare(0, below.size(), below) != 0) return false;
   *resolved = std::move(canonical);
   return true;
 }

@@ -64,8 +64,10 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
     return target;
   }
   const std::string& resolvedText = resolved.native();
+  // The resolved path below the root, from its '/' (all of it under "/").
+  const size_t rootLength = m_root == "/" ? 0 : m_root.size();
   std::string inside =
-      resolvedText.size() > m_root.size() ? resolvedText.substr(m_root.size()) : std::string(1, '/');
+      resolvedText.size() > rootLength ? resolvedText.substr(rootLength) : std::string(1, '/');
   if (!SegmentsAreSafe(inside)) {
     target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
     return target;
