@@ -108,7 +108,7 @@ bool ReadMember(duk_context* ctx) {
     // A member that needs arguments, or is a method, is handed out as a
     // function to call; an object's members keep their kind while it lives.
     if (target.isMethod || IsNotAPlainProperty(failure.hr)) {
-      GetScriptBridge(ctx).objects.RememberMethod(target.id, target.dispid);
+      if (!target.isMethod) GetScriptBridge(ctx).objects.RememberMethod(target.id, target.dispid);
       PushMemberFunction(ctx, 0, target.dispid);
       return true;
     }
