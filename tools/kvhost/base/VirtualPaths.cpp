@@ -48,16 +48,20 @@ bool MapVirtualPath(const std::string& rootDirectory, const std::string& pageVir
   return true;
 }
 
-bool ResolveInsideRoot(const std::string& rootDirectory, std::string_view virtualPath, fs::path* resolved) {
+bool ResolveInsideRoot(const std::string& rootDirectory, std::string_view virtualPath, fs::path* resolved,
+                       std::string* below) {
   std::error_code ec;
   // Joined as text: fs::path's '/' would let an absolute virtual path
   // replace the root.
   fs::path canonical = fs::canonical(rootDirectory + std::string(virtualPath), ec);
   if (ec) return false;
-  const std::string& text = canonical.native();
-  // Inside is the root itself or below it; "/" holds everything.
-  const std::string below = rootDirectory == "/" ? rootDirectory : rootDirectory + "/";
-  if (text != rootDirectory && text.compare(0, below.size(), below) != 0) return false;
+  // Whole names only: "/site-other" is not below "/site"; "/" holds all.
+  const std::string_view text = canonical.native();
+  const std::string_view prefix = rootDirectory == "/" ? std::string_view() : std::string_view(rootDirectory);
+  if (text.substr(0, prefix.size()) != prefix) return false;
+  const std::string_view rest = text.substr(prefix.size());
+  if (!rest.empty() && rest.front() != '/') return false;
+  if (below) *below = rest.empty() ? std::string("/") : std::string(rest);
   *resolved = std::move(canonical);
   return true;
 }

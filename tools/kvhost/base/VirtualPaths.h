@@ -19,5 +19,7 @@ bool MapVirtualPath(const std::string& rootDirectory, const std::string& pageVir
 // The canonical path (symlinks followed) of rootDirectory + virtualPath,
 // false when it does not exist or lies outside the root. rootDirectory is
 // canonical, without a trailing '/'; the root itself counts as inside.
+// *below, when given, receives the resolved path's part below the root,
+// from its '/' ("/" for the root itself; everything lies below "/").
 bool ResolveInsideRoot(const std::string& rootDirectory, std::string_view virtualPath,
-                       std::filesystem::path* resolved);
+                       std::filesystem::path* resolved, std::string* below = nullptr);

@@ -58,16 +58,13 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
   }
   fs::path resolved;
   std::error_code ec;
-  if (!ResolveInsideRoot(m_root, decodedPath, &resolved)) {
+  std::string inside;  // the resolved path below the root
+  if (!ResolveInsideRoot(m_root, decodedPath, &resolved, &inside)) {
     // Missing (404), or there through a symlink that leads out (403).
     if (fs::exists(m_root + std::string(decodedPath), ec)) target.kind = SiteTarget::Forbidden;
     return target;
   }
   const std::string& resolvedText = resolved.native();
-  // The resolved path below the root, from its '/' (all of it under "/").
-  const size_t rootLength = m_root == "/" ? 0 : m_root.size();
-  std::string inside =
-      resolvedText.size() > rootLength ? resolvedText.substr(rootLength) : std::string(1, '/');
   if (!SegmentsAreSafe(inside)) {
     target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
     return target;
