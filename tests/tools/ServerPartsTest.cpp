@@ -1,18 +1,19 @@
 // The web server's parts that decide without a socket: which ranges of a
 // file are sent, which requests count as coming from another site, the
-// session table, and the page workers.
+// session table, and the slots pages wait for.
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/FairSlots.h"
 #include "http/ByteRanges.h"
 #include "http/CrossSite.h"
-#include "http/PageWorkers.h"
 #include "state/WebSessions.h"
 
 namespace {
@@ -128,12 +129,10 @@ TEST(WebSessions, FoundByIdBoundedAndSweptWhenExpiredButNotWhileTheirRequestRuns
   EXPECT_EQ(sessions.FindLive(first->page.id, later), nullptr);
   {
     // A session whose request runs stays, expired or not.
-    std::lock_guard<std::mutex> lock(first->queueMutex);
-    first->running = true;
+    FairSlot running(first->turn);
+    sessions.Sweep(later);
+    EXPECT_EQ(sessions.Count(), 2u);
   }
-  sessions.Sweep(later);
-  EXPECT_EQ(sessions.Count(), 2u);
-  first->running = false;
   sessions.Sweep(later);
   EXPECT_EQ(sessions.Count(), 1u);
   EXPECT_TRUE(sessions.HasRoom());
@@ -162,33 +161,58 @@ TEST(WebSessions, TheSweeperThreadDropsExpiredSessionsWithoutARequest) {
   EXPECT_EQ(sessions.Count(), 0u);
 }
 
-TEST(PageWorkers, JobsRunInArrivalOrderAndAThrowingJobLosesNoWorker) {
-  std::vector<int> order;
+// Threads that wait for a slot get it in the order they asked, whoever
+// gives one back; closing sends the waiting ones away empty-handed, while
+// those holding a slot keep it.
+TEST(FairSlots, WaitingThreadsAreServedInArrivalOrderAndAClosedGateTurnsThemAway) {
+  FairSlots slots(2);
+  ASSERT_TRUE(slots.Take());
+  ASSERT_TRUE(slots.Take());
   std::mutex mutex;
-  {
-    PageWorkers workers(1);
-    // The one worker is held until all jobs are queued.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    workers.Submit([released](bool) { released.wait(); });
-    for (int i = 0; i < 20; ++i) {
-      if (i % 5 == 0) workers.Submit([](bool) { throw 42; });
-      if (i % 7 == 0) workers.Submit([](bool) { throw std::runtime_error("a failed page"); });
-      workers.Submit([i, &order, &mutex](bool run) {
+  std::vector<size_t> order;
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < 6; ++i) {
+    threads.emplace_back([&, i] {
+      if (!slots.Take()) return;
+      {
         std::lock_guard<std::mutex> lock(mutex);
-        if (run) order.push_back(i);
-      });
-    }
-    release.set_value();
-    workers.Close();
-    // Closed: a job is refused on the submitting thread.
-    bool ran = true;
-    workers.Submit([&ran](bool run) { ran = run; });
-    EXPECT_FALSE(ran);
+        order.push_back(i);
+      }
+      slots.GiveBack();
+    });
+    // The next thread asks only once this one waits.
+    while (slots.Waiting() <= i) std::this_thread::yield();
   }
-  std::vector<int> expected;
-  for (int i = 0; i < 20; ++i) expected.push_back(i);
-  EXPECT_EQ(order, expected);
+  EXPECT_TRUE(slots.InUse());
+  slots.GiveBack();  // the six pass one slot along, oldest first
+  for (int i = 0; i < 1000; ++i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (order.size() == 6) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+  }
+  for (std::thread& thread : threads) thread.join();
+  threads.clear();
+
+  // One slot still held: a thread that waits for the other is turned away
+  // by the close, and so is any that asks after it.
+  ASSERT_TRUE(slots.Take());
+  std::atomic<int> refused{0};
+  threads.emplace_back([&] { refused += slots.Take() ? 0 : 1; });
+  while (slots.Waiting() == 0) std::this_thread::yield();
+  slots.Close();
+  threads.back().join();
+  EXPECT_EQ(refused.load(), 1);
+  EXPECT_FALSE(slots.Take());
+  EXPECT_TRUE(slots.InUse());
+  slots.GiveBack();
+  slots.GiveBack();
+  EXPECT_FALSE(slots.InUse());
 }
 
 }  // namespace

@@ -160,8 +160,8 @@ SessionStart DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh
                                      std::chrono::steady_clock::time_point deadline) {
   PageSession& page = session.page;
   // A session made for this request has an id nobody else knows yet. The
-  // rows are counted here, on a worker, not when it was made on the event
-  // loop; only a request that starts a session pays for it.
+  // rows are counted here, once the page's turn has come, not when the
+  // request was read; only a request that starts a session pays for it.
   *fresh = made;
   if (made) return HasRoom() ? SessionStart::Ready : SessionStart::Full;
   // Held here until the session is read, so that a failed read lets the
@@ -177,7 +177,7 @@ SessionStart DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh
     page.abandoned = false;
     page.renewId = false;
     page.kept = true;
-    session.turn = std::move(turn);
+    session.storeLock = std::move(turn);
     return SessionStart::Ready;
   }
   // Expired, abandoned or never kept: the visitor starts over under an id
@@ -190,7 +190,7 @@ SessionStart DatabaseSessions::Begin(WebSession& session, bool made, bool* fresh
 
 std::string DatabaseSessions::End(const std::shared_ptr<WebSession>& session, bool fresh, bool ran) {
   // The turn ends once what changed is written.
-  HeldLock turn = std::move(session->turn);
+  HeldLock turn = std::move(session->storeLock);
   PageSession& page = session->page;
   const bool renew = page.renewId.exchange(false);
   if (fresh && !ran) return "";

@@ -86,12 +86,7 @@ void WebSessions::Sweep(Clock::time_point now) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (auto it = m_sessions.begin(); it != m_sessions.end();) {
     WebSession& session = *it->second;
-    bool busy;
-    {
-      std::lock_guard<std::mutex> queue(session.queueMutex);
-      busy = session.running;
-    }
-    if (!busy && (Expired(session, now) || session.page.abandoned)) {
+    if (!session.turn.InUse() && (Expired(session, now) || session.page.abandoned)) {
       dropped.push_back(std::move(it->second));
       it = m_sessions.erase(it);
     } else {

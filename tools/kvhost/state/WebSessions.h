@@ -9,13 +9,13 @@
 #pragma once
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "base/FairSlots.h"
 #include "base/PeriodicTask.h"
 #include "page/PageContext.h"
 
@@ -23,16 +23,14 @@ constexpr const char* kSessionCookie = "KVSESSIONID";
 
 struct WebSession {
   PageSession page;
-  // The requests of one session run one at a time: while one runs, the
-  // next wait here, in arrival order (guarded by queueMutex).
-  std::mutex queueMutex;
-  bool running = false;
-  std::deque<std::function<void(bool run)>> waiting;
+  // The requests of one session run one at a time, in arrival order: each
+  // holds the session's one turn while it runs.
+  FairSlots turn{1};
   std::atomic<std::chrono::steady_clock::rep> lastUsed{0};
-  // For a store outside the process: the session's turn while one of its
-  // requests runs, and the form and expiry it was read with, so that an
-  // unchanged session is not written back.
-  HeldLock turn;
+  // For a store outside the process: the session's lock there while one of
+  // its requests runs, and the form and expiry it was read with, so that
+  // an unchanged session is not written back.
+  HeldLock storeLock;
   std::string storedForm;
   int64_t storedExpiryMs = 0;
 };
