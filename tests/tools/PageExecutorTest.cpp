@@ -120,8 +120,9 @@ TEST_F(PageExecutorTest, APageLetsGoOfItsObjectsAndLocksHoweverItEnds) {
 }
 
 // Runs source on engine; the page's body, or "error: ...".
-std::string RunScript(JScriptEngine& engine, const std::string& source) {
+std::string RunScript(JScriptEngine& engine, const std::string& source, PageSession* session = nullptr) {
   PageContext page;
+  page.session = session;
   std::string error;
   auto program = engine.Compile("page.js", source, ScriptSourceMap(), &error);
   return program && engine.Run(page, *program, &error) ? page.response.body : "error: " + error;
@@ -134,16 +135,22 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
       "  Object.isExtensible(JSON), Object.getPrototypeOf(Math) === Object.prototype, [].length,\n"
       "  typeof Array.prototype.push.marked, typeof leftBehind, globalThis === this,\n"
       "  typeof Request.marked, Object.isFrozen(Server), typeof Application.Lock,\n"
-      "  Object.keys(Response).length].join());";
-  const std::string pristine = "0,1,function,true,true,0,undefined,undefined,true,undefined,false,function,5";
+      "  Object.keys(Response).length, typeof Session.SignIn, typeof Session.marked].join());";
+  const std::string pristine =
+      "0,1,function,true,true,0,undefined,undefined,true,undefined,false,function,5,function,undefined";
+  PageSession session;
   // Pages that only use the built-ins, however heavily, keep the heap.
   const std::string busy =
       "var a = [3, 1, 2].sort().concat([4]).join(); var o = JSON.parse(JSON.stringify({d: new Date(0)}));\n"
       "/x(y)/g.exec('xy'); try { null.x; } catch (e) { String(e); } leftBehind = Math.random();\n"
       "Object.keys(this); for (var k in Math) {} Response.ContentType = 'text/plain'; Response.Status = '200 OK';\n"
       "Server.HTMLEncode('<'); Request.QueryString('q'); Response.Write('busy');";
-  EXPECT_EQ(RunScript(engine, busy), "busy");
-  EXPECT_EQ(RunScript(engine, probe), pristine);
+  EXPECT_EQ(RunScript(engine, busy, &session), "busy");
+  EXPECT_EQ(RunScript(engine, probe, &session), pristine);
+  // Without a session a page sees Session as null, and the next page with
+  // one sees it whole.
+  EXPECT_EQ(RunScript(engine, "Response.Write(Session === null);"), "true");
+  EXPECT_EQ(RunScript(engine, probe, &session), pristine);
   EXPECT_EQ(engine.Renewals(), 0u);
 
   const char* const tampering[] = {
@@ -161,11 +168,13 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
       "Object.freeze(Server);",
       "delete Application.Lock;",
       "Response.Write = function () {};",
+      "delete Session.SignIn;",
+      "Session.marked = 1;",
   };
   size_t renewals = 0;
   for (const char* tamper : tampering) {
-    RunScript(engine, tamper);
-    EXPECT_EQ(RunScript(engine, probe), pristine) << tamper;
+    RunScript(engine, tamper, &session);
+    EXPECT_EQ(RunScript(engine, probe, &session), pristine) << tamper;
     EXPECT_EQ(engine.Renewals(), ++renewals) << tamper;
   }
 }

@@ -24,6 +24,9 @@ struct ScriptBridge {
   ObjectTable objects;
   // The page running, null between pages.
   PageContext* page = nullptr;
+  // The host session of the page running, which the Session object
+  // stands for when it is passed to a COM method; null when there is none.
+  IDispatch* sessionHost = nullptr;
   // The heap's allocation budget (0: none) and what the heap holds of it.
   size_t heapLimit = 0;
   size_t heapBytes = 0;
@@ -34,6 +37,8 @@ struct ScriptBridge {
 #define KV_KEY_OBJECT_ID DUK_HIDDEN_SYMBOL("kvObjectId")
 #define KV_KEY_TARGET DUK_HIDDEN_SYMBOL("kvTarget")
 #define KV_KEY_DISPID DUK_HIDDEN_SYMBOL("kvDispId")
+// Marks the Session object, which stands for the running page's session.
+#define KV_KEY_PAGE_SESSION DUK_HIDDEN_SYMBOL("kvPageSession")
 // Marks the error Response.End raises to stop the page: the page then
 // ends normally.
 #define KV_KEY_PAGE_END DUK_HIDDEN_SYMBOL("kvPageEnd")

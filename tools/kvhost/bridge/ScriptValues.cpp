@@ -78,6 +78,16 @@ void ReadScriptObject(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) 
     return;
   }
   duk_pop(ctx);
+  if (duk_get_prop_string(ctx, idx, KV_KEY_PAGE_SESSION)) {
+    duk_pop(ctx);
+    IDispatch* host = GetScriptBridge(ctx).sessionHost;
+    if (!host) RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "this page has no session to pass");
+    host->AddRef();
+    out->vt = VT_DISPATCH;
+    out->pdispVal = host;
+    return;
+  }
+  duk_pop(ctx);
   if (duk_is_array(ctx, idx)) return ReadScriptArray(ctx, idx, out, depth);
   if (IsScriptDate(ctx, idx)) return ReadScriptDate(ctx, idx, out);
   RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "only numbers, strings, booleans, dates, arrays, null, undefined and "

@@ -113,7 +113,7 @@ duk_ret_t StartPage(duk_context* ctx, void* udata) {
   const auto& start = *static_cast<const PageStart*>(udata);
   const JScriptProgram* program = start.program;
   if (start.sharedBuiltins) {
-    InstallSessionObject(ctx);
+    BeginPageSession(ctx);
   } else {
     // Built-ins of the page's own: late binding must know its Date.
     InstallLateBinding(ctx);
@@ -200,6 +200,7 @@ class PageScope {
     m_bridge.objects.Clear();
     if (m_bridge.page->applicationLock.owns_lock()) m_bridge.page->applicationLock.unlock();
     m_bridge.page = nullptr;
+    m_bridge.sessionHost = nullptr;
   }
   PageScope(const PageScope&) = delete;
   PageScope& operator=(const PageScope&) = delete;

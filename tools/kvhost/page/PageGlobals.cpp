@@ -47,9 +47,10 @@ void InstallSharedPageObjects(duk_context* ctx) {
   InstallRequestObject(ctx);
   InstallResponseObject(ctx);
   InstallApplicationObject(ctx);
+  InstallSessionObject(ctx);
 }
 
 void InstallPageGlobals(duk_context* ctx) {
   InstallSharedPageObjects(ctx);
-  InstallSessionObject(ctx);
+  BeginPageSession(ctx);
 }

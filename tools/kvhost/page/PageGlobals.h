@@ -12,9 +12,10 @@
 // then sees Session as null).
 void InstallPageGlobals(duk_context* ctx);
 
-// Server, Request, Response and Application: they hold nothing of a page
-// and work on whichever page the bridge runs, so a heap whose pages share
-// its built-ins makes them once, among those built-ins.
+// Server, Request, Response, Application and Session: they hold nothing of
+// a page and work on whichever page the bridge runs, so a heap whose pages
+// share its built-ins makes them once, among those built-ins. A page on
+// such a heap then needs only BeginPageSession.
 void InstallSharedPageObjects(duk_context* ctx);
 
 // ---- shared by the files that build the objects ----
@@ -35,4 +36,6 @@ void InstallServerObject(duk_context* ctx);
 void InstallRequestObject(duk_context* ctx);
 void InstallResponseObject(duk_context* ctx);
 void InstallSessionObject(duk_context* ctx);
+// The running page's part of Session, set up for every page.
+void BeginPageSession(duk_context* ctx);
 void InstallApplicationObject(duk_context* ctx);

@@ -182,21 +182,12 @@ duk_ret_t Unlock(duk_context* ctx) {
 }  // namespace
 
 void InstallSessionObject(duk_context* ctx) {
-  PageSession* session = CurrentPage(ctx).session;
-  if (!session) {
-    duk_push_null(ctx);
-    duk_put_global_string(ctx, "Session");
-    return;
-  }
-  // A development user (--user) is signed in from the start.
-  session->userId = HostUserId(*session);
+  // One object for every page: what it reads and changes is the session of
+  // the page running, and passing it to a COM method passes that session's
+  // host session.
   duk_push_c_function(ctx, CallValues<false>, DUK_VARARGS);
-  if (session->host) {
-    // Passing Session to a COM method passes the host session.
-    uint32_t id = GetScriptBridge(ctx).objects.Add(session->host, "Session");
-    duk_push_uint(ctx, id);
-    duk_put_prop_string(ctx, -2, KV_KEY_OBJECT_ID);
-  }
+  duk_push_true(ctx);
+  duk_put_prop_string(ctx, -2, KV_KEY_PAGE_SESSION);
   PutAccessor(ctx, "SessionID", GetSessionId, nullptr);
   PutAccessor(ctx, "Token", GetToken, nullptr);
   PutAccessor(ctx, "Timeout", GetTimeout, SetTimeout);
@@ -205,6 +196,19 @@ void InstallSessionObject(duk_context* ctx) {
   PutNativeFunction(ctx, "SignIn", SignIn, 1);
   PutNativeFunction(ctx, "SignOut", SignOut, 0);
   duk_put_global_string(ctx, "Session");
+}
+
+void BeginPageSession(duk_context* ctx) {
+  PageSession* session = CurrentPage(ctx).session;
+  if (!session) {
+    // The page's own global object: the next page has Session again.
+    duk_push_null(ctx);
+    duk_put_global_string(ctx, "Session");
+    return;
+  }
+  // A development user (--user) is signed in from the start.
+  session->userId = HostUserId(*session);
+  GetScriptBridge(ctx).sessionHost = session->host.Get();
 }
 
 void InstallApplicationObject(duk_context* ctx) {
