@@ -141,6 +141,9 @@ TEST_F(KvHostPages, BadPagesEndWithStatusOneAndSayWhy) {
       {"Server.CreateObject('Nope.Thing');", "no class is registered for the ProgID 'Nope.Thing'"},
       {"var p = Server.CreateObject('KvHtmlDbTools.KvDataPump');\np.Frobnicate(1);",
        "page.js:2: Error: KvHtmlDbTools.KvDataPump has no method or property named 'Frobnicate'"},
+      // A name beyond ASCII (here beyond the basic plane too) reads as written.
+      {"var p = Server.CreateObject('KvHtmlDbTools.KvDataPump');\np.Gr\u00f6\u00dfe\U0001D538(1);",
+       "has no method or property named 'Gr\u00f6\u00dfe\U0001D538'"},
       {"Response.Write('partial'); throw new Error('page gave up');", "page.js:1: Error: page gave up"},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,8 @@
 #include "bridge/LateBinding.h"
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "bridge/ScriptBridge.h"
@@ -26,26 +28,44 @@ duk_ret_t FinalizeTarget(duk_context* ctx) {
 
 void PushMemberFunction(duk_context* ctx, duk_idx_t target, DISPID dispid);
 
-// A member of a COM object as a script names it.
+// A member of a COM object as a script names it. Its label and name are
+// views of what the object table or the value stack hold while the call
+// lasts (name is UTF-8).
 struct MemberTarget {
+  MemberTarget() = default;
+  MemberTarget(const MemberTarget&) = delete;
+  MemberTarget& operator=(const MemberTarget&) = delete;
+
   uint32_t id = 0;
   IDispatch* object = nullptr;
   bool isMethod = false;  // known to be no plain property
-  std::string label;
-  std::string name;
+  std::string_view label;
+  std::string_view name;
+  std::string nameStorage;  // name, when it had to be converted
   DISPID dispid = DISPID_UNKNOWN;
 };
 
+// Member names are nearly always ASCII, which is the same in the engine's
+// text and in UTF-8; any other is converted into target's storage.
+void SetName(MemberTarget* target, std::string_view scriptName) {
+  for (unsigned char c : scriptName) {
+    if (c >= 0x80) {
+      target->nameStorage = ScriptTextToUtf8(scriptName);
+      target->name = target->nameStorage;
+      return;
+    }
+  }
+  target->name = scriptName;
+}
+
 // The live object of the table entry id, or a failure when the page still
 // holds a script object whose COM object has already been released.
-bool FindTarget(duk_context* ctx, uint32_t id, std::string name, MemberTarget* target,
+bool FindTarget(duk_context* ctx, uint32_t id, std::string_view scriptName, MemberTarget* target,
                 ComFailure* failure) {
-  ScriptBridge& bridge = GetScriptBridge(ctx);
-  target->label = bridge.objects.Label(id);
-  target->object = bridge.objects.Find(id);
-  target->name = std::move(name);
+  target->object = GetScriptBridge(ctx).objects.Find(id, &target->label);
+  SetName(target, scriptName);
   if (target->object) return true;
-  *failure = ComFailure{E_POINTER, target->label + " has already been released"};
+  *failure = ComFailure{E_POINTER, std::string(target->label) + " has already been released"};
   return false;
 }
 
@@ -56,7 +76,7 @@ bool ResolveMember(duk_context* ctx, MemberTarget* target, ComFailure* failure) 
   const std::string_view scriptName(key, length);
   const uint32_t id = ObjectIdOf(ctx, 0);
   target->id = id;
-  if (!FindTarget(ctx, id, ScriptTextToUtf8(scriptName), target, failure)) return false;
+  if (!FindTarget(ctx, id, scriptName, target, failure)) return false;
   ObjectTable& objects = GetScriptBridge(ctx).objects;
   if (objects.KnownMember(id, scriptName, &target->dispid, &target->isMethod)) return true;
   if (!FindMember(target->object, target->label, target->name, &target->dispid, failure)) return false;
@@ -159,7 +179,7 @@ bool InvokeMember(duk_context* ctx) {
   MemberTarget target;
   ComFailure failure;
   ObjectTable& objects = GetScriptBridge(ctx).objects;
-  if (!FindTarget(ctx, id, ScriptTextToUtf8(objects.MemberName(id, dispid)), &target, &failure)) {
+  if (!FindTarget(ctx, id, objects.MemberName(id, dispid), &target, &failure)) {
     PushComError(ctx, failure);
     return false;
   }

@@ -28,26 +28,23 @@ HRESULT TakeExceptionInfo(EXCEPINFO& info, std::string* detail) {
 
 }  // namespace
 
-DispArgs::DispArgs(size_t count) : m_slots(count) {
-  for (VARIANT& slot : m_slots) VariantInit(&slot);
+DispArgs::DispArgs(size_t count) : m_count(count) {
+  if (count > kInline) m_more.resize(count);
+  m_slots = count > kInline ? m_more.data() : m_inline;
+  for (size_t i = 0; i < count; ++i) VariantInit(&m_slots[i]);
 }
 
 DispArgs::~DispArgs() {
-  for (VARIANT& slot : m_slots) VariantClear(&slot);
+  for (size_t i = 0; i < m_count; ++i) VariantClear(&m_slots[i]);
 }
 
-DISPPARAMS DispArgs::Params() {
-  return DISPPARAMS{m_slots.data(), nullptr, static_cast<UINT>(m_slots.size()), 0};
-}
+DISPPARAMS DispArgs::Params() { return DISPPARAMS{m_slots, nullptr, static_cast<UINT>(m_count), 0}; }
 
-DISPPARAMS DispArgs::PutParams() {
-  return DISPPARAMS{m_slots.data(), &m_putId, static_cast<UINT>(m_slots.size()), 1};
-}
+DISPPARAMS DispArgs::PutParams() { return DISPPARAMS{m_slots, &m_putId, static_cast<UINT>(m_count), 1}; }
 
-std::string DescribeFailure(const std::string& label, const std::string& name, HRESULT hr,
-                            const std::string& detail) {
-  std::string message = label;
-  if (!name.empty()) message += "." + name;
+std::string DescribeFailure(std::string_view label, std::string_view name, HRESULT hr, const std::string& detail) {
+  std::string message(label);
+  if (!name.empty()) message.append(".").append(name);
   const std::string text = detail.empty() ? ComErrorText(hr) : detail;
   message += ": " + text;
   // "Unknown error 0x800A0E78" names its code already.
@@ -55,23 +52,23 @@ std::string DescribeFailure(const std::string& label, const std::string& name, H
   return message;
 }
 
-bool FindMember(IDispatch* object, const std::string& label, const std::string& name,
-                DISPID* dispid, ComFailure* failure) {
+bool FindMember(IDispatch* object, std::string_view label, std::string_view name, DISPID* dispid,
+                ComFailure* failure) {
   CComBSTR wide(name);
   LPOLESTR names[] = {wide.Get()};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, dispid);
   if (SUCCEEDED(hr)) return true;
   failure->hr = hr;
   if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND)
-    failure->message = label + " has no method or property named '" + name + "' (" +
-                       HexCode(hr) + ")";
+    failure->message =
+        std::string(label) + " has no method or property named '" + std::string(name) + "' (" + HexCode(hr) + ")";
   else
     failure->message = DescribeFailure(label, name, hr, "");
   return false;
 }
 
-bool CallMember(IDispatch* object, const std::string& label, const std::string& name,
-                DISPID dispid, WORD flags, DispArgs& args, VARIANT* result, ComFailure* failure) {
+bool CallMember(IDispatch* object, std::string_view label, std::string_view name, DISPID dispid, WORD flags,
+                DispArgs& args, VARIANT* result, ComFailure* failure) {
   DISPPARAMS params = (flags & DISPATCH_PROPERTYPUT) ? args.PutParams() : args.Params();
   EXCEPINFO info{};
   UINT argErr = 0;

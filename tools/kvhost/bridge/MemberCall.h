@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/com/ComPtr.h"
@@ -25,32 +26,36 @@ class DispArgs {
   DispArgs(const DispArgs&) = delete;
   DispArgs& operator=(const DispArgs&) = delete;
 
-  size_t Count() const { return m_slots.size(); }
+  size_t Count() const { return m_count; }
   // Argument i in call order (0 is the first argument of the call).
-  VARIANT* Arg(size_t i) { return &m_slots[m_slots.size() - 1 - i]; }
+  VARIANT* Arg(size_t i) { return &m_slots[m_count - 1 - i]; }
   DISPPARAMS Params();
   // For a property put: the one argument is the value being put.
   DISPPARAMS PutParams();
 
  private:
-  std::vector<VARIANT> m_slots;
+  // Most calls pass a few arguments: those need no allocation.
+  static constexpr size_t kInline = 4;
+  VARIANT m_inline[kInline];
+  std::vector<VARIANT> m_more;
+  VARIANT* m_slots;
+  size_t m_count;
   DISPID m_putId = DISPID_PROPERTYPUT;
 };
 
 // "label.name: text (0x80004005)"
-std::string DescribeFailure(const std::string& label, const std::string& name, HRESULT hr,
-                            const std::string& detail);
+std::string DescribeFailure(std::string_view label, std::string_view name, HRESULT hr, const std::string& detail);
 
 // Looks name up on the object.
-bool FindMember(IDispatch* object, const std::string& label, const std::string& name,
-                DISPID* dispid, ComFailure* failure);
+bool FindMember(IDispatch* object, std::string_view label, std::string_view name, DISPID* dispid,
+                ComFailure* failure);
 
 // Invokes the member. On failure the message names label.name and, where
 // the object raised an exception, its description; a property get without
 // arguments that the member refuses as no plain property (see
 // IsNotAPlainProperty) sets only failure->hr.
-bool CallMember(IDispatch* object, const std::string& label, const std::string& name,
-                DISPID dispid, WORD flags, DispArgs& args, VARIANT* result, ComFailure* failure);
+bool CallMember(IDispatch* object, std::string_view label, std::string_view name, DISPID dispid, WORD flags,
+                DispArgs& args, VARIANT* result, ComFailure* failure);
 
 // Creates an object by ProgID and asks it for IDispatch.
 bool CreateObjectByProgId(const std::string& progId, ComPtr<IDispatch>* object,

@@ -13,9 +13,14 @@ IDispatch* ObjectTable::Find(uint32_t id) const {
   return it == m_entries.end() ? nullptr : it->second.object.Get();
 }
 
-std::string ObjectTable::Label(uint32_t id) const {
+IDispatch* ObjectTable::Find(uint32_t id, std::string_view* label) const {
   auto it = m_entries.find(id);
-  return it == m_entries.end() ? std::string("object") : it->second.label;
+  if (it == m_entries.end()) {
+    *label = "object";
+    return nullptr;
+  }
+  *label = it->second.label;
+  return it->second.object.Get();
 }
 
 bool ObjectTable::KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const {

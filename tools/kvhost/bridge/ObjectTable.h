@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "platform/com/ComPtr.h"
 
@@ -23,7 +23,9 @@ class ObjectTable {
   uint32_t Add(ComPtr<IDispatch> object, std::string label);
   // Borrowed pointer; null when the id is unknown or already released.
   IDispatch* Find(uint32_t id) const;
-  std::string Label(uint32_t id) const;
+  // The same, with the object's label ("object" when the id is unknown),
+  // valid while the object is in the table.
+  IDispatch* Find(uint32_t id, std::string_view* label) const;
   void Remove(uint32_t id);
   // The member ids found on an object so far, by the name the script used.
   // An object's ids stay the same while it lives, so each name it is
@@ -34,7 +36,8 @@ class ObjectTable {
   bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const;
   void RememberMember(uint32_t id, std::string_view name, DISPID dispid);
   void RememberMethod(uint32_t id, DISPID dispid);
-  // The name a remembered member id was first found by ("" when unknown).
+  // The name a remembered member id was first found by ("" when unknown),
+  // valid while the object is in the table.
   std::string_view MemberName(uint32_t id, DISPID dispid) const;
   size_t Count() const { return m_entries.size(); }
   // Releases every object, the most recently created first.
@@ -49,7 +52,7 @@ class ObjectTable {
   struct Entry {
     ComPtr<IDispatch> object;
     std::string label;
-    std::vector<Member> members;  // a page names a few
+    std::deque<Member> members;  // a page names a few; names stay where they are
   };
   std::map<uint32_t, Entry> m_entries;
   uint32_t m_nextId = 1;

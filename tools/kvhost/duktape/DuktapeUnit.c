@@ -244,19 +244,27 @@ duk_bool_t KvPushGlobalCopy(duk_context *ctx, duk_context *from) {
 	                                        DUK_HOBJECT_CLASS_AS_FLAGS(DUK_HOBJECT_GET_CLASS_NUMBER(source)),
 	                                    DUK_HOBJECT_GET_PROTOTYPE(heap, source));
 	duk_hobject_resize_entrypart(thr, copy, DUK_HOBJECT_GET_ENEXT(source));
+	/* The keys of one object are distinct and the copy starts empty with
+	 * room for them all: each is appended as it is, without the search
+	 * for an existing one that defining a property makes. */
 	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(source); i++) {
 		duk_hstring *key = DUK_HOBJECT_E_GET_KEY(heap, source, i);
 		duk_tval *value;
+		duk_tval *slot;
+		duk_int_t e_idx;
 		if (!key || DUK_HSTRING_HAS_HIDDEN(key)) {
 			continue;
 		}
 		value = DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, source, i);
+		e_idx = duk__hobject_alloc_entry_checked(thr, copy, key);
+		slot = DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, copy, e_idx);
 		if (DUK_TVAL_IS_OBJECT(value) && DUK_TVAL_GET_OBJECT(value) == source) {
-			duk_push_hobject(thr, copy);
+			DUK_TVAL_SET_OBJECT(slot, copy);
 		} else {
-			duk_push_tval(thr, value);
+			DUK_TVAL_SET_TVAL(slot, value);
 		}
-		duk_hobject_define_property_internal(thr, copy, key, DUK_HOBJECT_E_GET_FLAGS(heap, source, i));
+		DUK_TVAL_INCREF(thr, slot);
+		DUK_HOBJECT_E_SET_FLAGS(heap, copy, e_idx, DUK_HOBJECT_E_GET_FLAGS(heap, source, i));
 	}
 	return 1;
 }
