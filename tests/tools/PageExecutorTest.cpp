@@ -152,6 +152,14 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
   EXPECT_EQ(RunScript(engine, "Response.Write(Session === null);"), "true");
   EXPECT_EQ(RunScript(engine, probe, &session), pristine);
   EXPECT_EQ(engine.Renewals(), 0u);
+  // The built-in methods are frozen: marking one changes nothing, and
+  // strict code is told so.
+  EXPECT_EQ(RunScript(engine, "Array.prototype.push.marked = 1; Response.Write(typeof Math.max.marked);"),
+            "undefined");
+  EXPECT_EQ(RunScript(engine, "'use strict'; try { Math.max.marked = 1; } catch (e) { Response.Write(e.name); }"),
+            "TypeError");
+  EXPECT_EQ(RunScript(engine, probe, &session), pristine);
+  EXPECT_EQ(engine.Renewals(), 0u);
 
   const char* const tampering[] = {
       "Object.prototype.x = 1;",
@@ -160,7 +168,6 @@ TEST(JScriptEngine, BuiltInsAreSharedUntilAPageChangesOne) {
       "Object.preventExtensions(JSON);",
       "Object.setPrototypeOf(Math, null);",
       "Array.prototype.length = 3;",
-      "Array.prototype.push.marked = 1;",
       "Object.defineProperty(Array.prototype, 'push', { get: function () { return 1; } });",
       "globalThis.Object.prototype.y = 2;",
       // The page objects are made once per heap as well.

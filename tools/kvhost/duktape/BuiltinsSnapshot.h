@@ -19,7 +19,17 @@ extern "C" {
 
 typedef struct KvBuiltinsSnapshot KvBuiltinsSnapshot;
 
-/* Records the objects reachable from the built-ins of ctx's thread. NULL
+/* Freezes the built-in methods reachable from the built-ins of ctx's
+ * thread: the native functions with no own property but their length and
+ * name. A page can still replace a method on its object; it can no longer
+ * add properties to the method itself, which no page does, and the record
+ * below has nothing to watch on it. Raises a script error when memory runs
+ * out, so it runs inside a protected call. */
+void KvFreezeBuiltinMethods(duk_context* ctx);
+
+/* Records the objects reachable from the built-ins of ctx's thread, all but
+ * the frozen ones, which cannot change (what they refer to is recorded).
+ * NULL
  * when memory runs out or a built-in holds state the record cannot follow.
  * The objects must stay alive as long as the record is used (the heap's own
  * thread keeps its built-ins alive). */

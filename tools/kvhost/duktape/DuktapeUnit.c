@@ -30,6 +30,8 @@ struct KvBuiltinsSnapshot {
 	duk_hobject **seen;
 	size_t seen_capacity;
 	int failed;
+	/* Set while the walk freezes the built-in methods instead of recording. */
+	duk_hthread *freezing;
 };
 
 static int kv__grow(void **items, size_t *capacity, size_t count, size_t item_size) {
@@ -124,10 +126,62 @@ static void kv__append(KvBuiltinsSnapshot *s, const void *p, size_t size) {
 #define KV__TABLE_BYTES(h) \
 	((size_t) DUK_HOBJECT_P_COMPUTE_SIZE(DUK_HOBJECT_GET_ESIZE(h), DUK_HOBJECT_GET_ASIZE(h), DUK_HOBJECT_GET_HSIZE(h)))
 
+/* A built-in method: a native function with no own property but its
+ * length and name. */
+static int kv__is_method(duk_heap *heap, duk_hobject *h) {
+	duk_uint32_t i;
+	if (!DUK_HOBJECT_IS_NATFUNC(h) || DUK_HOBJECT_GET_ASIZE(h) > 0) {
+		return 0;
+	}
+	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(h); i++) {
+		duk_hstring *key = DUK_HOBJECT_E_GET_KEY(heap, h, i);
+		if (key && key != DUK_HEAP_STRING_LENGTH(heap) && key != DUK_HEAP_STRING_NAME(heap)) {
+			return 0;
+		}
+	}
+	return 1;
+}
+
+/* 1 when nothing of h can change any more: an ordinary object that is not
+ * extensible, with no array part and every own property neither
+ * configurable nor, unless it is an accessor, writable. */
+static int kv__frozen(duk_heap *heap, duk_hobject *h) {
+	duk_uint32_t i;
+	if (DUK_HOBJECT_HAS_EXTENSIBLE(h) || DUK_HOBJECT_GET_ASIZE(h) > 0 || DUK_HOBJECT_IS_ARRAY(h) ||
+	    DUK_HOBJECT_HAS_EXOTIC_ARGUMENTS(h) || DUK_HOBJECT_IS_BUFOBJ(h) || DUK_HOBJECT_IS_PROXY(h) ||
+	    DUK_HOBJECT_IS_THREAD(h)) {
+		return 0;
+	}
+	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(h); i++) {
+		duk_small_uint_t flags = DUK_HOBJECT_E_GET_FLAGS(heap, h, i);
+		if (!DUK_HOBJECT_E_GET_KEY(heap, h, i)) {
+			continue;
+		}
+		if ((flags & DUK_PROPDESC_FLAG_CONFIGURABLE) ||
+		    (!(flags & DUK_PROPDESC_FLAG_ACCESSOR) && (flags & DUK_PROPDESC_FLAG_WRITABLE))) {
+			return 0;
+		}
+	}
+	return 1;
+}
+
+static void kv__follow_references(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h);
+
 static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	KvObjectRecord *o;
-	duk_uint32_t i;
 
+	if (s->freezing) {
+		if (kv__is_method(heap, h)) {
+			duk_hobject_object_seal_freeze_helper(s->freezing, h, 1 /*is_freeze*/);
+		}
+		kv__follow_references(s, heap, h);
+		return;
+	}
+	if (kv__frozen(heap, h)) {
+		/* Nothing to record; what it refers to may still change. */
+		kv__follow_references(s, heap, h);
+		return;
+	}
 	if (!kv__grow((void **) &s->objects, &s->object_capacity, s->object_count, sizeof(KvObjectRecord))) {
 		s->failed = 1;
 		return;
@@ -155,6 +209,11 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 
 	/* Follow what the object refers to once its own record is complete
 	 * (recursion may move the arrays). */
+	kv__follow_references(s, heap, h);
+}
+
+static void kv__follow_references(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
+	duk_uint32_t i;
 	kv__follow_object(s, heap, DUK_HOBJECT_GET_PROTOTYPE(heap, h));
 	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(h) && !s->failed; i++) {
 		if (!DUK_HOBJECT_E_GET_KEY(heap, h, i)) {
@@ -170,6 +229,18 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 	for (i = 0; i < DUK_HOBJECT_GET_ASIZE(h) && !s->failed; i++) {
 		kv__follow_value(s, heap, DUK_HOBJECT_A_GET_VALUE_PTR(heap, h, i));
 	}
+}
+
+void KvFreezeBuiltinMethods(duk_context *ctx) {
+	duk_hthread *thr = (duk_hthread *) ctx;
+	KvBuiltinsSnapshot walk;
+	duk_small_uint_t i;
+	memset(&walk, 0, sizeof(walk));
+	walk.freezing = thr;
+	for (i = 0; i < DUK_NUM_BUILTINS && !walk.failed; i++) {
+		kv__follow_object(&walk, thr->heap, thr->builtins[i]);
+	}
+	free(walk.seen);
 }
 
 KvBuiltinsSnapshot *KvRecordBuiltins(duk_context *ctx) {

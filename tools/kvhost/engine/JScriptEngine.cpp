@@ -74,8 +74,9 @@ duk_ret_t CompileToBytecode(duk_context* ctx, void*) {
 
 // Readies the heap's own thread for sharing its built-ins: no way left for a
 // page to register a script finalizer, which would run its code during a
-// later page, and the page objects that hold nothing of one page made once
-// among them, so the record of the built-ins watches them as well.
+// later page, the page objects that hold nothing of one page made once
+// among them, so the record of the built-ins watches them as well, and the
+// built-in methods frozen, so that it need not watch those.
 // [] -> [whether pages can be given copies of its global object]
 duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void*) {
   duk_get_global_string(ctx, "Duktape");
@@ -83,6 +84,7 @@ duk_ret_t PrepareSharedBuiltins(duk_context* ctx, void*) {
   duk_pop(ctx);
   InstallLateBinding(ctx);
   InstallSharedPageObjects(ctx);
+  KvFreezeBuiltinMethods(ctx);
   const bool copies = KvPushGlobalCopy(ctx, ctx);
   if (copies) duk_pop(ctx);
   duk_push_boolean(ctx, copies);

@@ -8,9 +8,8 @@
 namespace {
 
 bool HasHeader(const NameValues& headers, std::string_view name) {
-  const std::string lower = LowerAscii(std::string(name));
   for (const auto& [key, value] : headers)
-    if (LowerAscii(key) == lower) return true;
+    if (EqualsIgnoringAsciiCase(key, name)) return true;
   return false;
 }
 

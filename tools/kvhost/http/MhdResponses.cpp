@@ -13,7 +13,7 @@ namespace {
 // is sent from the disk instead.
 constexpr uint64_t kMaxBufferedRanges = 4 * 1024 * 1024;
 
-void AddHeaders(MHD_Response* response, NameValues headers) {
+void AddHeaders(MHD_Response* response, NameValues&& headers) {
   AddHardeningHeaders(headers);
   // A header the library refuses (a line break in a value, or one it
   // manages itself such as Content-Length) is left out.

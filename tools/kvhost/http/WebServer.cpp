@@ -522,7 +522,8 @@ HttpAnswer SiteServer::RunPage(RequestState& state, PageRequest request, const s
   answer.status = static_cast<unsigned>(out.status);
   answer.headers = std::move(out.headers);
   bool cacheControl = false;
-  for (const auto& [name, value] : answer.headers) cacheControl = cacheControl || LowerAscii(name) == "cache-control";
+  for (const auto& [name, value] : answer.headers)
+    cacheControl = cacheControl || EqualsIgnoringAsciiCase(name, "cache-control");
   if (!cacheControl) answer.headers.emplace_back("Cache-Control", "no-store");
   answer.headers.emplace_back("Content-Type", WithCharset(out.contentType));
   for (const auto& [name, value] : out.cookies)
