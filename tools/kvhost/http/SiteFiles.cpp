@@ -1,6 +1,13 @@
 #include "http/SiteFiles.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <utility>
 
@@ -46,6 +53,23 @@ bool NeverSentRaw(std::string_view path) {
   return extension == "inc" || extension == "asa";
 }
 
+enum class Look { Found, Missing, Unsure };
+
+// Looks at path without following any symbolic link on the way (the root
+// is canonical, and the segments were checked, so a path found so is the
+// one named, inside the root). Unsure when a link is on the way or the
+// kernel cannot look so; the caller then resolves the path in full.
+Look LookWithoutLinks(const std::string& path, struct stat* info) {
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Look::Missing : Look::Unsure;
+  const bool looked = fstat(static_cast<int>(fd), info) == 0;
+  close(static_cast<int>(fd));
+  return looked ? Look::Found : Look::Unsure;
+}
+
 }  // namespace
 
 SiteFiles::SiteFiles(const std::string& root) : m_root(fs::canonical(root).string()) {}
@@ -56,34 +80,54 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
     target.kind = SiteTarget::Forbidden;
     return target;
   }
-  fs::path resolved;
-  std::error_code ec;
+  std::string resolvedText;
   std::string inside;  // the resolved path below the root
-  if (!ResolveInsideRoot(m_root, decodedPath, &resolved, &inside)) {
-    // Missing (404), or there through a symlink that leads out (403).
-    if (fs::exists(m_root + std::string(decodedPath), ec)) target.kind = SiteTarget::Forbidden;
-    return target;
-  }
-  const std::string& resolvedText = resolved.native();
-  if (!SegmentsAreSafe(inside)) {
-    target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
-    return target;
+  bool directory = false, regular = false;
+  struct stat info {};
+  std::error_code ec;
+  const std::string named = (m_root == "/" ? std::string() : m_root) + std::string(decodedPath);
+  // Most addresses reach their file without a link: one look finds it.
+  switch (LookWithoutLinks(named, &info)) {
+    case Look::Missing: return target;
+    case Look::Found:
+      resolvedText = named;
+      inside = std::string(decodedPath);
+      directory = S_ISDIR(info.st_mode);
+      regular = S_ISREG(info.st_mode);
+      break;
+    case Look::Unsure: {
+      fs::path resolved;
+      if (!ResolveInsideRoot(m_root, decodedPath, &resolved, &inside)) {
+        // Missing (404), or there through a symlink that leads out (403).
+        if (fs::exists(named, ec)) target.kind = SiteTarget::Forbidden;
+        return target;
+      }
+      resolvedText = resolved.native();
+      if (!SegmentsAreSafe(inside)) {
+        target.kind = SiteTarget::Forbidden;  // a link onto a dot-file
+        return target;
+      }
+      // One look at the file answers both questions below.
+      const fs::file_status status = fs::status(resolved, ec);
+      directory = fs::is_directory(status);
+      regular = fs::is_regular_file(status);
+      break;
+    }
   }
   std::string virtualPath(decodedPath);
-  // One look at the file answers both questions below.
-  const fs::file_status status = fs::status(resolved, ec);
-  if (fs::is_directory(status)) {
+  if (directory) {
     if (virtualPath.back() != '/') {
       target.kind = SiteTarget::AddSlash;
       target.virtualPath = virtualPath + "/";
       return target;
     }
     for (const char* index : {"default.asp", "index.html"}) {
-      if (fs::is_regular_file(resolved / index, ec)) return Resolve(std::string(rawPath) + index, virtualPath + index);
+      if (fs::is_regular_file(fs::path(resolvedText) / index, ec))
+        return Resolve(std::string(rawPath) + index, virtualPath + index);
     }
     return target;
   }
-  if (!fs::is_regular_file(status)) return target;
+  if (!regular) return target;
   target.virtualPath = virtualPath;
   if (ExtensionOf(virtualPath) == "asp") {
     target.kind = SiteTarget::Page;
