@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "platform/com/ComPtr.h"
+#include "platform/com/TypeInfo.h"
 
 class ObjectTable {
  public:
@@ -29,8 +31,10 @@ class ObjectTable {
   void Remove(uint32_t id);
   // The member ids found on an object so far, by the name the script used.
   // An object's ids stay the same while it lives, so each name it is
-  // called by is looked up once; another object, even of the same class,
-  // starts with none.
+  // called by is looked up once. Objects that describe their class with
+  // type information share what was found with every object of that class
+  // (its ids come from that description), for as long as the table lives;
+  // any other object starts with none.
   // *isMethod tells whether reading the member without arguments was found
   // to be no plain property, so that the next read need not ask again.
   bool KnownMember(uint32_t id, std::string_view name, DISPID* dispid, bool* isMethod) const;
@@ -49,11 +53,22 @@ class ObjectTable {
     DISPID dispid;
     bool isMethod;
   };
+  // A page names a few; names stay where they are.
+  using Members = std::deque<Member>;
   struct Entry {
     ComPtr<IDispatch> object;
     std::string label;
-    std::deque<Member> members;  // a page names a few; names stay where they are
+    std::shared_ptr<Members> members;
   };
+  // The members of each class described by type information, by that
+  // description, which is held so that its address names no other.
+  struct KnownClass {
+    ComPtr<ITypeInfo> description;
+    std::shared_ptr<Members> members;
+  };
+  std::shared_ptr<Members> MembersOf(IDispatch* object);
+
   std::map<uint32_t, Entry> m_entries;
+  std::map<ITypeInfo*, KnownClass> m_classes;
   uint32_t m_nextId = 1;
 };
