@@ -41,17 +41,9 @@ std::string HeaderVariableName(const std::string& header) {
   return name;
 }
 
-}  // namespace
-
-PageRequest MakePageRequest(const HttpRequest& request, const std::string& scriptName) {
-  PageRequest page;
-  const std::string query = request.Query();
-  page.queryString = ParseUrlEncoded(query);
-  page.form = FormValues(request);
-  auto& vars = page.serverVariables;
+PageRequest::Variables ServerVariablesOf(const HttpRequest& request, const std::string& scriptName) {
+  PageRequest::Variables vars;
   for (const auto& [name, value] : request.headers) {
-    // Each Cookie header is a list of its own ("; " apart, not ", ").
-    if (LowerAscii(name) == "cookie") page.cookies.merge(ParseCookies(value));
     std::string& slot = vars[HeaderVariableName(name)];
     slot += slot.empty() ? value : ", " + value;
   }
@@ -59,7 +51,7 @@ PageRequest MakePageRequest(const HttpRequest& request, const std::string& scrip
   if (size_t colon = host.rfind(':'); colon != std::string::npos && host.find(']', colon) == std::string::npos)
     host.resize(colon);
   vars["REQUEST_METHOD"] = request.method;
-  vars["QUERY_STRING"] = query;
+  vars["QUERY_STRING"] = request.Query();
   vars["SCRIPT_NAME"] = scriptName;
   vars["PATH_INFO"] = scriptName;
   vars["URL"] = scriptName;
@@ -70,5 +62,19 @@ PageRequest MakePageRequest(const HttpRequest& request, const std::string& scrip
   vars["SERVER_PROTOCOL"] = request.version;
   vars["CONTENT_TYPE"] = request.Header("Content-Type");
   vars["CONTENT_LENGTH"] = std::to_string(request.body.size());
+  return vars;
+}
+
+}  // namespace
+
+PageRequest MakePageRequest(const HttpRequest& request, const std::string& scriptName) {
+  PageRequest page;
+  page.queryString = ParseUrlEncoded(request.Query());
+  page.form = FormValues(request);
+  for (const auto& [name, value] : request.headers) {
+    // Each Cookie header is a list of its own ("; " apart, not ", ").
+    if (EqualsIgnoringAsciiCase(name, "cookie")) page.cookies.merge(ParseCookies(value));
+  }
+  page.makeServerVariables = [&request, scriptName] { return ServerVariablesOf(request, scriptName); };
   return page;
 }

@@ -7,4 +7,6 @@
 #include "http/HttpRequest.h"
 #include "page/PageContext.h"
 
+// The page request refers to request for its server variables: request
+// must outlive the page.
 PageRequest MakePageRequest(const HttpRequest& request, const std::string& scriptName);

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,11 +53,22 @@ class PageValueStore final : public ValueStore {
 };
 
 struct PageRequest {
+  using Variables = std::map<std::string, std::string>;
+
   NameValues queryString;
   NameValues form;
   std::map<std::string, std::string> cookies;
-  // REQUEST_METHOD, QUERY_STRING, SCRIPT_NAME, ..., HTTP_* by upper-case name.
-  std::map<std::string, std::string> serverVariables;
+  // REQUEST_METHOD, QUERY_STRING, SCRIPT_NAME, ..., HTTP_* by upper-case
+  // name: made by makeServerVariables when a page first asks, since most
+  // pages never do.
+  const Variables& ServerVariables() const {
+    if (!m_serverVariables) m_serverVariables = makeServerVariables ? makeServerVariables() : Variables();
+    return *m_serverVariables;
+  }
+  std::function<Variables()> makeServerVariables;
+
+ private:
+  mutable std::optional<Variables> m_serverVariables;
 };
 
 class PageResponse {

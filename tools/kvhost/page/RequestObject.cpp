@@ -23,8 +23,9 @@ bool FindIn(const PageRequest& request, Collection collection, const std::string
       return true;
     }
     case Collection::ServerVariables: {
-      auto it = request.serverVariables.find(UpperAscii(name));
-      if (it == request.serverVariables.end()) return false;
+      const PageRequest::Variables& variables = request.ServerVariables();
+      auto it = variables.find(UpperAscii(name));
+      if (it == variables.end()) return false;
       *value = it->second;
       return true;
     }
