@@ -70,7 +70,7 @@ void AddOptions(CommandLine& line, KvHostOptions& o) {
   line.serve->add_option("--port", s.port, "TCP port (default 8080; 0 picks a free one)")
       ->check(CLI::Range(0, 65535));
   line.serve->add_option("--bind", s.bind, "address to listen on (default 127.0.0.1)")->check(kNonEmpty);
-  line.serve->add_option("--workers", s.workers, "pages run at once (default: one per core)")
+  line.serve->add_option("--workers", s.workers, "pages run at once (default: one per core and one more)")
       ->check(CLI::Range(1, 1024));
   line.serve->add_option("--script-timeout", s.scriptTimeoutSeconds,
                          "seconds a page may run before it is stopped (default 30)")

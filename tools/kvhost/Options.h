@@ -18,7 +18,7 @@ struct KvServeOptions {
   std::string root;  // the site's directory
   int port = 8080;   // 0: any free port (the address printed says which)
   std::string bind = "127.0.0.1";
-  int workers = 0;  // 0: one per core
+  int workers = 0;  // 0: one per core and one more
   double scriptTimeoutSeconds = 30;
   bool accessLog = true;  // a line per request on standard error
   // What one client may take of the server.

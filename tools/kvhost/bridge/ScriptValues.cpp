@@ -66,28 +66,32 @@ void ReadScriptDate(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
   out->date = date;
 }
 
-void ReadScriptObject(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
+// The COM object a script object stands for: one made by the page, or the
+// running page's session for the Session object; null when it is neither.
+// Raises a script error when it stands for one that is gone.
+IDispatch* ComObjectOf(duk_context* ctx, duk_idx_t idx) {
+  ScriptBridge& bridge = GetScriptBridge(ctx);
   if (duk_get_prop_string(ctx, idx, KV_KEY_OBJECT_ID)) {
     uint32_t id = duk_get_uint(ctx, -1);
     duk_pop(ctx);
-    IDispatch* object = GetScriptBridge(ctx).objects.Find(id);
+    IDispatch* object = bridge.objects.Find(id);
     if (!object) RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "the object has already been released");
+    return object;
+  }
+  duk_pop(ctx);
+  const bool session = duk_get_prop_string(ctx, idx, KV_KEY_PAGE_SESSION);
+  duk_pop(ctx);
+  if (session && !bridge.sessionHost) RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "this page has no session to pass");
+  return session ? bridge.sessionHost : nullptr;
+}
+
+void ReadScriptObject(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
+  if (IDispatch* object = ComObjectOf(ctx, idx)) {
     object->AddRef();
     out->vt = VT_DISPATCH;
     out->pdispVal = object;
     return;
   }
-  duk_pop(ctx);
-  if (duk_get_prop_string(ctx, idx, KV_KEY_PAGE_SESSION)) {
-    duk_pop(ctx);
-    IDispatch* host = GetScriptBridge(ctx).sessionHost;
-    if (!host) RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "this page has no session to pass");
-    host->AddRef();
-    out->vt = VT_DISPATCH;
-    out->pdispVal = host;
-    return;
-  }
-  duk_pop(ctx);
   if (duk_is_array(ctx, idx)) return ReadScriptArray(ctx, idx, out, depth);
   if (IsScriptDate(ctx, idx)) return ReadScriptDate(ctx, idx, out);
   RaiseScriptError(ctx, DUK_ERR_TYPE_ERROR, "only numbers, strings, booleans, dates, arrays, null, undefined and "
