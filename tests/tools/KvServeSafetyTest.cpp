@@ -142,6 +142,20 @@ TEST_F(KvServeSafety, SlowClientsHoldNoWorkerWhileTheyAreStillConnected) {
   EXPECT_EQ(open, 100);
 }
 
+// A client that asks for page after page on one connection and reads none
+// of the answers fills the socket's buffers; the page whose answer cannot
+// go out then must not keep the one page slot while it waits.
+TEST_F(KvServeSafety, AClientThatReadsNoAnswerHoldsNoPageSlot) {
+  Page("small.asp", "<%= new Array(4001).join('x') %>");
+  auto server = Start();  // one page slot
+  RawConnection greedy("127.0.0.1", server->Port());
+  std::string requests;
+  for (int i = 0; i < 1500; ++i) requests += "GET /small.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  ASSERT_TRUE(greedy.Send(requests));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(Answer(server->Client()->Get("/plain.asp")), "200 hello");
+}
+
 TEST_F(KvServeSafety, ConnectionsPerAddressAreBoundedAndHeadsAndBodiesHaveDeadlines) {
   auto server = Start({"--connections-per-client", "2", "--head-timeout", "1", "--body-timeout", "1"});
   RawConnection first("127.0.0.200", server->Port()), second("127.0.0.200", server->Port());
