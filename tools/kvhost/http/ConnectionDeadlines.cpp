@@ -45,7 +45,7 @@ void ConnectionDeadlines::Watch() {
       if (entry.deadline > now) continue;
       // The socket stays open (the lock keeps Closed from running, and the
       // server closes a socket only after Closed): shutting it down makes
-      // the event loop read its end and close the connection itself.
+      // the connection's thread read its end and close the connection itself.
       shutdown(entry.fd, SHUT_RDWR);
       entry.deadline = Clock::time_point::max();
     }

@@ -4,7 +4,7 @@
 // head (a new connection, or the end of the previous request on a
 // keep-alive one, which also ends idle connections) and from the start of
 // the body. A connection past its deadline is shut down from a watch
-// thread, which the server's event loop then sees as the client going.
+// thread, which the connection's own thread then sees as the client going.
 #pragma once
 
 #include <chrono>

@@ -1,9 +1,10 @@
 // kvhost serve: the pages and files of a site over HTTP/1.1 with
-// keep-alive. One event loop (libmicrohttpd on epoll) reads and writes every
-// connection, so a slow or idle client costs a socket, not a thread; a
-// request is handed to the page workers only once it is whole, and they
-// take requests in arrival order. At most `workers` pages run at once, each
-// with a database connection of its own taken from a pool.
+// keep-alive. Each connection has a thread of its own (libmicrohttpd's
+// thread per connection), which reads its requests, runs its pages and
+// sends the answers; a slow or idle client holds that thread, never a page
+// slot. A request waits for a slot only once it is whole, in arrival order:
+// at most `workers` pages run at once, each with a database connection of
+// its own taken from a pool.
 #pragma once
 
 #include <memory>

@@ -164,7 +164,7 @@ duk_ret_t SignOut(duk_context* ctx) {
 duk_ret_t Lock(duk_context* ctx) {
   PageContext& page = CurrentPage(ctx);
   if (page.application && !page.applicationLock.owns_lock()) {
-    // Waiting past the page's own end would only hold a worker longer.
+    // Waiting past the page's own end would only hold its slot longer.
     if (!KeepOrRefuse(ctx, [&] { page.applicationLock = page.application->Lock(page.deadline); }))
       return duk_throw(ctx);
     if (!page.applicationLock.owns_lock())

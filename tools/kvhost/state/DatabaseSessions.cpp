@@ -105,8 +105,8 @@ std::shared_ptr<WebSession> DatabaseSessions::Open(const std::string& id) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (auto it = m_live.find(id); it != m_live.end())
     if (auto session = it->second.lock(); session && session->page.id == id) return session;
-  // Whether the database still keeps it is for Begin to find out, on a
-  // worker rather than on the event loop.
+  // Whether the database still keeps it is for Begin to find out, once
+  // the request's turn has come, not while other requests wait behind it.
   auto session = std::make_shared<WebSession>();
   session->page.id = id;
   session->page.host = m_makeHost();

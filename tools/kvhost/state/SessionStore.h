@@ -20,15 +20,15 @@ class SessionStore {
  public:
   virtual ~SessionStore() = default;
 
-  // On the event loop: the session the cookie's id names, whose requests
-  // in this process queue behind one another; null when there is none. A
-  // store that cannot tell on the event loop opens a new handle for a
+  // As the request is read: the session the cookie's id names, whose
+  // requests in this process queue behind one another; null when there is
+  // none. A store that cannot tell at once opens a new handle for a
   // well-formed id it holds none for, and Begin finds out whether the
   // session is still kept.
   virtual std::shared_ptr<WebSession> Open(const std::string& id) = 0;
   // A new session, not yet kept; null when no more may be kept.
   virtual std::shared_ptr<WebSession> Make() = 0;
-  // On a worker, before the page: takes the session's turn (no other
+  // Once the request's page slot has come, before the page: takes the session's turn (no other
   // request of it runs anywhere until End) and reads what was kept.
   // *fresh: the session is new (made is true) or is no longer kept.
   virtual SessionStart Begin(WebSession& session, bool made, bool* fresh,
