@@ -48,16 +48,20 @@ bool MapVirtualPath(const std::string& rootDirectory, const std::string& pageVir
   return true;
 }
 
+std::string UnderRoot(const std::string& rootDirectory, std::string_view virtualPath) {
+  // Joined as text: fs::path's '/' would let an absolute virtual path
+  // replace the root.
+  return (rootDirectory == "/" ? std::string() : rootDirectory) + std::string(virtualPath);
+}
+
 bool ResolveInsideRoot(const std::string& rootDirectory, std::string_view virtualPath, fs::path* resolved,
                        std::string* below) {
   std::error_code ec;
-  // Joined as text: fs::path's '/' would let an absolute virtual path
-  // replace the root.
-  fs::path canonical = fs::canonical(rootDirectory + std::string(virtualPath), ec);
+  fs::path canonical = fs::canonical(UnderRoot(rootDirectory, virtualPath), ec);
   if (ec) return false;
   // Whole names only: "/site-other" is not below "/site"; "/" holds all.
   const std::string_view text = canonical.native();
-  const std::string_view prefix = rootDirectory == "/" ? std::string_view() : std::string_view(rootDirectory);
+  const std::string prefix = UnderRoot(rootDirectory, "");
   if (text.substr(0, prefix.size()) != prefix) return false;
   const std::string_view rest = text.substr(prefix.size());
   if (!rest.empty() && rest.front() != '/') return false;

@@ -16,6 +16,10 @@ bool ResolveVirtualPath(const std::string& pageVirtualPath, std::string_view pat
 bool MapVirtualPath(const std::string& rootDirectory, const std::string& pageVirtualPath,
                     std::string_view path, std::string* out);
 
+// The file system path that virtualPath names below rootDirectory (a
+// canonical directory), symlinks not followed: "/" as the root adds nothing.
+std::string UnderRoot(const std::string& rootDirectory, std::string_view virtualPath);
+
 // The canonical path (symlinks followed) of rootDirectory + virtualPath,
 // false when it does not exist or lies outside the root. rootDirectory is
 // canonical, without a trailing '/'; the root itself counts as inside.

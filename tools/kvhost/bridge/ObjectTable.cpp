@@ -23,8 +23,8 @@ std::shared_ptr<ObjectTable::Members> ObjectTable::MembersOf(IDispatch* object) 
 }
 
 IDispatch* ObjectTable::Find(uint32_t id) const {
-  auto it = m_entries.find(id);
-  return it == m_entries.end() ? nullptr : it->second.object.Get();
+  std::string_view label;
+  return Find(id, &label);
 }
 
 IDispatch* ObjectTable::Find(uint32_t id, std::string_view* label) const {

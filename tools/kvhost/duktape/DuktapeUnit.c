@@ -30,8 +30,9 @@ struct KvBuiltinsSnapshot {
 	duk_hobject **seen;
 	size_t seen_capacity;
 	int failed;
+	duk_hthread *thr;
 	/* Set while the walk freezes the built-in methods instead of recording. */
-	duk_hthread *freezing;
+	int freezing;
 };
 
 static int kv__grow(void **items, size_t *capacity, size_t count, size_t item_size) {
@@ -142,27 +143,12 @@ static int kv__is_method(duk_heap *heap, duk_hobject *h) {
 	return 1;
 }
 
-/* 1 when nothing of h can change any more: an ordinary object that is not
- * extensible, with no array part and every own property neither
- * configurable nor, unless it is an accessor, writable. */
-static int kv__frozen(duk_heap *heap, duk_hobject *h) {
-	duk_uint32_t i;
-	if (DUK_HOBJECT_HAS_EXTENSIBLE(h) || DUK_HOBJECT_GET_ASIZE(h) > 0 || DUK_HOBJECT_IS_ARRAY(h) ||
-	    DUK_HOBJECT_HAS_EXOTIC_ARGUMENTS(h) || DUK_HOBJECT_IS_BUFOBJ(h) || DUK_HOBJECT_IS_PROXY(h) ||
-	    DUK_HOBJECT_IS_THREAD(h)) {
-		return 0;
-	}
-	for (i = 0; i < DUK_HOBJECT_GET_ENEXT(h); i++) {
-		duk_small_uint_t flags = DUK_HOBJECT_E_GET_FLAGS(heap, h, i);
-		if (!DUK_HOBJECT_E_GET_KEY(heap, h, i)) {
-			continue;
-		}
-		if ((flags & DUK_PROPDESC_FLAG_CONFIGURABLE) ||
-		    (!(flags & DUK_PROPDESC_FLAG_ACCESSOR) && (flags & DUK_PROPDESC_FLAG_WRITABLE))) {
-			return 0;
-		}
-	}
-	return 1;
+/* 1 when nothing of h can change any more: frozen, and none of the objects
+ * that keep state outside their property table. */
+static int kv__frozen(duk_hthread *thr, duk_hobject *h) {
+	return !DUK_HOBJECT_IS_ARRAY(h) && !DUK_HOBJECT_HAS_EXOTIC_ARGUMENTS(h) && !DUK_HOBJECT_IS_BUFOBJ(h) &&
+	       !DUK_HOBJECT_IS_PROXY(h) && !DUK_HOBJECT_IS_THREAD(h) &&
+	       duk_hobject_object_is_sealed_frozen_helper(thr, h, 1 /*is_frozen*/);
 }
 
 static void kv__follow_references(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h);
@@ -172,12 +158,12 @@ static void kv__record(KvBuiltinsSnapshot *s, duk_heap *heap, duk_hobject *h) {
 
 	if (s->freezing) {
 		if (kv__is_method(heap, h)) {
-			duk_hobject_object_seal_freeze_helper(s->freezing, h, 1 /*is_freeze*/);
+			duk_hobject_object_seal_freeze_helper(s->thr, h, 1 /*is_freeze*/);
 		}
 		kv__follow_references(s, heap, h);
 		return;
 	}
-	if (kv__frozen(heap, h)) {
+	if (kv__frozen(s->thr, h)) {
 		/* Nothing to record; what it refers to may still change. */
 		kv__follow_references(s, heap, h);
 		return;
@@ -236,7 +222,8 @@ void KvFreezeBuiltinMethods(duk_context *ctx) {
 	KvBuiltinsSnapshot walk;
 	duk_small_uint_t i;
 	memset(&walk, 0, sizeof(walk));
-	walk.freezing = thr;
+	walk.thr = thr;
+	walk.freezing = 1;
 	for (i = 0; i < DUK_NUM_BUILTINS && !walk.failed; i++) {
 		kv__follow_object(&walk, thr->heap, thr->builtins[i]);
 	}
@@ -250,6 +237,7 @@ KvBuiltinsSnapshot *KvRecordBuiltins(duk_context *ctx) {
 	if (!s) {
 		return NULL;
 	}
+	s->thr = thr;
 	for (i = 0; i < DUK_NUM_BUILTINS && !s->failed; i++) {
 		kv__follow_object(s, thr->heap, thr->builtins[i]);
 	}

@@ -85,7 +85,7 @@ SiteTarget SiteFiles::Resolve(std::string_view rawPath, std::string_view decoded
   bool directory = false, regular = false;
   struct stat info {};
   std::error_code ec;
-  const std::string named = (m_root == "/" ? std::string() : m_root) + std::string(decodedPath);
+  const std::string named = UnderRoot(m_root, decodedPath);
   // Most addresses reach their file without a link: one look finds it.
   switch (LookWithoutLinks(named, &info)) {
     case Look::Missing: return target;
